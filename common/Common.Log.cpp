@@ -29,8 +29,9 @@ namespace {
 struct TLogState {
   std::atomic<TLogMode> Mode{lmOff};
   std::atomic<bool> HeaderWritten{false};
-  std::mutex LogLock;    // one line at a time into the file
-  std::mutex StateLock;  // the log name and the per-device flags
+  std::mutex LogLock;     // one line at a time into the file
+  std::mutex StateLock;   // the log name and the per-device flags
+  std::mutex HeaderLock;  // no line may pass the header while it is written
   std::string LogName;
   std::map<std::string, bool> DeviceLogFlags;
 };
@@ -196,19 +197,17 @@ void WriteLogHeader() {
   TLogState& s = State();
   const TLogMode mode = s.Mode.load();
   if (mode == lmOff || mode == lmSuspended) return;
-  if (s.HeaderWritten.exchange(true)) return;
-  try {
-    const std::string blanks(40, ' ');
-    AppendLogLine(blanks);
-    AppendLogLine("============Start log=============");
-    AppendLogLine("OS version:\t" + OperatingSystemText());
-    AppendLogLine("Application:\t" + ApplicationFileName());
-    AppendLogLine("App. version:\t" + ApplicationVersionText());
-    AppendLogLine(blanks);
-  } catch (...) {
-    s.HeaderWritten = false;
-    throw;
-  }
+  if (s.HeaderWritten.load()) return;
+  std::lock_guard lock(s.HeaderLock);
+  if (s.HeaderWritten.load()) return;
+  const std::string blanks(40, ' ');
+  AppendLogLine(blanks);
+  AppendLogLine("============Start log=============");
+  AppendLogLine("OS version:\t" + OperatingSystemText());
+  AppendLogLine("Application:\t" + ApplicationFileName());
+  AppendLogLine("App. version:\t" + ApplicationVersionText());
+  AppendLogLine(blanks);
+  s.HeaderWritten = true;
 }
 
 void WriteLogFooter() {
