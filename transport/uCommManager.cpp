@@ -1,0 +1,378 @@
+#include "transport/uCommManager.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <system_error>
+
+#include "common/uClock.h"
+#include "device/uEquipmentErrors.h"
+#include "transport/uSerialSpeed.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using TTimePoint = std::chrono::steady_clock::time_point;
+
+constexpr int kRates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
+                          14400, 19200, 38400, 56000, 57600, 115200};
+
+// Settings without any total limit would wait forever on a silent line;
+// nothing here may hang, so such a wait ends after this long.
+constexpr milliseconds kUnboundedWaitCap{60000};
+
+std::string SystemMessage(int error) {
+  return std::generic_category().message(error);
+}
+
+// Milliseconds for poll() until `deadline` on the process clock, rounded up.
+int PollMillis(TTimePoint deadline) {
+  auto left = deadline - Clock().SteadyNow();
+  if (left <= TTimePoint::duration::zero()) return 0;
+  auto ms = std::chrono::ceil<milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000));
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes. Returns 1 when
+// ready, 0 on time-out, -1 with errno on failure. A poll that ran its full
+// real-time course counts as the limit reached even when an injected clock
+// has not moved, so waits end under any clock.
+int WaitReady(int fd, short events, TTimePoint deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int r = poll(&p, 1, PollMillis(deadline));
+    if (r > 0) {
+      if (p.revents & POLLNVAL) {
+        errno = EBADF;
+        return -1;
+      }
+      return 1;  // ready, or an error/hang-up the following call reports
+    }
+    if (r == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+}  // namespace
+
+std::string ComPortDeviceName(int portNumber) {
+  std::string variable = "QUARNEL_COM" + std::to_string(portNumber);
+  if (const char* value = std::getenv(variable.c_str()); value != nullptr && *value != '\0')
+    return value;
+  return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+int BaudRateToInt(TBaudRate rate) {
+  return rate <= br115200 ? kRates[rate] : 0;
+}
+
+// ---------------------------------------------------------------------------
+
+TComm::TComm() = default;
+
+TComm::~TComm() {
+  Close();
+}
+
+bool TComm::Fail(int error) {
+  FLastSystemError = error;
+  FExtResultDescription = SystemMessage(error);
+  return false;
+}
+
+bool TComm::OpenHandle() {
+  std::string name = DeviceName();
+  // Non-blocking so that opening never waits for a carrier; every read and
+  // write below is driven by poll() anyway.
+  int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int error = errno;
+  if (fd >= 0) {
+    // The port is ours alone while it is open, as an unshared handle is.
+    if (!isatty(fd)) {
+      error = ENOTTY;
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      error = errno == EWOULDBLOCK ? EBUSY : errno;
+    } else {
+      FHandle = fd;
+      return true;
+    }
+    ::close(fd);
+  }
+  FLastSystemError = error;
+  FExtResultDescription = std::string(EquMessages::PortOpenError) + ". " + SystemMessage(error);
+  return false;
+}
+
+bool TComm::Open() {
+  if (Opened()) return true;
+  FLastSystemError = 0;
+  // The driver queue sizes (32768 bytes each way) are the kernel's own here.
+  bool ok = OpenHandle() && Purge(true) && ApplyState() && ApplyTimeouts();
+  if (!ok) {
+    int error = FLastSystemError != 0 ? FLastSystemError : EIO;
+    if (Opened()) {
+      ::close(FHandle);
+      FHandle = -1;
+    }
+    return Fail(error);
+  }
+  if (FOverlappedMode) SetMask();
+  return true;
+}
+
+bool TComm::Close() {
+  if (!Opened()) return true;
+  StopEventWaiting();
+  SetCommDTR(false);  // a line without modem control refuses; that is fine here
+  Purge(true);
+  ::close(FHandle);  // releases the lock as well
+  FHandle = -1;
+  return true;
+}
+
+bool TComm::EnsureOpened() {
+  return Opened() || Open();
+}
+
+bool TComm::Purge(bool Abort) {
+  if (!EnsureOpened()) return false;
+  // Nothing is ever pending asynchronously, so aborting and clearing are the same flush.
+  (void)Abort;
+  if (tcflush(FHandle, TCIOFLUSH) != 0) return Fail(errno);
+  return true;
+}
+
+bool TComm::ApplyState() {
+  if (!Opened()) return true;
+  termios tio{};
+  if (tcgetattr(FHandle, &tio) != 0) return Fail(errno);
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  switch (FDataBits) {
+    case 5:
+      tio.c_cflag |= CS5;
+      break;
+    case 6:
+      tio.c_cflag |= CS6;
+      break;
+    case 7:
+      tio.c_cflag |= CS7;
+      break;
+    default:
+      tio.c_cflag |= CS8;
+      break;
+  }
+  switch (FParity) {
+    case prNone:
+      break;
+    case prOdd:
+      tio.c_cflag |= PARENB | PARODD;
+      break;
+    case prEven:
+      tio.c_cflag |= PARENB;
+      break;
+    case prMark:
+      tio.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case prSpace:
+      tio.c_cflag |= PARENB | CMSPAR;
+      break;
+  }
+  if (FParity != prNone) tio.c_iflag |= INPCK;
+  // termios has no 1.5 stop bits; the nearer longer setting is two.
+  if (FStopBits != sbOneStopBit) tio.c_cflag |= CSTOPB;
+  // CTS output flow and RTS handshake are the one hardware handshake termios knows.
+  if (FFlowControl.FOutCtsFlow || FFlowControl.FControlRts == rtsHandshake) tio.c_cflag |= CRTSCTS;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  if (FFlowControl.FXonXoffOut) tio.c_iflag |= IXON;
+  if (FFlowControl.FXonXoffIn) tio.c_iflag |= IXOFF;
+  tio.c_cc[VSTART] = 0x11;
+  tio.c_cc[VSTOP] = 0x13;
+  // Reads are timed with poll(); the descriptor itself never waits.
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  bool standardRate = SetStandardSpeed(tio, BaudRateAsInt());
+  if (tcsetattr(FHandle, TCSANOW, &tio) != 0) return Fail(errno);
+  if (!standardRate && !SetCustomSpeed(FHandle, BaudRateAsInt())) return Fail(errno);
+  // DTR and RTS as the flow-control record asks; lines without modem control
+  // (pseudo-terminals, some adapters) have none to set.
+  if (FFlowControl.FControlDtr != dtrHandshake)
+    SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr == dtrEnable);
+  if (FFlowControl.FControlRts == rtsDisable || FFlowControl.FControlRts == rtsEnable)
+    SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable);
+  return true;
+}
+
+bool TComm::ApplyTimeouts() {
+  // The limits are applied by every read and write itself.
+  return EnsureOpened();
+}
+
+void TComm::SetBaudRate(TBaudRate Value) {
+  if (Value == FBaudRate) return;
+  FBaudRate = Value;
+  ApplyState();
+}
+
+void TComm::SetBaudRateAsInt(int Value) {
+  for (int i = 0; i <= br115200; ++i)
+    if (kRates[i] == Value) {
+      FBaudRate = static_cast<TBaudRate>(i);
+      return;
+    }
+}
+
+void TComm::SetTimeouts(const TCommTimeouts& Value) {
+  FTimeouts = Value;
+  if (Opened()) ApplyTimeouts();
+}
+
+bool TComm::SetModemLine(int line, bool raise) {
+  if (!EnsureOpened()) return false;
+  if (ioctl(FHandle, raise ? TIOCMBIS : TIOCMBIC, &line) != 0) return Fail(errno);
+  return true;
+}
+
+bool TComm::SetCommDTR(bool Value) {
+  return SetModemLine(TIOCM_DTR, Value);
+}
+bool TComm::SetCommRTS(bool Value) {
+  return SetModemLine(TIOCM_RTS, Value);
+}
+
+// ---------------------------------------------------------------------------
+
+bool TComm::WriteStr(std::string_view Data, int SleepTime) {
+  if (Data.empty()) return true;
+  if (!EnsureOpened()) return false;
+  uint64_t limit = uint64_t(FTimeouts.WriteTotalTimeoutMultiplier) * Data.size() +
+                   FTimeouts.WriteTotalTimeoutConstant;
+  milliseconds total =
+      limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
+  TTimePoint deadline = Clock().SteadyNow() + total;
+  size_t written = 0;
+  while (written < Data.size()) {
+    ssize_t n = ::write(FHandle, Data.data() + written, Data.size() - written);
+    if (n > 0) {
+      written += size_t(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return Fail(errno);
+    int r = WaitReady(FHandle, POLLOUT, deadline);
+    if (r < 0) return Fail(errno);
+    if (r == 0) break;
+  }
+  if (written < Data.size()) {
+    FExtResultDescription = EquMessages::PortWriteError;
+    return false;
+  }
+  if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
+  return true;
+}
+
+bool TComm::WriteByte(uint8_t Value) {
+  char c = static_cast<char>(Value);
+  return WriteStr(std::string_view(&c, 1), 0);
+}
+
+bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
+  Data.clear();
+  if (!Opened()) return Fail(EBADF);
+  if (Count == 0) return true;
+  const TCommTimeouts& t = FTimeouts;
+  // A maximal interval limit returns whatever has arrived, once anything has.
+  bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
+  milliseconds interval{returnOnAny ? 0 : t.ReadIntervalTimeout};
+  milliseconds total;
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
+    total = milliseconds(0);  // only what is already there
+  } else if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait) {
+    total = milliseconds(t.ReadTotalTimeoutConstant);
+  } else {
+    uint64_t limit = uint64_t(t.ReadTotalTimeoutMultiplier) * Count + t.ReadTotalTimeoutConstant;
+    total = limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
+  }
+  TTimePoint deadline = Clock().SteadyNow() + total;
+  char buffer[4096];
+  while (Data.size() < Count) {
+    size_t want = std::min<size_t>(sizeof buffer, Count - Data.size());
+    ssize_t n = ::read(FHandle, buffer, want);
+    if (n > 0) {
+      Data.append(buffer, size_t(n));
+      if (returnOnAny) break;
+      continue;
+    }
+    if (n == 0) break;  // end of input: nothing more will come
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return Fail(errno);
+    TTimePoint until = deadline;
+    if (!Data.empty() && interval.count() > 0)
+      until = std::min(deadline, Clock().SteadyNow() + interval);
+    int r = WaitReady(FHandle, POLLIN, until);
+    if (r < 0) return Fail(errno);
+    if (r == 0) break;
+  }
+  return true;
+}
+
+bool TComm::ReadString(uint32_t Count, std::string& Data) {
+  return ReadWithLimits(Count, Data);
+}
+
+bool TComm::ReadByte(uint8_t& Value) {
+  std::string data;
+  if (!ReadWithLimits(1, data)) return false;
+  if (data.empty()) {
+    FExtResultDescription = EquMessages::DeviceNoAnswer;
+    return false;
+  }
+  Value = static_cast<uint8_t>(data[0]);
+  return true;
+}
+
+bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
+  if (!Opened()) return Fail(EBADF);
+  TTimePoint deadline = Clock().SteadyNow() + milliseconds(Timeout);
+  int r = WaitReady(FHandle, POLLIN, deadline);
+  if (r < 0) return Fail(errno);
+  if (r == 0) {
+    FExtResultDescription = EquMessages::PortReadError;
+    return false;
+  }
+  return ReadByte(Value);
+}
+
+uint32_t TComm::InQueueCount() {
+  int count = 0;
+  if (!Opened()) {
+    Fail(EBADF);
+    return 0;
+  }
+  if (ioctl(FHandle, FIONREAD, &count) != 0) {
+    Fail(errno);
+    return 0;
+  }
+  return count > 0 ? uint32_t(count) : 0;
+}
+
+// ---------------------------------------------------------------------------
+
+TCOM::TCOM() {
+  FBaudRate = br57600;
+  FDataBits = 8;
+  FStopBits = sbOneStopBit;
+  FParity = prNone;
+  FTimeouts.ReadIntervalTimeout = 100;
+  FTimeouts.ReadTotalTimeoutMultiplier = 0;
+  FTimeouts.ReadTotalTimeoutConstant = 500;
+}

@@ -1,0 +1,174 @@
+// A serial port on termios.
+//
+// TComm opens a port by its number, programs the line (rate, parity, stop and
+// data bits, flow control) and the time limits, and moves bytes. It never
+// throws: every operation returns a success flag and leaves the reason of a
+// failure in ExtResultDescription(), which the caller turns into an error.
+//
+// Port n is the device /dev/ttyS(n-1); the environment variable QUARNEL_COM<n>
+// names another device for it (QUARNEL_COM3=/dev/ttyUSB0).
+//
+// The time limits keep the meaning of the serial time-limit record the register
+// software was written for: a read of n bytes may take at most
+// ReadTotalTimeoutMultiplier * n + ReadTotalTimeoutConstant ms in all, and at
+// most ReadIntervalTimeout ms between two bytes; it returns early only when all
+// n bytes have come. Every wait is a poll() bounded by those limits, measured
+// on Clock().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+enum TParity : uint8_t { prNone, prOdd, prEven, prMark, prSpace };
+enum TControlDtr : uint8_t { dtrDisable, dtrEnable, dtrHandshake };
+enum TControlRts : uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+enum TBaudRate : uint8_t {
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200
+};
+enum TStopBits : uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+
+struct TFlowControl {
+  bool FOutCtsFlow = false;
+  bool FOutDsrFlow = false;
+  TControlDtr FControlDtr = dtrDisable;
+  TControlRts FControlRts = rtsDisable;
+  bool FXonXoffOut = false;
+  bool FXonXoffIn = false;
+};
+
+// Time limits in milliseconds. A ReadIntervalTimeout of kNoTimeLimitWait
+// (all bits set) makes a read return as soon as anything has arrived.
+struct TCommTimeouts {
+  uint32_t ReadIntervalTimeout = 100;
+  uint32_t ReadTotalTimeoutMultiplier = 0;
+  uint32_t ReadTotalTimeoutConstant = 100;
+  uint32_t WriteTotalTimeoutMultiplier = 50;
+  uint32_t WriteTotalTimeoutConstant = 100;
+};
+inline constexpr uint32_t kNoTimeLimitWait = 0xFFFFFFFFu;
+
+// The device path of a port number (see above).
+std::string ComPortDeviceName(int portNumber);
+// The rate in bits per second of a TBaudRate.
+int BaudRateToInt(TBaudRate rate);
+
+class TComm {
+ public:
+  TComm();
+  virtual ~TComm();
+  TComm(const TComm&) = delete;
+  TComm& operator=(const TComm&) = delete;
+
+  bool Open();
+  bool Close();
+  bool EnsureOpened();
+  bool Purge(bool Abort);
+  bool ApplyState();
+  bool ApplyTimeouts();
+
+  bool WriteStr(std::string_view Data, int SleepTime = 0);
+  bool WriteByte(uint8_t Value);
+  bool WriteChar(uint8_t Value) { return WriteByte(Value); }
+
+  // One byte within the port's time limits.
+  bool ReadByte(uint8_t& Value);
+  bool ReadChar(uint8_t& Value) { return ReadByte(Value); }
+  // Waits up to Timeout ms for input, then reads one byte as above.
+  bool ReadByte(uint8_t& Value, uint32_t Timeout);
+  bool ReadChar(uint8_t& Value, uint32_t Timeout) { return ReadByte(Value, Timeout); }
+  // Up to Count bytes: returns when all have come or a time limit has passed
+  // (then with fewer, possibly none). False only when the system call fails.
+  bool ReadString(uint32_t Count, std::string& Data);
+
+  uint32_t InQueueCount();
+  bool SetCommDTR(bool Value);
+  bool SetCommRTS(bool Value);
+
+  // Event-mask operations of overlapped mode: no event waiting exists here.
+  bool SetMask() { return true; }
+  void StopEventWaiting() {}
+  void SetEvtChar(char Value) { FEvtChar = Value; }
+
+  bool Opened() const { return FHandle >= 0; }
+  TBaudRate BaudRate() const { return FBaudRate; }
+  void SetBaudRate(TBaudRate Value);
+  int BaudRateAsInt() const { return BaudRateToInt(FBaudRate); }
+  void SetBaudRateAsInt(int Value);
+  int PortNumber() const { return FPortNumber; }
+  void SetPortNumber(int Value) { FPortNumber = Value; }
+  const TCommTimeouts& Timeouts() const { return FTimeouts; }
+  void SetTimeouts(const TCommTimeouts& Value);
+  const std::string& ExtResultDescription() const { return FExtResultDescription; }
+  TParity Parity() const { return FParity; }
+  void SetParity(TParity Value) { FParity = Value; }
+  const TFlowControl& FlowControl() const { return FFlowControl; }
+  void SetFlowControl(const TFlowControl& Value) { FFlowControl = Value; }
+  uint8_t DataBits() const { return FDataBits; }
+  void SetDataBits(uint8_t Value) { FDataBits = Value; }
+  TStopBits StopBits() const { return FStopBits; }
+  void SetStopBits(TStopBits Value) { FStopBits = Value; }
+  const std::string& EndSymbol() const { return FEndSymbol; }
+  void SetEndSymbol(std::string Value) { FEndSymbol = std::move(Value); }
+  bool OverlappedMode() const { return FOverlappedMode; }
+  void SetOverlappedMode(bool Value) { FOverlappedMode = Value; }
+  char EvtChar() const { return FEvtChar; }
+  bool AbortOnError() const { return FAbortOnError; }
+  void SetAbortOnError(bool Value) { FAbortOnError = Value; }
+  uint16_t XonLimit() const { return FXonLimit; }
+  void SetXonLimit(uint16_t Value) { FXonLimit = Value; }
+  uint16_t XoffLimit() const { return FXoffLimit; }
+  void SetXoffLimit(uint16_t Value) { FXoffLimit = Value; }
+
+  // errno of the last failed system call (0 after a success of Open). The
+  // link reads it to tell "no such device" from other open failures.
+  int LastSystemError() const { return FLastSystemError; }
+  // The device path the port opens.
+  std::string DeviceName() const { return ComPortDeviceName(FPortNumber); }
+
+ protected:
+  char FEvtChar = 0;
+  uint16_t FXonLimit = 256;
+  uint16_t FXoffLimit = 256;
+  int FHandle = -1;
+  bool FOverlappedMode = false;  // stored only: reads and writes here are always poll-driven
+  TBaudRate FBaudRate = br9600;
+  int FPortNumber = 1;
+  TCommTimeouts FTimeouts;
+  TParity FParity = prNone;
+  TFlowControl FFlowControl;
+  bool FAbortOnError = false;
+  uint8_t FDataBits = 8;
+  TStopBits FStopBits = sbOneStopBit;
+  std::string FEndSymbol;
+  uint8_t FReadAfterEndSymbol = 0;
+  std::string FExtResultDescription;
+  int FDCBFlags = 1;
+  int FLastSystemError = 0;
+
+ private:
+  bool OpenHandle();
+  bool Fail(int error);
+  // Reads up to Count bytes under the time limits; see ReadString.
+  bool ReadWithLimits(uint32_t Count, std::string& Data);
+  bool SetModemLine(int line, bool raise);
+};
+
+// The port the serial register link owns: 57600 bits per second, 8N1, and a
+// read limit of 500 ms (100 ms between bytes).
+class TCOM : public TComm {
+ public:
+  TCOM();
+};

@@ -1,0 +1,86 @@
+// TSocketDevice: the register over TCP.
+//
+// The frames are those of the serial link; the differences are the link
+// itself: a connection to a dotted IPv4 address made within 5 s, a probe
+// (ENQ, expecting ACK) before every command, every receive bounded by 10 s
+// whatever time limit the command carries, and 200 ms between resends.
+//
+// After a failure of the link (nothing or garbage received, the register
+// closed the connection, a send failed) the connection is closed, so no stale
+// byte can be taken for the next answer; the next command connects again to
+// the same address before its probe.
+//
+// Creating a link for a register at IP address and port:
+//   auto device = std::make_unique<TSocketDevice>();
+//   device->SetIPAddress("192.168.0.10");
+//   device->SetTCPPort(50003);
+//   device->Enable();                        // connects and probes
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "device/uDevice.h"
+
+// Time limits of the TCP link, in milliseconds.
+struct TSocketTimeLimits {
+  int Connect = 5000;
+  int Receive = 10000;
+};
+
+class TSocketDevice : public TDevice {
+ public:
+  static constexpr int cSendAttempts = 11;
+  static constexpr int cResendPauseMs = 200;
+
+  TSocketDevice() = default;
+  // Other time limits (tests keep waits for silent peers short).
+  explicit TSocketDevice(const TSocketTimeLimits& ALimits) : FLimits(ALimits) {}
+  ~TSocketDevice() override;
+
+  // Connect(IPAddress, TCPPort), then CheckConnection.
+  void Enable() override;
+  // Closes the connection.
+  void Disable() override;
+  // Probe, frame (the same one for every resend), answer, checks. ATimeout
+  // is not used: every receive is bounded by the receive limit.
+  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) override;
+
+  // Raises "Синтаксическая ошибка в IP-адресе" for anything but a dotted IPv4
+  // address (255.255.255.255 included), "Ошибка при создании сокета", or
+  // "Ошибка при установлении подключения к ФР"; no socket stays open then.
+  void Connect(std::string_view AAddress, int APort);
+  void Disconnect();
+  // One probe, no retries.
+  void CheckConnection();
+
+  // 0, or 605 with ExtResultDescription "Ошибка при отправке данных серверу".
+  int SendData(std::string_view ABytes);
+  // 0, or 606 with "Ошибка при получении ответа от сервера" (nothing within
+  // the receive limit, the register closed the connection, or an error).
+  int ReceiveByte(uint8_t& AByte);
+  // AN bytes; the bytes that have not come within the receive limit (or
+  // before the register closed the connection) stay 0x00. 606 when none came.
+  int ReceiveBytes(size_t AN, std::string& ABytes);
+
+  const std::string& IPAddress() const { return FIPAddress; }
+  void SetIPAddress(std::string_view AValue) { FIPAddress = std::string(AValue); }
+  int TCPPort() const { return FTCPPort; }
+  void SetTCPPort(int AValue) { FTCPPort = AValue; }
+  const std::string& ExtResultDescription() const { return FExtResultDescription; }
+  bool Connected() const { return FSocket >= 0; }
+
+ protected:
+  int FSocket = -1;  // -1 when closed
+  std::string FIPAddress;
+  int FTCPPort = 0;
+  std::string FExtResultDescription;
+  TSocketTimeLimits FLimits;
+
+ private:
+  // Closes the connection after a link failure and raises AMessage.
+  [[noreturn]] void LinkFailure(std::string_view AMessage);
+  void CloseSocket();
+  bool FReconnect = false;  // the connection was dropped after a failure
+};
