@@ -1,0 +1,395 @@
+#include "wire/uEmuServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+// Bytes read ahead of the session; the register reads no more while it has
+// an answer to send, so this is all the input one link ever holds.
+constexpr size_t kInputLimit = 4096;
+// The loop wakes at least this often even when nothing happens.
+constexpr int kIdlePollMs = 1000;
+
+std::string SystemError(const std::string& what, int err) {
+  return what + ": " + std::strerror(err);
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+bool SetNonBlocking(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+}  // namespace
+
+struct TEmuServer::TLink {
+  enum TKind { lkTcp, lkPty };
+  TKind Kind;
+  int Fd = -1;
+  std::string Name;
+  std::unique_ptr<TEmuLinkSession> Session;
+  std::string In;
+  std::string Out;
+  size_t OutPos = 0;
+  bool Sending = false;
+  bool CloseAfter = false;
+  std::chrono::steady_clock::time_point SendAt{};
+
+  void ClearBuffers() {
+    In.clear();
+    Out.clear();
+    OutPos = 0;
+    Sending = false;
+    CloseAfter = false;
+  }
+  bool WantsInput() const { return Fd >= 0 && !Sending && In.size() < kInputLimit; }
+};
+
+TEmuServer::TEmuServer(TEmuCommandHandler& handler, TEmuServerOptions options)
+    : FHandler(handler), FOptions(std::move(options)) {
+  if (!FOptions.Log) {
+    FOptions.Log = [](std::string_view text) {
+      std::fprintf(stderr, "quarnel-emulator: %.*s\n", static_cast<int>(text.size()), text.data());
+    };
+  }
+}
+
+TEmuServer::~TEmuServer() {
+  Stop();
+}
+
+void TEmuServer::Log(const std::string& text, bool always) const {
+  if (always || FOptions.Wire.Verbose) FOptions.Log(text);
+}
+
+TEmuWireStats TEmuServer::Stats() const {
+  const TEmuWireCounters& c = FCounters;
+  return {c.Probes,       c.Requests,        c.Executed,        c.Replayed,
+          c.BadChecksums, c.BadPasswords,    c.Malformed,       c.Overlong,
+          c.IgnoredBytes, c.AbandonedFrames, c.ClientsAccepted, c.ClientsRefused};
+}
+
+void TEmuServer::Start() {
+  if (Running()) throw std::runtime_error("the emulator already runs");
+  if (!FOptions.Tcp && !FOptions.Pty)
+    throw std::runtime_error("no link to serve: neither TCP nor pty");
+  if (FOptions.Wire.Password.size() != 4)
+    throw std::runtime_error("the connection password must be 4 bytes");
+  FStopping = false;
+  try {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
+      throw std::runtime_error(SystemError("pipe", errno));
+    FWakeRead = pipeFds[0];
+    FWakeWrite = pipeFds[1];
+    if (FOptions.Tcp) OpenListener();
+    if (FOptions.Pty) OpenPty();
+  } catch (...) {
+    CloseAll();
+    throw;
+  }
+  FThread = std::thread([this] { Run(); });
+}
+
+void TEmuServer::Stop() {
+  if (FThread.joinable()) {
+    FStopping = true;
+    char b = 1;
+    [[maybe_unused]] ssize_t n = ::write(FWakeWrite, &b, 1);
+    FThread.join();
+  }
+  CloseAll();
+}
+
+void TEmuServer::CloseAll() {
+  if (FTcpLink) CloseFd(FTcpLink->Fd);
+  if (FPtyLink) CloseFd(FPtyLink->Fd);
+  FTcpLink.reset();
+  FPtyLink.reset();
+  CloseFd(FListener);
+  CloseFd(FPtySlave);
+  CloseFd(FWakeRead);
+  CloseFd(FWakeWrite);
+  if (!FPtyLinkMade.empty()) {
+    // Remove the symlink only while it is still ours.
+    char target[4096];
+    ssize_t n = ::readlink(FPtyLinkMade.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, n) == FPtyPath) ::unlink(FPtyLinkMade.c_str());
+    FPtyLinkMade.clear();
+  }
+  FPtyPath.clear();
+  FPort = 0;
+}
+
+void TEmuServer::OpenListener() {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(FOptions.Port);
+  if (::inet_pton(AF_INET, FOptions.BindAddress.c_str(), &addr.sin_addr) != 1)
+    throw std::runtime_error("not a dotted IPv4 address: " + FOptions.BindAddress);
+  FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (FListener < 0) throw std::runtime_error(SystemError("socket", errno));
+  int on = 1;
+  ::setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  std::string where = FOptions.BindAddress + ":" + std::to_string(FOptions.Port);
+  if (::bind(FListener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error(SystemError("cannot listen on " + where, errno));
+  if (::listen(FListener, 4) != 0)
+    throw std::runtime_error(SystemError("listen on " + where, errno));
+  socklen_t len = sizeof addr;
+  if (::getsockname(FListener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    throw std::runtime_error(SystemError("getsockname", errno));
+  FPort = ntohs(addr.sin_port);
+  FTcpLink = std::make_unique<TLink>();
+  FTcpLink->Kind = TLink::lkTcp;
+  FTcpLink->Name = "tcp";
+  FTcpLink->Session = std::make_unique<TEmuLinkSession>(
+      FHandler, FHandlerLock, FFaults, FOptions.Wire, FCounters, "tcp", FOptions.Log);
+  Log("listening on " + FOptions.BindAddress + ":" + std::to_string(FPort));
+}
+
+void TEmuServer::OpenPty() {
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+    throw std::runtime_error(SystemError("openpty", errno));
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+  FPtySlave = slave;
+  FPtyLink = std::make_unique<TLink>();
+  FPtyLink->Kind = TLink::lkPty;
+  FPtyLink->Fd = master;
+  FPtyLink->Name = "pty";
+  // Raw from the start, so a client that does not set the line up still gets
+  // the bytes unchanged; a client's own settings replace these.
+  termios tio{};
+  if (::tcgetattr(slave, &tio) == 0) {
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave, TCSANOW, &tio);
+  }
+  if (!SetNonBlocking(master)) throw std::runtime_error(SystemError("pty mode", errno));
+  char name[256];
+  if (::ttyname_r(slave, name, sizeof name) != 0) throw std::runtime_error("pty has no name");
+  FPtyPath = name;
+  if (!FOptions.PtyLink.empty()) {
+    struct stat st {};
+    if (::lstat(FOptions.PtyLink.c_str(), &st) == 0) {
+      // Replace a stale link of an earlier run, never a real file.
+      if (!S_ISLNK(st.st_mode))
+        throw std::runtime_error(FOptions.PtyLink + " exists and is not a symbolic link");
+      ::unlink(FOptions.PtyLink.c_str());
+    }
+    if (::symlink(FPtyPath.c_str(), FOptions.PtyLink.c_str()) != 0)
+      throw std::runtime_error(SystemError("cannot link " + FOptions.PtyLink, errno));
+    FPtyLinkMade = FOptions.PtyLink;
+  }
+  FPtyLink->Session = std::make_unique<TEmuLinkSession>(
+      FHandler, FHandlerLock, FFaults, FOptions.Wire, FCounters, "pty", FOptions.Log);
+  Log("pseudo-terminal " + FPtyPath);
+}
+
+void TEmuServer::Run() {
+  std::vector<pollfd> fds;
+  while (!FStopping) {
+    auto now = std::chrono::steady_clock::now();
+    int timeout = kIdlePollMs;
+    fds.clear();
+    fds.push_back({FWakeRead, POLLIN, 0});
+    int listenerAt = -1;
+    if (FListener >= 0) {
+      listenerAt = static_cast<int>(fds.size());
+      fds.push_back({FListener, POLLIN, 0});
+    }
+    TLink* links[2] = {FTcpLink.get(), FPtyLink.get()};
+    int linkAt[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+      TLink* link = links[i];
+      if (!link || link->Fd < 0) continue;
+      short events = 0;
+      if (link->Kind == TLink::lkTcp) events |= POLLRDHUP;
+      if (link->WantsInput()) events |= POLLIN;
+      if (link->Sending) {
+        if (link->SendAt <= now) {
+          events |= POLLOUT;
+        } else {
+          auto wait = std::chrono::ceil<std::chrono::milliseconds>(link->SendAt - now).count();
+          timeout = static_cast<int>(std::min<long long>(timeout, wait));
+        }
+      }
+      linkAt[i] = static_cast<int>(fds.size());
+      fds.push_back({link->Fd, events, 0});
+    }
+    int ready = ::poll(fds.data(), fds.size(), timeout);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      Log(SystemError("poll failed, serving stops", errno), true);
+      return;
+    }
+    if (fds[0].revents) {
+      char drain[64];
+      while (::read(FWakeRead, drain, sizeof drain) > 0) {
+      }
+    }
+    if (FStopping) break;
+    // Links first: a client that left must be gone before the next is taken.
+    for (int i = 0; i < 2; ++i) {
+      if (linkAt[i] < 0) continue;
+      ServiceLink(*links[i], fds[linkAt[i]].revents);
+    }
+    if (listenerAt >= 0 && (fds[listenerAt].revents & POLLIN)) AcceptClients();
+  }
+}
+
+void TEmuServer::AcceptClients() {
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd = ::accept4(FListener, reinterpret_cast<sockaddr*>(&peer), &len,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+        Log(SystemError("accept", errno), true);
+      return;
+    }
+    char ip[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+    std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+    TLink& link = *FTcpLink;
+    if (link.Fd >= 0) {
+      ++FCounters.ClientsRefused;
+      Log("client " + who + " refused: another client is connected");
+      ::close(fd);
+      continue;
+    }
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    link.Fd = fd;
+    link.ClearBuffers();
+    link.Session->Reset();
+    ++FCounters.ClientsAccepted;
+    Log("client " + who + " connected");
+  }
+}
+
+void TEmuServer::DropClient(TLink& link, const std::string& why, bool graceful) {
+  if (link.Kind == TLink::lkPty) {
+    // A pty cannot hang up on its client: drop what is pending and go on.
+    Log("pty: " + why);
+    link.ClearBuffers();
+    link.Session->Reset();
+    return;
+  }
+  if (graceful) {
+    // Let what was written arrive: FIN after the data, and no unread input
+    // that would turn the close into a reset.
+    ::shutdown(link.Fd, SHUT_WR);
+    char drain[512];
+    while (::recv(link.Fd, drain, sizeof drain, 0) > 0) {
+    }
+  }
+  CloseFd(link.Fd);
+  link.ClearBuffers();
+  link.Session->Reset();
+  Log("tcp: " + why);
+}
+
+void TEmuServer::ServiceLink(TLink& link, short revents) {
+  if (revents & POLLNVAL) {
+    Log(link.Name + ": descriptor became invalid", true);
+    link.Fd = -1;
+    return;
+  }
+  if (revents & POLLOUT) WritePending(link);
+  if (link.Fd < 0) return;
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    if (link.WantsInput()) {
+      char buf[kInputLimit];
+      size_t room = kInputLimit - link.In.size();
+      ssize_t n = ::read(link.Fd, buf, room);
+      if (n > 0) {
+        link.In.append(buf, static_cast<size_t>(n));
+      } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        if (link.Kind == TLink::lkTcp) {
+          DropClient(link, n == 0 ? "client disconnected" : SystemError("client lost", errno),
+                     false);
+          return;
+        }
+        if (revents & (POLLHUP | POLLERR)) {
+          // Should not happen while the slave is held open; stop rather than spin.
+          Log(SystemError("pty failed, closed", errno), true);
+          CloseFd(link.Fd);
+          return;
+        }
+      }
+    } else if (link.Kind == TLink::lkTcp && (revents & (POLLHUP | POLLERR))) {
+      DropClient(link, "client connection broken", false);
+      return;
+    }
+  }
+  if (link.Kind == TLink::lkPty && (revents & (POLLHUP | POLLERR)) && !(revents & POLLIN)) {
+    Log(link.Name + ": pseudo-terminal hung up, closed", true);
+    CloseFd(link.Fd);
+    return;
+  }
+  if (link.Kind == TLink::lkTcp && (revents & POLLRDHUP) && !(revents & POLLIN)) {
+    DropClient(link, "client disconnected", false);
+    return;
+  }
+  Pump(link);
+  if (link.Sending && link.SendAt <= std::chrono::steady_clock::now()) WritePending(link);
+}
+
+void TEmuServer::Pump(TLink& link) {
+  while (link.Fd >= 0 && !link.Sending && !link.In.empty()) {
+    TEmuOutput out;
+    bool replied = false;
+    size_t used = link.Session->Consume(link.In, out, replied);
+    link.In.erase(0, used);
+    if (!replied || out.Bytes.empty()) continue;
+    link.Out = std::move(out.Bytes);
+    link.OutPos = 0;
+    link.Sending = true;
+    link.CloseAfter = out.CloseAfter;
+    link.SendAt = std::chrono::steady_clock::now() + out.Delay;
+  }
+}
+
+void TEmuServer::WritePending(TLink& link) {
+  while (link.Sending && link.OutPos < link.Out.size()) {
+    const char* data = link.Out.data() + link.OutPos;
+    size_t size = link.Out.size() - link.OutPos;
+    ssize_t n = link.Kind == TLink::lkTcp ? ::send(link.Fd, data, size, MSG_NOSIGNAL)
+                                          : ::write(link.Fd, data, size);
+    if (n > 0) {
+      link.OutPos += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    DropClient(link, SystemError("cannot send", errno), false);
+    return;
+  }
+  if (!link.Sending) return;
+  bool close = link.CloseAfter;
+  link.Out.clear();
+  link.OutPos = 0;
+  link.Sending = false;
+  link.CloseAfter = false;
+  if (close) DropClient(link, "connection closed in the middle of an answer (fault)", true);
+}

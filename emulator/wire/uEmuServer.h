@@ -1,0 +1,102 @@
+// The virtual register's links: a TCP listener and a pseudo-terminal, served
+// by one thread with poll. TCP takes one client at a time (a client that
+// arrives while another is connected is accepted and closed at once, so it
+// fails fast instead of waiting in the backlog); the pty is always there.
+// Both links talk to the same command handler, one request at a time.
+//
+//   TEmuServer server(registerHandler, options);
+//   server.Start();                 // throws std::runtime_error when a link cannot open
+//   connect to 127.0.0.1:server.Port() or open server.PtyPath()
+//   server.Faults().ArmAnswerFault({TEmuAnswerFaultKind::Drop, 1});
+//   server.Stop();                  // also done by the destructor
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "wire/uEmuCommandHandler.h"
+#include "wire/uEmuFaults.h"
+#include "wire/uEmuLinkSession.h"
+
+inline constexpr uint16_t kEmuDefaultPort = 50003;
+
+struct TEmuServerOptions {
+  bool Tcp = true;
+  std::string BindAddress = "127.0.0.1";  // dotted IPv4
+  uint16_t Port = kEmuDefaultPort;        // 0: any free port, see Port()
+  bool Pty = false;
+  std::string PtyLink;  // when set, a symlink to the pty's slave is made there
+  TEmuWireSettings Wire;
+  // Where log lines go; empty: standard error.
+  TEmuLogSink Log;
+};
+
+// A snapshot of TEmuWireCounters.
+struct TEmuWireStats {
+  uint64_t Probes = 0, Requests = 0, Executed = 0, Replayed = 0, BadChecksums = 0, BadPasswords = 0,
+           Malformed = 0, Overlong = 0, IgnoredBytes = 0, AbandonedFrames = 0, ClientsAccepted = 0,
+           ClientsRefused = 0;
+};
+
+class TEmuServer {
+ public:
+  // The handler must outlive the server; it is called on the server's thread.
+  explicit TEmuServer(TEmuCommandHandler& handler, TEmuServerOptions options = {});
+  ~TEmuServer();
+  TEmuServer(const TEmuServer&) = delete;
+  TEmuServer& operator=(const TEmuServer&) = delete;
+
+  // Opens the links and starts serving. Throws std::runtime_error (nothing
+  // left open) when a link cannot be opened or the server already runs.
+  void Start();
+  // Stops serving and closes every link; removes the pty symlink. Idempotent.
+  void Stop();
+  bool Running() const { return FThread.joinable(); }
+
+  // The TCP port listened on (the chosen one for port 0); 0 without TCP.
+  uint16_t Port() const { return FPort; }
+  // The pty's slave device and the symlink made to it; empty without a pty.
+  const std::string& PtyPath() const { return FPtyPath; }
+  const std::string& PtyLinkPath() const { return FPtyLinkMade; }
+
+  TEmuFaultPlan& Faults() { return FFaults; }
+  // Holds the handler between two commands, for a test that inspects or
+  // changes the register's state while the server runs.
+  std::unique_lock<std::mutex> LockHandler() { return std::unique_lock(FHandlerLock); }
+  TEmuWireStats Stats() const;
+
+ private:
+  struct TLink;
+  void OpenListener();
+  void OpenPty();
+  void CloseAll();
+  void Run();
+  void Log(const std::string& text, bool always = false) const;
+  void ServiceLink(TLink& link, short revents);
+  void Pump(TLink& link);
+  void WritePending(TLink& link);
+  void AcceptClients();
+  void DropClient(TLink& link, const std::string& why, bool graceful);
+
+  TEmuCommandHandler& FHandler;
+  TEmuServerOptions FOptions;
+  TEmuFaultPlan FFaults;
+  TEmuWireCounters FCounters;
+  std::mutex FHandlerLock;
+
+  int FListener = -1;
+  int FWakeRead = -1, FWakeWrite = -1;
+  int FPtySlave = -1;  // kept open so the master never sees a hang-up between clients
+  uint16_t FPort = 0;
+  std::string FPtyPath;
+  std::string FPtyLinkMade;
+  std::unique_ptr<TLink> FTcpLink;
+  std::unique_ptr<TLink> FPtyLink;
+  std::atomic<bool> FStopping{false};
+  std::thread FThread;
+};
