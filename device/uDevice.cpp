@@ -23,7 +23,9 @@ int HexDigit(char c) {
 }
 
 // A decimal number of the whole text, or AFallback.
+// Leading blanks are skipped, as the register's own software reads numbers.
 int64_t IntOrDefault(std::string_view AText, int64_t AFallback) {
+  while (!AText.empty() && AText.front() == ' ') AText.remove_prefix(1);
   int64_t v = 0;
   return TryStrToInt64(AText, v) ? v : AFallback;
 }
@@ -250,7 +252,7 @@ double TDevice::DeviceToFloat(std::string_view AText) {
   std::string t = Trim(AText);
   std::string_view v = t;
   if (!v.empty() && v.front() == '+') v.remove_prefix(1);
-  if (v.empty() || v.front() == '+') return 0.0;
+  if (v.empty() || v.front() == '+' || (t.size() != v.size() && v.front() == '-')) return 0.0;
   // Digits, one ".", an optional exponent; from_chars alone would also take
   // "inf" and "nan", which are not numbers for the register.
   for (char c : v)

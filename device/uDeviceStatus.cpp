@@ -121,8 +121,8 @@ std::vector<std::string> TDevice::FNGetInfo(int ARequest, int64_t ADocOffset, in
 // ---- Setting tables -----------------------------------------------------------
 
 int64_t TDevice::ReadSettingTableByte(int ANum, int AInd) {
-  int64_t value = 0;
-  return TryStrToInt64(ReadSettingTable(ANum, AInd), value) ? value : 0;
+  ReadSettingTable(ANum, AInd);
+  return GetDataAsInteger(0);
 }
 
 int64_t TDevice::ReadSettingTableWord(int ANum, int AInd) {

@@ -82,6 +82,8 @@ TEST(DeviceNumber, DeviceToFloatReadsDecimalsOrGivesZero) {
   EXPECT_DOUBLE_EQ(TDevice::DeviceToFloat("1,5"), 0);
   EXPECT_DOUBLE_EQ(TDevice::DeviceToFloat("inf"), 0);
   EXPECT_DOUBLE_EQ(TDevice::DeviceToFloat("nan"), 0);
+  EXPECT_DOUBLE_EQ(TDevice::DeviceToFloat("+-3"), 0);
+  EXPECT_DOUBLE_EQ(TDevice::DeviceToFloat("+3"), 3);
 }
 
 TEST(DeviceReaders, TypedReadersOverTheAnswerFields) {
@@ -92,6 +94,11 @@ TEST(DeviceReaders, TypedReadersOverTheAnswerFields) {
   EXPECT_EQ(device.GetDataAsString(0), "Ив");
   EXPECT_EQ(device.GetDataAsInteger(1), 42);
   EXPECT_EQ(device.GetDataAsInteger(5), 0) << "not a number";
+  device.SetData({" 42", "42 ", "-7"});
+  EXPECT_EQ(device.GetDataAsInteger(0), 42) << "leading blanks are skipped";
+  EXPECT_EQ(device.GetDataAsInteger(1), 0);
+  EXPECT_EQ(device.GetDataAsInteger(2), -7);
+  device.SetData({Bytes({0x88, 0xA2}), "42", "1.25", "311224", "101112", "x"});
   EXPECT_DOUBLE_EQ(device.GetDataAsFloat(2), 1.25);
   EXPECT_EQ(device.GetDataAsDate(3).Day, 31);
   EXPECT_EQ(device.GetDataAsTime(4).Minute, 11);
