@@ -1,0 +1,387 @@
+#include "support/TestHost.h"
+
+#include <dlfcn.h>
+#include <elf.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/uCommonUtils.h"
+
+namespace fs = std::filesystem;
+
+std::string DefaultAddInPath() {
+  if (const char* dir = std::getenv("QUARNEL_TEST_BINARY_DIR")) {
+    const std::string path = std::string(dir) + "/hostbridge/libquarnel.so";
+    if (fs::exists(path)) return path;
+  }
+#ifdef QUARNEL_ADDIN_PATH
+  return QUARNEL_ADDIN_PATH;
+#else
+  throw std::runtime_error("QUARNEL_TEST_BINARY_DIR is not set: cannot find libquarnel.so");
+#endif
+}
+
+// ---- memory manager ----
+
+TTestMemoryManager::~TTestMemoryManager() {
+  for (void* block : FLive) std::free(block);
+}
+
+bool TTestMemoryManager::AllocMemory(void** pMemory, unsigned long ulCountByte) {
+  if (pMemory == nullptr) return false;
+  if (Refuse) {
+    *pMemory = nullptr;
+    return false;
+  }
+  void* block = std::malloc(ulCountByte == 0 ? 1 : ulCountByte);
+  if (block == nullptr) return false;
+  // Fill with garbage so that a missing terminator shows up.
+  std::memset(block, 0xA5, ulCountByte);
+  FLive.insert(block);
+  ++FAllocations;
+  *pMemory = block;
+  return true;
+}
+
+void TTestMemoryManager::FreeMemory(void** pMemory) {
+  if (pMemory == nullptr || *pMemory == nullptr) return;
+  auto it = FLive.find(*pMemory);
+  if (it == FLive.end()) {
+    ++FBadFrees;
+    return;
+  }
+  std::free(*it);
+  FLive.erase(it);
+  ++FFrees;
+  *pMemory = nullptr;
+}
+
+// ---- connection ----
+
+bool TTestConnection::AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr,
+                               long scode) {
+  Errors.push_back({wcode, Utf16ToUtf8(Utf16FromZ(source)), Utf16ToUtf8(Utf16FromZ(descr)), scode});
+  return true;
+}
+
+// ---- library ----
+
+std::vector<std::string> ExportedSymbols(const std::string& LibraryPath) {
+  std::ifstream in(LibraryPath, std::ios::binary);
+  const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (image.size() < sizeof(Elf64_Ehdr))
+    throw std::runtime_error("not an ELF file: " + LibraryPath);
+  Elf64_Ehdr header;
+  std::memcpy(&header, image.data(), sizeof header);
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64)
+    throw std::runtime_error("not a 64-bit ELF file: " + LibraryPath);
+  auto section = [&](size_t index) {
+    Elf64_Shdr s;
+    const size_t at = header.e_shoff + index * header.e_shentsize;
+    if (at + sizeof s > image.size()) throw std::runtime_error("truncated ELF file");
+    std::memcpy(&s, image.data() + at, sizeof s);
+    return s;
+  };
+  std::vector<std::string> names;
+  for (size_t i = 0; i < header.e_shnum; ++i) {
+    const Elf64_Shdr symtab = section(i);
+    if (symtab.sh_type != SHT_DYNSYM) continue;
+    const Elf64_Shdr strtab = section(symtab.sh_link);
+    for (size_t at = symtab.sh_offset + sizeof(Elf64_Sym);
+         at + sizeof(Elf64_Sym) <= symtab.sh_offset + symtab.sh_size; at += sizeof(Elf64_Sym)) {
+      Elf64_Sym sym;
+      std::memcpy(&sym, image.data() + at, sizeof sym);
+      const unsigned bind = ELF64_ST_BIND(sym.st_info);
+      if (sym.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+      names.emplace_back(image.c_str() + strtab.sh_offset + sym.st_name);
+    }
+  }
+  return names;
+}
+
+TAddInLibrary::TAddInLibrary(const std::string& Path) {
+  FHandle = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (FHandle == nullptr) throw std::runtime_error(std::string("dlopen failed: ") + dlerror());
+  GetClassNames = reinterpret_cast<TV8GetClassNamesFn>(Symbol("GetClassNames"));
+  GetClassObject = reinterpret_cast<TV8GetClassObjectFn>(Symbol("GetClassObject"));
+  DestroyObject = reinterpret_cast<TV8DestroyObjectFn>(Symbol("DestroyObject"));
+  GetAttachType = reinterpret_cast<TV8GetAttachTypeFn>(Symbol("GetAttachType"));
+  if (!GetClassNames || !GetClassObject || !DestroyObject || !GetAttachType) {
+    dlclose(FHandle);
+    throw std::runtime_error("the library lacks one of the four entry points: " + Path);
+  }
+}
+
+TAddInLibrary::~TAddInLibrary() {
+  if (FHandle != nullptr) dlclose(FHandle);
+}
+
+void* TAddInLibrary::Symbol(const char* Name) const {
+  return dlsym(FHandle, Name);
+}
+
+// ---- arguments ----
+
+THostArg THostArg::Int64(int64_t Value) {
+  THostArg a;
+  a.FRaw.vt = VTYPE_I8;
+  a.FRaw.llVal = Value;
+  return a;
+}
+
+THostArg THostArg::Ansi(const std::string& Bytes) {
+  THostArg a;
+  a.FKind = kAnsi;
+  a.FText = Bytes;
+  return a;
+}
+
+THostArg THostArg::Blob(const std::string& Bytes) {
+  THostArg a;
+  a.FKind = kBlob;
+  a.FText = Bytes;
+  return a;
+}
+
+THostArg THostArg::Raw(const V8Variant& Value) {
+  THostArg a;
+  a.FRaw = Value;
+  return a;
+}
+
+// ---- call results ----
+
+namespace {
+
+void FreeValue(TTestMemoryManager* Memory, V8Variant& V) {
+  const uint16_t code = V.vt & VTYPE_TYPEMASK;
+  if ((code == VTYPE_PSTR || code == VTYPE_PWSTR || code == VTYPE_BLOB) && V.pstrVal != nullptr &&
+      Memory->Owns(V.pstrVal)) {
+    void* block = V.pstrVal;
+    Memory->FreeMemory(&block);
+  }
+  std::memset(static_cast<void*>(&V), 0, sizeof V);
+}
+
+std::runtime_error WrongType(const char* Wanted, const V8Variant& V) {
+  return std::runtime_error(std::string("value is not ") + Wanted + " (vt=" + std::to_string(V.vt) +
+                            ")");
+}
+
+}  // namespace
+
+TCallResult::TCallResult(TTestMemoryManager* Memory, size_t ParamCount)
+    : Params(ParamCount), FMemory(Memory) {}
+
+TCallResult::TCallResult(TCallResult&& Other) noexcept
+    : Ok(Other.Ok), Result(Other.Result), Params(std::move(Other.Params)), FMemory(Other.FMemory) {
+  std::memset(static_cast<void*>(&Other.Result), 0, sizeof Other.Result);
+  Other.Params.clear();
+}
+
+TCallResult::~TCallResult() {
+  FreeValue(FMemory, Result);
+  for (V8Variant& v : Params) FreeValue(FMemory, v);
+}
+
+std::string TCallResult::TextOf(const V8Variant& V) {
+  if (V.vt != VTYPE_PWSTR) throw WrongType("a UTF-16 text", V);
+  const std::u16string text = Utf16FromZ(V.pwstrVal);
+  if (text.size() != V.wstrLen)
+    throw std::runtime_error("wstrLen " + std::to_string(V.wstrLen) + " but the text has " +
+                             std::to_string(text.size()) + " code units");
+  return Utf16ToUtf8(text);
+}
+
+bool TCallResult::BoolOf(const V8Variant& V) {
+  if (V.vt != VTYPE_BOOL) throw WrongType("a Boolean", V);
+  return V.bVal;
+}
+
+int32_t TCallResult::IntOf(const V8Variant& V) {
+  if (V.vt != VTYPE_I4) throw WrongType("a 32-bit integer", V);
+  return V.lVal;
+}
+
+double TCallResult::DoubleOf(const V8Variant& V) {
+  if (V.vt != VTYPE_R8) throw WrongType("a double", V);
+  return V.dblVal;
+}
+
+// ---- host ----
+
+TTestHost::TTestHost(const std::string& LibraryPath, const std::string& ClassName) {
+  FLibrary = new TAddInLibrary(LibraryPath);
+  const std::u16string names = Utf16FromZ(FLibrary->GetClassNames());
+  const std::u16string name = Utf8ToUtf16(ClassName);
+  if (FLibrary->GetClassObject(name.c_str(), &FComponent) != 1 || FComponent == nullptr) {
+    delete FLibrary;
+    throw std::runtime_error("GetClassObject(" + ClassName +
+                             ") failed; class names: " + Utf16ToUtf8(names));
+  }
+  InitDone()->Init(static_cast<TV8AddInDefBase*>(&Connection));
+  InitDone()->setMemManager(static_cast<TV8MemoryManager*>(&Memory));
+}
+
+TTestHost::~TTestHost() {
+  InitDone()->Done();
+  FLibrary->DestroyObject(&FComponent);
+  delete FLibrary;
+}
+
+TV8InitDone* TTestHost::InitDone() const {
+  return reinterpret_cast<TV8InitDone*>(Block());
+}
+TV8LanguageExtender* TTestHost::Lang() const {
+  return reinterpret_cast<TV8LanguageExtender*>(Block() + 1);
+}
+TV8LocaleBase* TTestHost::Locale() const {
+  return reinterpret_cast<TV8LocaleBase*>(Block() + 2);
+}
+
+long TTestHost::FindMethod(std::string_view Utf8Name) const {
+  return Lang()->FindMethod(Utf8ToUtf16(Utf8Name).c_str());
+}
+
+long TTestHost::FindProp(std::string_view Utf8Name) const {
+  return Lang()->FindProp(Utf8ToUtf16(Utf8Name).c_str());
+}
+
+namespace {
+std::string TakeName(TTestMemoryManager& Memory, const WCHAR_T* Name) {
+  if (Name == nullptr) throw std::runtime_error("the add-in returned no name");
+  const std::string text = Utf16ToUtf8(Utf16FromZ(Name));
+  void* block = const_cast<WCHAR_T*>(Name);
+  Memory.FreeMemory(&block);
+  return text;
+}
+}  // namespace
+
+std::string TTestHost::MethodName(long Number, long Alias) {
+  return TakeName(Memory, Lang()->GetMethodName(Number, Alias));
+}
+
+std::string TTestHost::PropName(long Number, long Alias) {
+  return TakeName(Memory, Lang()->GetPropName(Number, Alias));
+}
+
+V8Variant TTestHost::MakeValue(const THostArg& Arg) {
+  V8Variant v{};
+  switch (Arg.FKind) {
+    case THostArg::kRaw:
+      return Arg.FRaw;
+    case THostArg::kText:
+    case THostArg::kWide: {
+      const std::u16string text = Arg.FKind == THostArg::kText ? Utf8ToUtf16(Arg.FText) : Arg.FWide;
+      void* block = nullptr;
+      if (!Memory.AllocMemory(&block, (text.size() + 1) * 2))
+        throw std::runtime_error("host memory refused");
+      std::memcpy(block, text.c_str(), (text.size() + 1) * 2);
+      v.vt = VTYPE_PWSTR;
+      v.pwstrVal = static_cast<WCHAR_T*>(block);
+      v.wstrLen = static_cast<uint32_t>(text.size());
+      return v;
+    }
+    case THostArg::kAnsi:
+    case THostArg::kBlob: {
+      void* block = nullptr;
+      if (!Memory.AllocMemory(&block, Arg.FText.size() + 1))
+        throw std::runtime_error("host memory refused");
+      std::memcpy(block, Arg.FText.c_str(), Arg.FText.size() + 1);
+      v.vt = Arg.FKind == THostArg::kAnsi ? VTYPE_PSTR : VTYPE_BLOB;
+      v.pstrVal = static_cast<char*>(block);
+      v.strLen = static_cast<uint32_t>(Arg.FText.size());
+      return v;
+    }
+  }
+  return v;
+}
+
+TCallResult TTestHost::CallNumber(long Number, bool AsFunction,
+                                  std::initializer_list<THostArg> Args) {
+  const long expected = Lang()->GetNParams(Number);
+  if (static_cast<long>(Args.size()) > expected)
+    throw std::runtime_error("too many arguments: method " + MethodName(Number, 0) + " takes " +
+                             std::to_string(expected));
+  // The platform always passes exactly GetNParams records.
+  TCallResult r(&Memory, static_cast<size_t>(expected));
+  size_t i = 0;
+  for (const THostArg& arg : Args) r.Params[i++] = MakeValue(arg);
+  V8Variant* params = r.Params.empty() ? nullptr : r.Params.data();
+  if (AsFunction)
+    r.Ok = Lang()->CallAsFunc(Number, &r.Result, params, expected);
+  else
+    r.Ok = Lang()->CallAsProc(Number, params, expected);
+  return r;
+}
+
+TCallResult TTestHost::Call(std::string_view Method, std::initializer_list<THostArg> Args) {
+  const long number = FindMethod(Method);
+  if (number < 0) throw std::runtime_error("no method " + std::string(Method));
+  return CallNumber(number, true, Args);
+}
+
+TCallResult TTestHost::CallProc(std::string_view Method, std::initializer_list<THostArg> Args) {
+  const long number = FindMethod(Method);
+  if (number < 0) throw std::runtime_error("no method " + std::string(Method));
+  return CallNumber(number, false, Args);
+}
+
+TCallResult TTestHost::GetProp(std::string_view Name) {
+  const long number = FindProp(Name);
+  if (number < 0) throw std::runtime_error("no property " + std::string(Name));
+  TCallResult r(&Memory, 0);
+  r.Ok = Lang()->GetPropVal(number, &r.Result);
+  return r;
+}
+
+bool TTestHost::SetProp(std::string_view Name, const THostArg& Value) {
+  const long number = FindProp(Name);
+  if (number < 0) throw std::runtime_error("no property " + std::string(Name));
+  TCallResult r(&Memory, 1);
+  r.Params[0] = MakeValue(Value);
+  r.Ok = Lang()->SetPropVal(number, &r.Params[0]);
+  return r.Ok;
+}
+
+// ---- temporary data folder ----
+
+TTempDataDir::TTempDataDir() {
+  std::string pattern = (fs::temp_directory_path() / "quarnel-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  FPath = pattern;
+  if (const char* old = std::getenv("QUARNEL_DATA_DIR")) {
+    FHadOldValue = true;
+    FOldValue = old;
+  }
+  setenv("QUARNEL_DATA_DIR", FPath.c_str(), 1);
+}
+
+TTempDataDir::~TTempDataDir() {
+  if (FHadOldValue)
+    setenv("QUARNEL_DATA_DIR", FOldValue.c_str(), 1);
+  else
+    unsetenv("QUARNEL_DATA_DIR");
+  std::error_code ec;
+  fs::remove_all(FPath, ec);
+}
+
+std::string TTempDataDir::ReadLogs() const {
+  std::string all;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(FPath, ec)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".log") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    all += text.str();
+  }
+  return all;
+}
