@@ -27,11 +27,6 @@ TDriverInfo& DriverInfoRecord() {
   return info;
 }
 
-void RefreshDriverInfo(TUpdateDriverInfoCode Update) {
-  std::lock_guard lock(DriverInfoLock());
-  Update(DriverInfoRecord());
-}
-
 TUpdateDriverInfoCode ClassUpdateDriverInfo(const TDriverClassInfo& AClass) {
   for (const TDriverClassInfo* C = &AClass; C != nullptr; C = C->Parent)
     if (C->UpdateDriverInfo != nullptr) return C->UpdateDriverInfo;
@@ -167,6 +162,11 @@ TClassReg& TCommonDriver::RegisterDriver(TClassRegList& List, const TDriverClass
   }
   SetLogName(AExtension);
   return Reg;
+}
+
+void TCommonDriver::RefreshDriverInfo(TUpdateDriverInfoCode Update) {
+  std::lock_guard lock(DriverInfoLock());
+  Update(DriverInfoRecord());
 }
 
 TDriverInfo TCommonDriver::DriverInfo() {

@@ -94,6 +94,9 @@ class TCommonDriver : public TCustomDriver {
   void ShowHelp();
 
  protected:
+  // Runs a class's UpdateDriverInfo on the process-wide description.
+  static void RefreshDriverInfo(TUpdateDriverInfoCode Update);
+
   // Runs Body inside the common guard: success -> CallSucceeded, any
   // exception -> HandleCallError with code 1001. Always true for the dispatcher.
   template <class F>

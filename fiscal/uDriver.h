@@ -1,0 +1,80 @@
+// TDriver: the device-specific fiscal driver, the class the host creates as
+// "quarnel". It keeps the table of open connections (device identifier ->
+// TDeviceDriver), makes the named one current before every fiscal operation,
+// and implements the operations of the common and fiscal interfaces.
+//
+// Adding an operation: override its virtual from TEcrlDriver / TCommonDriver
+// here (the host wrapper, argument conversion, error codes and tracing are
+// already done by the base classes) and work on Instance(), the connection
+// SelectDevice made current.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "driver/uEcrDriver4004.h"
+#include "fiscal/uDeviceDriver.h"
+
+class TDriver : public TEcrlDriver {
+ public:
+  TDriver();
+  ~TDriver() override;
+
+  static const TDriverClassInfo Info;
+  const TDriverClassInfo& ClassInfo() const override { return Info; }
+
+  // The interface revision of the host's equipment interface: 4004.
+  int32_t GetInterfaceRevision() override;
+  bool GetInterfaceRevision(V8Variant* RetValue, V8Variant* Params, long Count,
+                            TV8AddInDefBaseEx* V8) override;
+
+  void ConnectEquipment(const pugi::xml_document& ASettings) override;
+  void DisconnectEquipment(const std::string& ADeviceID) override;
+  void SelectDevice(const std::string& ADeviceID) override;
+
+  void GetDataKKT(pugi::xml_document& ATableParametersKKT) override;
+  void OperationFN(uint8_t AOperationType, const pugi::xml_document& AParametersFiscal) override;
+  void OpenShift(const pugi::xml_document& AInputParameters,
+                 pugi::xml_document& AOutputParameters) override;
+  void CloseShift(const pugi::xml_document& AInputParameters,
+                  pugi::xml_document& AOutputParameters) override;
+  void ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
+                    pugi::xml_document& ADocumentOutputParameters, bool AIsCorrection) override;
+  void ProcessCorrectionCheck(bool AElectronically,
+                              const pugi::xml_document& ACheckCorrectionPackage,
+                              pugi::xml_document& ADocumentOutputParameters) override;
+  void PrintTextDocument(const pugi::xml_document& ADocumentPackage) override;
+  void CashInOutcome(const pugi::xml_document& AInputParameters, int64_t AAmount) override;
+  void PrintXReport(const pugi::xml_document& AInputParameters) override;
+  void GetCurrentStatus(const pugi::xml_document& AInputParameters,
+                        pugi::xml_document& AOutputParameters) override;
+  void ReportCurrentStatusOfSettlements(const pugi::xml_document& AInputParameters,
+                                        pugi::xml_document& AOutputParameters) override;
+  void OpenCashDrawer() override;
+  void GetLineLength(int64_t& ALineLength) override;
+  void PrintCheckCopy(const std::string& ACheckNumber) override;
+  void OpenSessionRegistrationKM() override;
+  void CloseSessionRegistrationKM() override;
+  void RequestKM(const pugi::xml_document& AInputParameters,
+                 pugi::xml_document& AOutputParameters) override;
+  void GetProcessingKMResult(pugi::xml_document& AOutputParameters,
+                             int32_t& ARequestStatus) override;
+  void ConfirmKM(const std::string& AGUID, int32_t AConfirmationType) override;
+  void SetDateTime(const std::string& ADateTime) override;
+  void GetDateTime(std::string& ADateTime) override;
+  void GetDocumentInformation(int32_t ADocNumber, pugi::xml_document& AOutputParameters) override;
+
+ protected:
+  // The current connection; raises "Устройство не включено" when there is none.
+  TDeviceDriver& Instance();
+
+  // Open connections by device identifier; owns them.
+  std::map<std::string, std::unique_ptr<TDeviceDriver>> FInstanceList;
+  // The current connection (borrowed from FInstanceList), or null.
+  TDeviceDriver* FInstance = nullptr;
+
+ private:
+  // The operations that need the register protocol, which this build lacks.
+  [[noreturn]] void OperationUnavailable(const char* AName);
+};
