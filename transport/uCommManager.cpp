@@ -154,6 +154,20 @@ bool TComm::ApplyState() {
   if (!Opened()) return true;
   termios tio{};
   if (tcgetattr(FHandle, &tio) != 0) return Fail(errno);
+  FillTermios(tio);
+  bool standardRate = SetStandardSpeed(tio, BaudRateAsInt());
+  if (tcsetattr(FHandle, TCSANOW, &tio) != 0) return Fail(errno);
+  if (!standardRate && !SetCustomSpeed(FHandle, BaudRateAsInt())) return Fail(errno);
+  // DTR and RTS as the flow-control record asks; lines without modem control
+  // (pseudo-terminals, some adapters) have none to set.
+  if (FFlowControl.FControlDtr != dtrHandshake)
+    SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr == dtrEnable);
+  if (FFlowControl.FControlRts == rtsDisable || FFlowControl.FControlRts == rtsEnable)
+    SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable);
+  return true;
+}
+
+void TComm::FillTermios(termios& tio) const {
   cfmakeraw(&tio);
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -200,16 +214,6 @@ bool TComm::ApplyState() {
   // Reads are timed with poll(); the descriptor itself never waits.
   tio.c_cc[VMIN] = 1;
   tio.c_cc[VTIME] = 0;
-  bool standardRate = SetStandardSpeed(tio, BaudRateAsInt());
-  if (tcsetattr(FHandle, TCSANOW, &tio) != 0) return Fail(errno);
-  if (!standardRate && !SetCustomSpeed(FHandle, BaudRateAsInt())) return Fail(errno);
-  // DTR and RTS as the flow-control record asks; lines without modem control
-  // (pseudo-terminals, some adapters) have none to set.
-  if (FFlowControl.FControlDtr != dtrHandshake)
-    SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr == dtrEnable);
-  if (FFlowControl.FControlRts == rtsDisable || FFlowControl.FControlRts == rtsEnable)
-    SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable);
-  return true;
 }
 
 bool TComm::ApplyTimeouts() {

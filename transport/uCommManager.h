@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+struct termios;
+
 enum TParity : uint8_t { prNone, prOdd, prEven, prMark, prSpace };
 enum TControlDtr : uint8_t { dtrDisable, dtrEnable, dtrHandshake };
 enum TControlRts : uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
@@ -139,6 +141,9 @@ class TComm {
   std::string DeviceName() const { return ComPortDeviceName(FPortNumber); }
 
  protected:
+  // The line settings (all but the rate) written into a terminal record.
+  void FillTermios(termios& tio) const;
+
   char FEvtChar = 0;
   uint16_t FXonLimit = 256;
   uint16_t FXoffLimit = 256;

@@ -1,0 +1,229 @@
+// What only the TCP link does: the connection with its address rules and
+// time limit, the probe before every command, a register that hangs up, and
+// answers that arrive in pieces.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+#include "common/uClock.h"
+#include "device/uEquipmentErrors.h"
+#include "transport/ScriptedPeer.h"
+#include "transport/uSocketDevice.h"
+
+namespace {
+
+class TTestSocketDevice : public TSocketDevice {
+ public:
+  using TSocketDevice::TSocketDevice;
+  int Fd() const { return FSocket; }
+  TSocketTimeLimits& Limits() { return FLimits; }
+};
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+    return "";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+class SocketDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FDevice.SetIPAddress("127.0.0.1");
+    FDevice.SetTCPPort(FPeer.Port());
+  }
+  void Enable() {
+    ASSERT_EQ(ErrorOf([&] { FDevice.Enable(); }), "");
+    int fd = FDevice.Fd();
+    FPeer.SetDriverPending([fd] {
+      int n = 0;
+      ioctl(fd, FIONREAD, &n);
+      return n;
+    });
+  }
+  std::string Run(const std::string& cmd) {
+    return ErrorOf([&] { FDevice.RunCommand(cmd, {}, 15000); });
+  }
+
+  TManualClock FClock;
+  TScopedClock FScope{FClock};
+  TScriptedPeer FPeer{TScriptedPeer::kTcp};
+  TTestSocketDevice FDevice;
+};
+
+// A port on which nothing listens.
+int ClosedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+TEST_F(SocketDeviceTest, OnlyADottedAddressIsAccepted) {
+  for (const char* address : {"localhost", "255.255.255.255", "127.0.0", "1.2.3.4.5", "", "::1"}) {
+    EXPECT_EQ(ErrorOf([&] { FDevice.Connect(address, FPeer.Port()); }),
+              "Синтаксическая ошибка в IP-адресе")
+        << address;
+    EXPECT_FALSE(FDevice.Connected()) << address;
+  }
+  EXPECT_EQ(ErrorOf([&] { FDevice.Connect(" 127.0.0.1 ", FPeer.Port()); }), "")
+      << "blanks around the address are allowed";
+  EXPECT_TRUE(FDevice.Connected());
+}
+
+TEST_F(SocketDeviceTest, APortWithoutListenerFailsAndLeavesNoSocket) {
+  EXPECT_EQ(ErrorOf([&] { FDevice.Connect("127.0.0.1", ClosedPort()); }),
+            "Ошибка при установлении подключения к ФР");
+  EXPECT_FALSE(FDevice.Connected());
+  EXPECT_EQ(ErrorOf([&] { FDevice.Connect("127.0.0.1", 70000); }),
+            "Ошибка при установлении подключения к ФР");
+}
+
+TEST_F(SocketDeviceTest, AConnectionThatIsNeverAcceptedEndsAtTheLimit) {
+  // A listener whose backlog is full lets further connection attempts hang.
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers.push_back(fd);
+  }
+  FDevice.Limits().Connect = 200;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { FDevice.Connect("127.0.0.1", ntohs(a.sin_port)); }),
+            "Ошибка при установлении подключения к ФР");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_FALSE(FDevice.Connected());
+  for (int fd : fillers) close(fd);
+  close(listener);
+}
+
+TEST_F(SocketDeviceTest, EveryCommandIsPrecededByAProbe) {
+  Enable();
+  FPeer.ThenAnswer();
+  FPeer.ThenAnswer();
+  ASSERT_EQ(Run("00"), "");
+  ASSERT_EQ(Run("04"), "");
+  auto received = FPeer.Received();
+  ASSERT_EQ(received.size(), 5u);
+  const std::string enq(1, peer::ENQ);
+  EXPECT_EQ(received[0], enq);
+  EXPECT_EQ(received[1], enq);
+  EXPECT_EQ(peer::CommandOf(received[2]), "00");
+  EXPECT_EQ(received[3], enq);
+  EXPECT_EQ(peer::CommandOf(received[4]), "04");
+}
+
+TEST_F(SocketDeviceTest, ARefusedProbeSendsNoFrame) {
+  Enable();
+  FPeer.SetProbeReply(std::string(1, peer::NAK));
+  EXPECT_EQ(Run("00"), "Ошибка протокола обмена");
+  EXPECT_TRUE(FPeer.Frames().empty());
+  EXPECT_EQ(FPeer.Probes(), 2u) << "the probe is not retried";
+  FPeer.SetProbeReply(std::string(1, peer::ACK));
+  FPeer.ThenAnswer();
+  EXPECT_EQ(Run("00"), "");
+}
+
+TEST_F(SocketDeviceTest, AHangUpMidAnswerFailsAndTheNextCommandConnectsAgain) {
+  Enable();
+  FPeer.Then([](const std::string& r) {
+    return TPeerReply{{std::string(1, peer::STX) + peer::IdOf(r) + "00001"}, true};
+  });
+  EXPECT_EQ(Run("00"), "Ошибка при получении ответа от сервера");
+  EXPECT_FALSE(FDevice.Connected()) << "a broken connection must not be kept";
+  FPeer.ThenAnswer("00", {"9"});
+  EXPECT_EQ(Run("00"), "");
+  EXPECT_EQ(FDevice.GetDataAsString(0), "9");
+  EXPECT_EQ(FPeer.Connections(), 2);
+}
+
+TEST_F(SocketDeviceTest, AHangUpInsteadOfAnAnswerDoesNotEndTheProcess) {
+  Enable();
+  FPeer.Then([](const std::string&) { return TPeerReply{{}, true}; });
+  EXPECT_EQ(Run("00"), "Ошибка при получении ответа от сервера");
+  // The dead connection is not written to again: a new one is made.
+  FPeer.ThenAnswer();
+  EXPECT_EQ(Run("00"), "");
+  EXPECT_EQ(FPeer.Connections(), 2);
+}
+
+TEST_F(SocketDeviceTest, AChecksumCutShortByAHangUpIsAChecksumError) {
+  Enable();
+  FPeer.Then([](const std::string& r) {
+    std::string answer = peer::AnswerTo(r);
+    return TPeerReply{{answer.substr(0, answer.size() - 1)}, true};
+  });
+  EXPECT_EQ(Run("00"), "Ошибка контрольной суммы ответа");
+  FPeer.ThenAnswer();
+  EXPECT_EQ(Run("00"), "");
+}
+
+TEST_F(SocketDeviceTest, ChecksumBytesInSeparateSegmentsAreBothCollected) {
+  Enable();
+  FPeer.Then([](const std::string& r) {
+    std::string answer = peer::AnswerTo(r, "00", {"42"});
+    return TPeerReply{{answer.substr(0, answer.size() - 1), answer.substr(answer.size() - 1)}};
+  });
+  EXPECT_EQ(Run("00"), "");
+  EXPECT_EQ(FDevice.GetDataAsString(0), "42");
+}
+
+TEST_F(SocketDeviceTest, ReceiveBytesWaitsForEveryByte) {
+  Enable();
+  FPeer.Send("A");
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int queued = 0;
+  while (queued < 1 && std::chrono::steady_clock::now() < end)
+    ioctl(FDevice.Fd(), FIONREAD, &queued);
+  ASSERT_EQ(queued, 1);
+  FPeer.Send("B", /*whenDrained=*/true);
+  std::string bytes;
+  EXPECT_EQ(FDevice.ReceiveBytes(2, bytes), 0);
+  EXPECT_EQ(bytes, "AB") << "two bytes in separate segments must both be collected";
+}
+
+TEST_F(SocketDeviceTest, ReceiveBytesPadsWhatNeverCame) {
+  Enable();
+  FDevice.Limits().Receive = 50;
+  FPeer.Send("A");
+  std::string bytes;
+  EXPECT_EQ(FDevice.ReceiveBytes(2, bytes), 0);
+  EXPECT_EQ(bytes, std::string("A\0", 2));
+  EXPECT_EQ(FDevice.ReceiveBytes(2, bytes), cReceiveErrorCode);
+  EXPECT_EQ(FDevice.ExtResultDescription(), "Ошибка при получении ответа от сервера");
+}
+
+TEST_F(SocketDeviceTest, TheCommandTimeLimitIsNotUsed) {
+  Enable();
+  // A zero limit would end a serial exchange before any answer; here the
+  // receive limit alone bounds the wait.
+  FPeer.ThenAnswer("00", {"1"});
+  EXPECT_EQ(ErrorOf([&] { FDevice.RunCommand("00", {}, 0); }), "");
+  EXPECT_EQ(FDevice.GetDataAsString(0), "1");
+}
+
+TEST_F(SocketDeviceTest, ACommandWithoutAConnectionFailsToSend) {
+  EXPECT_EQ(Run("00"), "Ошибка при отправке данных серверу");
+  EXPECT_TRUE(FPeer.Received().empty());
+}
+
+}  // namespace
