@@ -131,7 +131,8 @@ bool TComm::Open() {
 bool TComm::Close() {
   if (!Opened()) return true;
   StopEventWaiting();
-  SetCommDTR(false);  // a line without modem control refuses; that is fine here
+  int dtr = TIOCM_DTR;  // a line without modem control refuses; that is fine here
+  (void)ioctl(FHandle, TIOCMBIC, &dtr);
   Purge(true);
   ::close(FHandle);  // releases the lock as well
   FHandle = -1;
@@ -160,10 +161,13 @@ bool TComm::ApplyState() {
   if (!standardRate && !SetCustomSpeed(FHandle, BaudRateAsInt())) return Fail(errno);
   // DTR and RTS as the flow-control record asks; lines without modem control
   // (pseudo-terminals, some adapters) have none to set.
+  auto setLine = [this](int line, bool raise) {
+    (void)ioctl(FHandle, raise ? TIOCMBIS : TIOCMBIC, &line);
+  };
   if (FFlowControl.FControlDtr != dtrHandshake)
-    SetModemLine(TIOCM_DTR, FFlowControl.FControlDtr == dtrEnable);
+    setLine(TIOCM_DTR, FFlowControl.FControlDtr == dtrEnable);
   if (FFlowControl.FControlRts == rtsDisable || FFlowControl.FControlRts == rtsEnable)
-    SetModemLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable);
+    setLine(TIOCM_RTS, FFlowControl.FControlRts == rtsEnable);
   return true;
 }
 

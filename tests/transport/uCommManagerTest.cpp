@@ -48,19 +48,11 @@ TEST(CommSettings, DefaultsOfThePortAndOfTheRegisterPort) {
   EXPECT_FALSE(comm.Opened());
   EXPECT_EQ(comm.BaudRate(), br9600);
   EXPECT_EQ(comm.PortNumber(), 1);
-  EXPECT_EQ(comm.Timeouts().ReadIntervalTimeout, 100u);
   EXPECT_EQ(comm.Timeouts().ReadTotalTimeoutConstant, 100u);
-  EXPECT_EQ(comm.Timeouts().WriteTotalTimeoutMultiplier, 50u);
-  EXPECT_EQ(comm.XonLimit(), 256);
   TCOM com;
   EXPECT_EQ(com.BaudRateAsInt(), 57600);
-  EXPECT_EQ(com.DataBits(), 8);
-  EXPECT_EQ(com.StopBits(), sbOneStopBit);
-  EXPECT_EQ(com.Parity(), prNone);
   EXPECT_EQ(com.Timeouts().ReadIntervalTimeout, 100u);
-  EXPECT_EQ(com.Timeouts().ReadTotalTimeoutMultiplier, 0u);
-  EXPECT_EQ(com.Timeouts().ReadTotalTimeoutConstant, 500u);
-  EXPECT_EQ(com.Timeouts().WriteTotalTimeoutConstant, 100u);
+  EXPECT_EQ(com.Timeouts().ReadTotalTimeoutConstant, 500u) << "one byte may take 500 ms";
 }
 
 TEST(CommSettings, OnlyKnownRatesAreAccepted) {
@@ -96,15 +88,6 @@ TEST(CommSettings, OpeningAMissingDeviceFailsWithTheSystemReason) {
   // Writing something needs the port and reports why it cannot.
   EXPECT_FALSE(com.WriteStr("x"));
   EXPECT_EQ(com.LastSystemError(), ENOENT);
-  unsetenv("QUARNEL_COM9");
-}
-
-TEST(CommSettings, AFileThatIsNotATerminalIsRefused) {
-  setenv("QUARNEL_COM9", "/dev/null", 1);
-  TCOM com;
-  com.SetPortNumber(9);
-  EXPECT_FALSE(com.Open());
-  EXPECT_EQ(com.LastSystemError(), ENOTTY);
   unsetenv("QUARNEL_COM9");
 }
 
@@ -178,6 +161,7 @@ TEST_F(CommTest, RatesWithoutATermiosConstantStillOpen) {
   com.SetBaudRateAsInt(56000);
   com.SetPortNumber(kPort);
   EXPECT_TRUE(com.Open()) << com.ExtResultDescription();
+  EXPECT_EQ(com.LastSystemError(), 0) << "a pty has no modem lines, and that is no failure";
 }
 
 TEST_F(CommTest, ThePortIsOpenedForOneUserAtATime) {
@@ -253,15 +237,6 @@ TEST_F(CommTest, PurgeDropsWhatWaitsInTheQueue) {
   std::string data;
   ASSERT_TRUE(com.ReadString(5, data));
   EXPECT_EQ(data, "");
-}
-
-TEST_F(CommTest, WriteStrPausesOnTheClockAfterACompleteWrite) {
-  TManualClock clock;
-  TScopedClock scope(clock);
-  TCOM com;
-  OpenShort(com);
-  ASSERT_TRUE(com.WriteStr("x", 250));
-  EXPECT_EQ(clock.Slept(), std::chrono::milliseconds(250));
 }
 
 }  // namespace
