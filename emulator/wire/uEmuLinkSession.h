@@ -36,7 +36,7 @@ struct TEmuWireSettings {
 struct TEmuWireCounters {
   std::atomic<uint64_t> Probes{0}, Requests{0}, Executed{0}, Replayed{0}, BadChecksums{0},
       BadPasswords{0}, Malformed{0}, Overlong{0}, IgnoredBytes{0}, AbandonedFrames{0},
-      ClientsAccepted{0}, ClientsRefused{0};
+      ClientsAccepted{0};
 };
 
 // What the link must send next.

@@ -82,9 +82,9 @@ void TEmuServer::Log(const std::string& text, bool always) const {
 
 TEmuWireStats TEmuServer::Stats() const {
   const TEmuWireCounters& c = FCounters;
-  return {c.Probes,       c.Requests,        c.Executed,        c.Replayed,
-          c.BadChecksums, c.BadPasswords,    c.Malformed,       c.Overlong,
-          c.IgnoredBytes, c.AbandonedFrames, c.ClientsAccepted, c.ClientsRefused};
+  return {c.Probes,       c.Requests,        c.Executed,       c.Replayed,
+          c.BadChecksums, c.BadPasswords,    c.Malformed,      c.Overlong,
+          c.IgnoredBytes, c.AbandonedFrames, c.ClientsAccepted};
 }
 
 void TEmuServer::Start() {
@@ -213,7 +213,9 @@ void TEmuServer::Run() {
     fds.clear();
     fds.push_back({FWakeRead, POLLIN, 0});
     int listenerAt = -1;
-    if (FListener >= 0) {
+    // While a client is served the next one waits in the backlog; it is
+    // taken as soon as the current one leaves.
+    if (FListener >= 0 && FTcpLink->Fd < 0) {
       listenerAt = static_cast<int>(fds.size());
       fds.push_back({FListener, POLLIN, 0});
     }
@@ -258,7 +260,7 @@ void TEmuServer::Run() {
 }
 
 void TEmuServer::AcceptClients() {
-  for (;;) {
+  {  // one client; the rest stay in the backlog
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int fd = ::accept4(FListener, reinterpret_cast<sockaddr*>(&peer), &len,
@@ -272,12 +274,6 @@ void TEmuServer::AcceptClients() {
     ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
     std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
     TLink& link = *FTcpLink;
-    if (link.Fd >= 0) {
-      ++FCounters.ClientsRefused;
-      Log("client " + who + " refused: another client is connected");
-      ::close(fd);
-      continue;
-    }
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     link.Fd = fd;
@@ -352,8 +348,13 @@ void TEmuServer::ServiceLink(TLink& link, short revents) {
     DropClient(link, "client disconnected", false);
     return;
   }
-  Pump(link);
-  if (link.Sending && link.SendAt <= std::chrono::steady_clock::now()) WritePending(link);
+  // Answer what is buffered, one reply at a time, as far as the socket takes it.
+  for (;;) {
+    Pump(link);
+    if (!link.Sending || link.SendAt > std::chrono::steady_clock::now()) break;
+    WritePending(link);
+    if (link.Sending || link.Fd < 0) break;
+  }
 }
 
 void TEmuServer::Pump(TLink& link) {

@@ -1,7 +1,9 @@
 // The virtual register's links: a TCP listener and a pseudo-terminal, served
-// by one thread with poll. TCP takes one client at a time (a client that
-// arrives while another is connected is accepted and closed at once, so it
-// fails fast instead of waiting in the backlog); the pty is always there.
+// by one thread with poll. TCP takes one client at a time: a client that
+// connects while another is served waits in the listen backlog (its bytes
+// wait in its socket) and is taken when the first leaves, so a client that
+// reconnects never races the server noticing its old connection's end. The
+// pty is always there.
 // Both links talk to the same command handler, one request at a time.
 //
 //   TEmuServer server(registerHandler, options);
@@ -39,8 +41,7 @@ struct TEmuServerOptions {
 // A snapshot of TEmuWireCounters.
 struct TEmuWireStats {
   uint64_t Probes = 0, Requests = 0, Executed = 0, Replayed = 0, BadChecksums = 0, BadPasswords = 0,
-           Malformed = 0, Overlong = 0, IgnoredBytes = 0, AbandonedFrames = 0, ClientsAccepted = 0,
-           ClientsRefused = 0;
+           Malformed = 0, Overlong = 0, IgnoredBytes = 0, AbandonedFrames = 0, ClientsAccepted = 0;
 };
 
 class TEmuServer {
