@@ -284,6 +284,20 @@ TEST_P(LinkTest, TheLogShowsEveryByteWithItsDirection) {
   EXPECT_TRUE(LogHas("INFO", "<- 32 32")) << Log();
 }
 
+TEST_P(LinkTest, CatalogueCommandsRunOverTheLink) {
+  FPeer->ThenAnswer();
+  ASSERT_NO_THROW(FDevice->StartSeans());
+  FPeer->ThenAnswer("00", {"0", "4", "0"});
+  EXPECT_EQ(FDevice->GetDayState(), 2);
+  auto frames = FPeer->Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  // Start of work with the clock's date and time: 05.03.2024 10:00:00.
+  EXPECT_EQ(frames[0].substr(6, frames[0].size() - 9),
+            "10050324\x1C"
+            "100000");
+  EXPECT_EQ(peer::CommandOf(frames[1]), "00");
+}
+
 INSTANTIATE_TEST_SUITE_P(BothLinks, LinkTest, ::testing::Values(TLinkKind::Serial, TLinkKind::Tcp),
                          [](const auto& info) {
                            return info.param == TLinkKind::Serial ? "Serial" : "Tcp";
