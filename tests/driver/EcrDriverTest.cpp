@@ -326,6 +326,18 @@ TEST_F(EcrDriverTest, RefusedHostMemoryIsAFailureNotASilentSuccess) {
             "Платформа не выделила память для возвращаемого значения");
 }
 
+TEST_F(EcrDriverTest, AnEightBitDeviceIdentifierReadsAsEmpty) {
+  TParamArray p(Driver, Memory, 1);
+  char bytes[] = "0F8A3C2E-1B4D-4E5F-9A6B-7C8D9E0F1A2B";
+  p[0].vt = VTYPE_PSTR;
+  p[0].pstrVal = bytes;
+  p[0].strLen = sizeof bytes - 1;
+  Ecr().OpenCashDrawer(&p.Result, p.Data(), p.Count(), nullptr);
+  p[0] = V8Variant{};  // the bytes are the test's, not the host memory's
+  EXPECT_EQ(Driver.Selected, std::vector<std::string>{""});
+  EXPECT_FALSE(p.Result.bVal);
+}
+
 TEST_F(EcrDriverTest, TooFewArgumentsAreReportedNotRead) {
   TParamArray p(Driver, Memory, 1);
   p.Text(0, kDevice);
