@@ -1,0 +1,162 @@
+// The state file: JSON so that a person can read it and a shift survives a restart.
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/uCommonUtils.h"
+#include "emulator/register/uEmuRegisterState.h"
+
+void to_json(nlohmann::json& j, const TEmuBytes& b) {
+  j = BytesToHex(b.Data);
+}
+
+void from_json(const nlohmann::json& j, TEmuBytes& b) {
+  try {
+    b.Data = HexToBytes(j.get<std::string>());
+  } catch (const EConvertError& e) {
+    throw std::runtime_error(std::string("bad hexadecimal value: ") + e.what());
+  }
+}
+
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuFnDocument, Number, Type, Time, FiscalSign, Tlv)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuItem, Name, Quantity, Price, Sum, TaxCode,
+                                                Department, Method, Subject, Measure, Excise,
+                                                ProductCode, MarkingCode, PlannedStatus,
+                                                ValidationResult, Extra)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuReceiptTag, Tag, Value)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuOpenDocument, Type, State, Correction, Copy,
+                                                TaxIndex, OpenedAt, Cashier, Items, Payments,
+                                                Encash, Discounts, Margins, ReceiptDiscount,
+                                                HasPending, PendingProductCode, PendingExtra,
+                                                BoundCode, BoundPlannedStatus, BoundValidation,
+                                                Tags, Lines, CorrectionKind, CorrectionBaseDate,
+                                                CorrectionBaseNumber)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuOperationTotals, Sums, Counts, TaxSums,
+                                                Receipts, Total)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuShift, Open, Number, OpenedAt, Receipts,
+                                                Documents, Operations, CashInCount, CashInSum,
+                                                CashOutCount, CashOutSum, Corrections, Cancelled,
+                                                Discounts, Margins)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuRegistration, Registered, ArchiveClosed, Inn,
+                                                RegNumber, FnSerial, KktSerial, TaxSystems,
+                                                WorkMode, AddWorkMode, AgentTypes, DocumentNumber,
+                                                Time)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuAcceptedCode, Code, PlannedStatus,
+                                                ValidationResult)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuMarkingState, Pending, PendingCode,
+                                                PendingPlannedStatus, PendingValidation, Accepted)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(TEmuLastReceipt, Type, Number, DocNumber, Sum,
+                                                Discount, Margin, FiscalSign)
+
+void to_json(nlohmann::json& j, const TEmuState& s) {
+  j = nlohmann::json{{"Format", 1},
+                     {"Ffd", s.Ffd},
+                     {"ClockOffset", s.ClockOffset},
+                     {"Registration", s.Registration},
+                     {"Tables", s.Tables},
+                     {"Shift", s.Shift},
+                     {"GrandTotals", s.GrandTotals},
+                     {"Cash", s.Cash},
+                     {"Document", s.Document},
+                     {"LastReceipt", s.LastReceipt},
+                     {"FnDocuments", s.FnDocuments},
+                     {"LastSentDocument", s.LastSentDocument},
+                     {"OfdOnline", s.OfdOnline},
+                     {"FnWarnings", s.FnWarnings},
+                     {"PaperOut", s.PaperOut},
+                     {"CoverOpen", s.CoverOpen},
+                     {"DrawerOpen", s.DrawerOpen},
+                     {"Marking", s.Marking}};
+}
+
+void from_json(const nlohmann::json& j, TEmuState& s) {
+  if (!j.is_object()) throw std::runtime_error("the document is not a JSON object");
+  if (j.value("Format", 0) != 1) throw std::runtime_error("unknown state format");
+  const TEmuState defaults;
+  s.Ffd = j.value("Ffd", defaults.Ffd);
+  s.ClockOffset = j.value("ClockOffset", defaults.ClockOffset);
+  s.Registration = j.value("Registration", defaults.Registration);
+  s.Tables = j.value("Tables", defaults.Tables);
+  s.Shift = j.value("Shift", defaults.Shift);
+  s.GrandTotals = j.value("GrandTotals", defaults.GrandTotals);
+  s.Cash = j.value("Cash", defaults.Cash);
+  s.Document = j.value("Document", defaults.Document);
+  s.LastReceipt = j.value("LastReceipt", defaults.LastReceipt);
+  s.FnDocuments = j.value("FnDocuments", defaults.FnDocuments);
+  s.LastSentDocument = j.value("LastSentDocument", defaults.LastSentDocument);
+  s.OfdOnline = j.value("OfdOnline", defaults.OfdOnline);
+  s.FnWarnings = j.value("FnWarnings", defaults.FnWarnings);
+  s.PaperOut = j.value("PaperOut", defaults.PaperOut);
+  s.CoverOpen = j.value("CoverOpen", defaults.CoverOpen);
+  s.DrawerOpen = j.value("DrawerOpen", defaults.DrawerOpen);
+  s.Marking = j.value("Marking", defaults.Marking);
+}
+
+namespace {
+
+void Require(bool condition, const char* what) {
+  if (!condition) throw std::runtime_error(what);
+}
+
+}  // namespace
+
+void ValidateEmuState(const TEmuState& s) {
+  Require(s.Ffd == "1.05" || s.Ffd == "1.1" || s.Ffd == "1.2", "unknown format version");
+  Require(s.GrandTotals.size() == 4, "grand totals must have 4 entries");
+  Require(s.Shift.Operations.size() == 4, "shift totals must have 4 kinds");
+  for (const auto& op : s.Shift.Operations)
+    Require(op.Sums.size() == 16 && op.Counts.size() == 16 && op.TaxSums.size() == 10,
+            "shift totals have the wrong size");
+  Require(s.Shift.Number >= 0 && s.Shift.Receipts >= 0, "negative shift counters");
+  const auto& d = s.Document;
+  Require(d.Type >= edtNone && d.Type <= edtPurchaseReturn, "open document type out of range");
+  Require(d.State >= 0 && d.State <= 4, "open document state out of range");
+  Require((d.Type == edtNone) == (d.State == 0), "open document type and state disagree");
+  Require(d.Payments.size() == 16, "payments must have 16 entries");
+  Require(d.TaxIndex >= 0 && d.TaxIndex <= 5, "taxation system out of range");
+  for (const auto& item : d.Items)
+    Require(item.TaxCode >= 0 && item.TaxCode <= 9 && item.Quantity > 0 && item.Sum >= 0,
+            "open document item out of range");
+  for (size_t i = 0; i < s.FnDocuments.size(); ++i)
+    Require(s.FnDocuments[i].Number == static_cast<int>(i) + 1,
+            "fiscal documents are not numbered 1, 2, 3 ...");
+  Require(s.LastSentDocument >= 0 && s.LastSentDocument <= static_cast<int>(s.FnDocuments.size()),
+          "last sent document out of range");
+  Require(s.FnWarnings >= 0 && s.FnWarnings <= 255, "warning flags out of range");
+}
+
+bool LoadEmuState(const std::string& file, TEmuState& state) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    if (probe == nullptr && errno == ENOENT) return false;
+    if (probe != nullptr) std::fclose(probe);
+    throw std::runtime_error("cannot read the register state file " + file);
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  try {
+    TEmuState loaded = nlohmann::json::parse(text.str()).get<TEmuState>();
+    ValidateEmuState(loaded);
+    state = std::move(loaded);
+  } catch (const std::exception& e) {
+    throw std::runtime_error("the register state file " + file + " is corrupt: " + e.what());
+  }
+  return true;
+}
+
+void SaveEmuState(const std::string& file, const TEmuState& state) {
+  const std::string text =
+      nlohmann::json(state).dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string temp = file + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text << '\n';
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write the register state file " + temp);
+  }
+  if (std::rename(temp.c_str(), file.c_str()) != 0)
+    throw std::runtime_error("cannot replace the register state file " + file);
+}
