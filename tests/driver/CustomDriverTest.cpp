@@ -3,6 +3,8 @@
 // object's properties, and the generated parameters description.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "common/Common.Log.h"
 #include "driver/uCommonDriver4004.h"
 #include "driver/uDriverInfo.h"
@@ -20,6 +22,20 @@ class TPlainDriver : public TCommonDriver {
   void SelectDevice(const std::string&) override {}
   void SetCurrentDevice(const std::string& Id) { FDeviceID = Id; }
   using TCustomDriver::SetPropertyOn;
+};
+
+// A common driver whose connection fails after the identifier was assigned.
+class TFailingConnectDriver : public TPlainDriver {
+ public:
+  std::vector<std::string> Disconnected;
+  void ConnectEquipment(const pugi::xml_document& ASettings) override {
+    TCommonDriver::ConnectEquipment(ASettings);
+    throw std::runtime_error("Устройство не подключено");
+  }
+  void DisconnectEquipment(const std::string& ADeviceID) override {
+    Disconnected.push_back(ADeviceID);
+    TCommonDriver::DisconnectEquipment(ADeviceID);
+  }
 };
 
 // A connection holder with the property shapes the connection code uses.
@@ -208,6 +224,51 @@ TEST_F(CustomDriverTest, SetPropertyOnRecordsLogEnabledForTheNewConnection) {
   EXPECT_TRUE(holder.LogEnabled);
   SelectDeviceLog(std::string(kDevice));
   EXPECT_EQ(GetLogMode(), lmAll);
+}
+
+TEST_F(CustomDriverTest, ConnectingAssignsAnUpperCaseIdentifierWithoutBraces) {
+  TParamArray p(Driver, Memory, 3);
+  p.Text(2, "<Parameters/>");
+  TCommonDriver& common = Driver;
+  EXPECT_TRUE(common.ConnectEquipment(&p.Result, p.Data(), p.Count(), nullptr));
+  EXPECT_TRUE(p.Result.bVal) << Driver.LastResult().ErrorDescription;
+  const std::string id = p.TextAt(0);
+  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
+                                              "[0-9A-F]{12}")))
+      << id;
+  EXPECT_EQ(Driver.DeviceID(), id);
+  EXPECT_NE(NewDeviceIdentifier(), NewDeviceIdentifier());
+
+  TParamArray d(Driver, Memory, 1);
+  d.Text(0, id);
+  common.DisconnectEquipment(&d.Result, d.Data(), d.Count(), nullptr);
+  EXPECT_EQ(Driver.DeviceID(), "");
+}
+
+TEST_F(CustomDriverTest, EquipmentTestDisconnectsAlsoAfterAFailedConnect) {
+  TFailingConnectDriver driver;
+  driver.V8MM = &Memory;
+  pugi::xml_document settings;
+  std::string description = "old", demo = "old";
+  try {
+    driver.EquipmentTest(settings, description, demo);
+    ADD_FAILURE() << "the failed connection must fail the test";
+  } catch (const std::runtime_error& E) {
+    EXPECT_STREQ(E.what(), "Устройство не подключено");
+  }
+  EXPECT_EQ(description, "Устройство не подключено");
+  EXPECT_EQ(demo, "");
+  ASSERT_EQ(driver.Disconnected.size(), 1u);
+  EXPECT_EQ(driver.Disconnected[0].size(), 36u) << "the identifier the connect assigned";
+  EXPECT_EQ(driver.DeviceID(), "");
+}
+
+TEST_F(CustomDriverTest, EquipmentTestAnswersTheDriverDescription) {
+  pugi::xml_document settings;
+  std::string description, demo;
+  Driver.EquipmentTest(settings, description, demo);
+  EXPECT_EQ(description, TCommonDriver::DriverInfo().Description);
+  EXPECT_EQ(Driver.DeviceID(), "") << "the test leaves no connection behind";
 }
 
 TEST(ParametersDescriptionTest, WithoutAResourceTheExportedPropertiesAreDescribed) {
