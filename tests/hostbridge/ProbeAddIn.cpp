@@ -77,6 +77,11 @@ class TProbe : public TV8UserObject {
 
 class TProbeTwo : public TV8UserObject {};
 
+class TBroken : public TV8UserObject {
+ public:
+  TBroken() { throw std::runtime_error("cannot construct"); }
+};
+
 const TMethDef kProbeMethods[] = {
     {"Echo", "Эхо", 2, V8Func<&TProbe::Echo>},
     {"Fail", "Сбой", 1, V8Func<&TProbe::Fail>},
@@ -101,4 +106,5 @@ void RegisterDriverClasses(TClassRegList& List) {
   reg.AddProp("ReadOnly", "ТолькоЧтение", true, false, V8PropGetSet<&TProbe::Property>);
   reg.AddProp("Broken", "Сломан", true, true, V8PropGetSet<&TProbe::Property>);
   List.RegisterClass<TProbeTwo>("Second", "probe2");
+  List.RegisterClass<TBroken>("Broken", "broken");
 }

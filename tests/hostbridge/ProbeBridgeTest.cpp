@@ -29,13 +29,14 @@ TEST(ProbeLibraryTest, ExportsExactlyTheFourEntryPoints) {
 
 TEST(ProbeLibraryTest, ClassNamesAndObjectCreationByExactName) {
   TAddInLibrary lib(kProbe);
-  EXPECT_EQ(std::u16string(lib.GetClassNames()), u"probe|probe2");
+  EXPECT_EQ(std::u16string(lib.GetClassNames()), u"probe|probe2|broken");
   EXPECT_EQ(lib.GetAttachType(), eCanAttachAny);
   TV8ComponentBase* sentinel = reinterpret_cast<TV8ComponentBase*>(0x1234);
   TV8ComponentBase* component = sentinel;
   EXPECT_EQ(lib.GetClassObject(u"Probe", &component), 0);
   EXPECT_EQ(lib.GetClassObject(u"probe ", &component), 0);
   EXPECT_EQ(lib.GetClassObject(nullptr, &component), 0);
+  EXPECT_EQ(lib.GetClassObject(u"broken", &component), 0) << "a failing constructor is swallowed";
   EXPECT_EQ(component, sentinel) << "a failed creation must not write the out argument";
   EXPECT_EQ(lib.GetClassObject(u"probe2", &component), 1);
   EXPECT_NE(component, sentinel);
@@ -218,6 +219,9 @@ TEST_F(ProbeBridgeTest, RefusingMemoryManagerMakesNothingCrash) {
 
 class ProbeTraceTest : public ::testing::Test {
  protected:
+  // A call without a device suspends the log again, so that the temporary
+  // folder is not written to after the test.
+  void TearDown() override { Host.Call("State", {}); }
   TTempDataDir Data;  // before the library is loaded
   TTestHost Host{kProbe, "probe"};
 };

@@ -107,7 +107,9 @@ std::vector<std::string> ExportedSymbols(const std::string& LibraryPath) {
 }
 
 TAddInLibrary::TAddInLibrary(const std::string& Path) {
-  FHandle = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The library stays mapped for the life of the process, as under the
+  // platform; its process-wide state (registry, log) is shared by every host.
+  FHandle = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (FHandle == nullptr) throw std::runtime_error(std::string("dlopen failed: ") + dlerror());
   GetClassNames = reinterpret_cast<TV8GetClassNamesFn>(Symbol("GetClassNames"));
   GetClassObject = reinterpret_cast<TV8GetClassObjectFn>(Symbol("GetClassObject"));

@@ -94,7 +94,8 @@ class TTestConnection final : public TV8AddInDefBaseEx {
 // global or weak symbols of its dynamic symbol table).
 std::vector<std::string> ExportedSymbols(const std::string& LibraryPath);
 
-// A loaded add-in library and its four exports.
+// A loaded add-in library and its four exports. The library is never
+// unmapped: every host in the process shares its process-wide state.
 class TAddInLibrary {
  public:
   explicit TAddInLibrary(const std::string& Path = DefaultAddInPath());
