@@ -137,6 +137,8 @@ double V8ToDouble(const V8Variant* V) {
       return V->lVal;
     case VTYPE_R4:
       return V->fltVal;
+    case VTYPE_R8:  // normally answered by V8GetDouble; a direct call must not read 0
+      return V->dblVal;
     case VTYPE_DATE:
       return V->date;
     case VTYPE_ERROR:

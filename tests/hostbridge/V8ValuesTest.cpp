@@ -193,6 +193,9 @@ TEST_F(V8ValuesTest, DoubleReadingAcceptsEitherDecimalSeparator) {
   V.vt = VTYPE_R4;
   V.fltVal = 0.5f;
   EXPECT_DOUBLE_EQ(V8ToDouble(&V), 0.5);
+  V.vt = VTYPE_R8;
+  V.dblVal = -3.75;
+  EXPECT_DOUBLE_EQ(V8ToDouble(&V), -3.75);
 }
 
 TEST_F(V8ValuesTest, DatesRoundTripThroughThePlatformDayCount) {

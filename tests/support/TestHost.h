@@ -24,8 +24,8 @@
 // 8-bit text, THostArg::Raw(v) any record as given. Missing trailing
 // arguments are sent as VTYPE_EMPTY, as the platform does.
 //
-// Tests that load the real library must depend on it: in their
-// CMakeLists.txt, `add_dependencies(<test> quarnel)`.
+// Link `quarnel_test_support`; it depends on the `quarnel` target, so the
+// add-in is built before any test that uses the harness.
 #pragma once
 
 #include <cstdint>
