@@ -33,10 +33,11 @@ class EmuTcp : public ::testing::Test {
     return false;
   }
 
+  // The server goes first at destruction: its thread uses everything above.
   TScriptedHandler FHandler;
-  std::unique_ptr<TEmuServer> FServer;
   std::mutex FLogLock;
   std::vector<std::string> FLog;
+  std::unique_ptr<TEmuServer> FServer;
 };
 
 TEST_F(EmuTcp, ProbeIsAcknowledgedAndFrameAnsweredWithIdAndCommandEchoed) {
