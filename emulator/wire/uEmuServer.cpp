@@ -259,29 +259,28 @@ void TEmuServer::Run() {
   }
 }
 
+// One client; the rest stay in the backlog until it leaves.
 void TEmuServer::AcceptClients() {
-  {  // one client; the rest stay in the backlog
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    int fd = ::accept4(FListener, reinterpret_cast<sockaddr*>(&peer), &len,
-                       SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
-        Log(SystemError("accept", errno), true);
-      return;
-    }
-    char ip[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-    std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
-    TLink& link = *FTcpLink;
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    link.Fd = fd;
-    link.ClearBuffers();
-    link.Session->Reset();
-    ++FCounters.ClientsAccepted;
-    Log("client " + who + " connected");
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  int fd =
+      ::accept4(FListener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
+      Log(SystemError("accept", errno), true);
+    return;
   }
+  char ip[INET_ADDRSTRLEN] = "?";
+  ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+  std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+  TLink& link = *FTcpLink;
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  link.Fd = fd;
+  link.ClearBuffers();
+  link.Session->Reset();
+  ++FCounters.ClientsAccepted;
+  Log("client " + who + " connected");
 }
 
 void TEmuServer::DropClient(TLink& link, const std::string& why, bool graceful) {
@@ -327,12 +326,10 @@ void TEmuServer::ServiceLink(TLink& link, short revents) {
                      false);
           return;
         }
-        if (revents & (POLLHUP | POLLERR)) {
-          // Should not happen while the slave is held open; stop rather than spin.
-          Log(SystemError("pty failed, closed", errno), true);
-          CloseFd(link.Fd);
-          return;
-        }
+        // Should not happen while the slave is held open; stop rather than spin.
+        Log(n == 0 ? "pty: end of input, closed" : SystemError("pty failed, closed", errno), true);
+        CloseFd(link.Fd);
+        return;
       }
     } else if (link.Kind == TLink::lkTcp && (revents & (POLLHUP | POLLERR))) {
       DropClient(link, "client connection broken", false);
