@@ -1,8 +1,8 @@
 // TDeviceDriver: one open connection of a driver object, keyed in the
-// driver's connection table by its device identifier. It will hold the
+// driver's connection table by its device identifier. It holds the
 // connection parameters, the register object and the working state that the
-// fiscal operations share; this build has no device protocol yet, so no
-// connection is ever opened and the holder carries nothing.
+// fiscal operations share. Connecting is not wired to the register yet, so no
+// holder is ever created and the class carries nothing so far.
 #pragma once
 
 class TDeviceDriver {
