@@ -199,7 +199,7 @@ TEmuAnswer TEmuRegister::CmdRequisites(const TEmuArgs& args) {
   TEmuTlv extra;
   if (!requisite.empty()) extra.Str(1191, requisite);
   if (!unit.empty()) extra.Str(1197, unit);
-  if (agent >= 0) extra.Byte(1222, static_cast<uint8_t>(agent));
+  if (agent > 0) extra.Byte(1222, static_cast<uint8_t>(agent));  // 0: no agent
   TEmuTlv agentData;
   if (!agentOperation.empty()) agentData.Str(1044, agentOperation);
   if (!agentPhone.empty()) agentData.Str(1073, agentPhone);
@@ -431,6 +431,7 @@ TEmuAnswer TEmuRegister::CmdBarcode(const TEmuArgs& args) {
           ? std::all_of(data.begin(), data.end(),
                         [](char c) {
                           return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                                 (c >= 'a' && c <= 'z') ||
                                  std::string_view(" -.$/+%*").find(c) != std::string_view::npos;
                         })
           : true;

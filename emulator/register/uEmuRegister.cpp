@@ -41,7 +41,7 @@ const std::map<std::string, TEmuRegister::TCommand>& TEmuRegister::Commands() {
       {"30", {&TEmuRegister::CmdOpenDocument, true}},
       {"31", {&TEmuRegister::CmdCloseDocument, true}},
       {"32", {&TEmuRegister::CmdCancelDocument, true}},
-      {"34", {&TEmuRegister::CmdCut, false}},
+      {"34", {&TEmuRegister::CmdCut, true}},
       {"40", {&TEmuRegister::CmdPrintString, true}},
       {"41", {&TEmuRegister::CmdBarcode, true}},
       {"42", {&TEmuRegister::CmdItem, true}},

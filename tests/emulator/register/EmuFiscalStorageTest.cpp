@@ -195,3 +195,26 @@ TEST_F(EmuRegisterTest, CorrectionReceiptsInBothFormats) {
   EXPECT_EQ(Number(FindTag(old, 1173)), 1u) << "bit 0: by order";
   EXPECT_EQ(Number(FindTag(old, 1102)), 250u);
 }
+
+TEST_F(EmuRegisterTest, LegacyProductCodeIsStoredUnescaped) {
+  Options.FfdVersion = "1.1";
+  OpenShift();
+  OpenReceipt();
+  // "DM", six GTIN bytes (two of them below 0x20, escaped), then the serial.
+  const std::string raw = std::string("DM\x00\x04\x60\xF4\x39\x93", 8) + "5Aq7t";
+  std::vector<std::string> requisites(14);
+  requisites[0] = std::string("DM$00$04\x60\xF4\x39\x93", 12) + "5Aq7t";
+  requisites[3] = "0";
+  ASSERT_EQ(Reg().Execute("24", requisites).Error, 0);
+  Item("Сигареты", "1", "150");
+  Pay(0, "150");
+  Close();
+  std::vector<TTestTlv> doc;
+  ASSERT_TRUE(ReadTestTlv(ReadDocument(Reg().LastDocumentNumber()), doc));
+  const TTestTlv* item = FindTag(doc, 1059);
+  ASSERT_NE(item, nullptr);
+  const TTestTlv* code = FindTag(item->Children, 1162);
+  ASSERT_NE(code, nullptr);
+  EXPECT_EQ(BytesToHex(code->Value), BytesToHex(raw));
+  EXPECT_EQ(FindTag(item->Children, 1163), nullptr) << "no 1.2 code container before 1.2";
+}
