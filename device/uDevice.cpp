@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "common/uCommonUtils.h"
+#include "device/uDeviceFormat.h"
 #include "device/uEquipmentErrors.h"
 
 namespace {
@@ -23,11 +24,9 @@ int HexDigit(char c) {
 }
 
 // A decimal number of the whole text, or AFallback.
-// Leading blanks are skipped, as the register's own software reads numbers.
 int64_t IntOrDefault(std::string_view AText, int64_t AFallback) {
-  while (!AText.empty() && AText.front() == ' ') AText.remove_prefix(1);
   int64_t v = 0;
-  return TryStrToInt64(AText, v) ? v : AFallback;
+  return DeviceFormat::TryInteger(AText, v) ? v : AFallback;
 }
 
 // Two digits of AText from APos as a number; 0 when they are not one.
@@ -144,12 +143,16 @@ void TDevice::CheckAnswerError(std::string_view AField) {
   RaiseError(message);
 }
 
-void TDevice::CheckAnswer(std::string_view ABody, std::string_view AChecksum) {
+void TDevice::CheckAnswerFrame(std::string_view ABody, std::string_view AChecksum) const {
   if (CalcChecksum(ABody) != AChecksum) RaiseError(EquMessages::ChecksumError);
   if (ABody.size() < 5) RaiseError(EquMessages::ProtocolError);
   if (static_cast<uint8_t>(ABody[0]) != FPacketID) RaiseError(EquMessages::ProtocolError);
   if (ABody.substr(1, 2) != std::string_view(FCommand).substr(0, 2))
     RaiseError(EquMessages::ProtocolError);
+}
+
+void TDevice::CheckAnswer(std::string_view ABody, std::string_view AChecksum) {
+  CheckAnswerFrame(ABody, AChecksum);
   CheckAnswerError(ABody.substr(3, 2));
   // Identifier, command and error take 5 bytes; ETX closes the answer.
   if (ABody.size() > 6) FData = SplitFields(ABody.substr(5, ABody.size() - 6));

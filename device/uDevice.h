@@ -69,6 +69,10 @@ class TDevice {
   // packet identifier, command echo, then the error byte; on success the
   // data part becomes FData (an answer without data leaves FData as it was).
   void CheckAnswer(std::string_view ABody, std::string_view AChecksum);
+  // The frame checks of CheckAnswer alone (checksum, length, packet
+  // identifier, command echo), without the error byte and the data: a link
+  // tells with it an answer that did not hold together from a register error.
+  void CheckAnswerFrame(std::string_view ABody, std::string_view AChecksum) const;
 
   // Exclusive-or of the bytes as two upper-case hexadecimal digits.
   static std::string CalcChecksum(std::string_view ABytes);

@@ -40,6 +40,12 @@ inline std::string Attr(int AFont, bool ADoubleHeight, bool ADoubleWidth, bool A
              (ASixthBit ? 0x40 : 0);
   return std::to_string(attr);
 }
+// A decimal integer as the register's software reads one: leading blanks
+// are skipped, then the whole rest must be the number.
+inline bool TryInteger(std::string_view AText, int64_t& AValue) {
+  while (!AText.empty() && AText.front() == ' ') AText.remove_prefix(1);
+  return TryStrToInt64(AText, AValue);
+}
 // A failed argument check: nothing is sent.
 inline void CheckParam(bool AValid) {
   if (!AValid) RaiseError(EquMessages::InvalidParameter);

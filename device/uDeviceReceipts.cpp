@@ -1,8 +1,7 @@
 // Receipt-building commands whose argument lists depend on the fiscal data
 // format (FFDVersion above 2 selects the longer lists), the item with its own
 // discount, corrections and the registration of the register.
-#include <cmath>
-#include <cstdlib>
+#include <cstdint>
 
 #include "device/uDevice.h"
 #include "device/uDeviceFormat.h"
@@ -100,20 +99,23 @@ void TDevice::RegisterItemEx(std::string_view AItemName, std::string_view AArtic
   std::string name(AItemName);
   int64_t price = APrice, quantity = AQuantity;
   if (ADiscountSum != 0) {
-    const double unit =
-        static_cast<double>(APrice) / 1e4 -
-        (static_cast<double>(ADiscountSum) / 1e4) / (static_cast<double>(AQuantity) / 1e4);
-    const double cents = std::floor(std::fabs(unit) * 100.0 + 0.5 + 1e-12);
-    const int64_t unitPrice = static_cast<int64_t>(unit < 0 ? -cents : cents) * 100;
     // Everything in units of 1e-8: price x quantity of two four-decimal values.
     const __int128 total =
         static_cast<__int128>(AQuantity) * APrice - static_cast<__int128>(ADiscountSum) * 10000;
-    if (static_cast<__int128>(unitPrice) * AQuantity == total) {
-      price = unitPrice;
+    // The unit price rounded to kopecks times the quantity gives the line
+    // exactly when, and only when, the line divides into whole kopecks per
+    // unit: then that quotient is the unit price and no rounding happens.
+    // Exact integers here, so no representation error to guard against.
+    const __int128 unitPrice = total / AQuantity;
+    if (total % (static_cast<__int128>(AQuantity) * 100) == 0 && unitPrice >= INT64_MIN &&
+        unitPrice <= INT64_MAX) {
+      price = static_cast<int64_t>(unitPrice);
     } else {
       // The discount does not spread evenly: the whole line goes as one unit
       // and the name keeps the real quantity.
-      price = static_cast<int64_t>(DivRound(total, 10000));
+      const __int128 line = DivRound(total, 10000);
+      CheckParam(line >= INT64_MIN && line <= INT64_MAX);
+      price = static_cast<int64_t>(line);
       quantity = 10000;
       const std::string suffix = " *" + Amt(AQuantity);
       std::string ansi = Utf8ToAnsi(name);
@@ -128,7 +130,9 @@ void TDevice::RegisterItemEx(std::string_view AItemName, std::string_view AArtic
 
   std::string label(ADiscName);
   if (label.empty()) label = ADiscountSum > 0 ? "Скидка " : "Наценка ";
-  const int64_t cents = (std::llabs(ADiscountSum) + 50) / 100;
+  const uint64_t magnitude = ADiscountSum < 0 ? 0 - static_cast<uint64_t>(ADiscountSum)
+                                              : static_cast<uint64_t>(ADiscountSum);
+  const uint64_t cents = (magnitude + 50) / 100;
   std::string right = "=" + std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") +
                       std::to_string(cents % 100);
   const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : 0;

@@ -31,7 +31,7 @@ int64_t TDevice::GetPrinterState() {
   Run("04");
   std::string field = FData.empty() ? std::string{} : FData[0];
   int64_t value = 0;
-  if (!TryStrToInt64(field, value))
+  if (!TryInteger(field, value))
     throw std::runtime_error("'" + FromDeviceText(field) + "' is not a valid integer value");
   return value;
 }
@@ -79,7 +79,7 @@ void TDevice::GetLastReceiptInfo(int64_t& ARecType, std::string& AOperCounter, i
 std::string TDevice::GetExtErrorDescription() {
   Run("06", {"1"});
   int64_t code = -1;
-  if (FData.size() <= 1 || !TryStrToInt64(FData[1], code)) code = -1;
+  if (FData.size() <= 1 || !TryInteger(FData[1], code)) code = -1;
   if (code < INT32_MIN || code > INT32_MAX) code = -1;
   return ExtendedErrorText(static_cast<int>(code));
 }

@@ -329,6 +329,8 @@ TEST(DeviceCatalogueAnswers, PrinterStateMustBeANumberDrawerStateNeedNot) {
   EXPECT_EQ(device.GetPrinterState(), 5);
   device.Answer({"x"});
   EXPECT_NE(ErrorOf([&] { device.GetPrinterState(); }), "");
+  device.Answer({"  7"});
+  EXPECT_EQ(device.GetPrinterState(), 7) << "read like every other number: leading blanks";
   device.Answer({"x"});
   EXPECT_EQ(device.GetDrawerState(), 0);
   device.Answer({"1"});
@@ -489,6 +491,34 @@ TEST(DeviceRegisterItemEx, MarginAndNoDiscount) {
   ASSERT_EQ(device.Sent.size(), 1u) << "no discount line without a discount";
   EXPECT_EQ(device.Sent[0].Args,
             (TDeviceArgs{"Tea", "", "1.5", "9.99", "0", "", "", "0", "", "0"}));
+}
+
+TEST(DeviceRegisterItemEx, AmountsBeyondTheMoneyRangeNeverWrap) {
+  TScriptedDevice device;
+  device.SetLineLength(40);
+  // A unit price of 10^15 (quantity 0.0001) does not fit the money range;
+  // the line itself does and goes as one unit.
+  device.RegisterItemEx("x", "", 1, 0, 1, -1'000'000'000'000'000, "", false);
+  ASSERT_EQ(device.Sent.size(), 2u);
+  EXPECT_EQ(device.Sent[0].Args[0], "x *0.0001");
+  EXPECT_EQ(device.Sent[0].Args[2], "1");
+  EXPECT_EQ(device.Sent[0].Args[3], "100000000000");
+  const std::string margin = device.Sent[1].Args[0];
+  EXPECT_EQ(margin.substr(margin.size() - 16), "=100000000000.00");
+
+  // A line that does not fit either is refused before anything is sent.
+  device.Sent.clear();
+  EXPECT_EQ(ErrorOf([&] { device.RegisterItemEx("x", "", INT64_MAX, INT64_MAX, 1, 1, "", false); }),
+            "Неверный параметр");
+  EXPECT_TRUE(device.Sent.empty());
+
+  // The smallest 64-bit value has no positive twin: its size is still printed.
+  device.Sent.clear();
+  device.RegisterItemEx("x", "", 10000, INT64_MIN, 1, INT64_MIN, "", false);
+  ASSERT_EQ(device.Sent.size(), 2u);
+  EXPECT_EQ(device.Sent[0].Args[3], "0");
+  const std::string line = device.Sent[1].Args[0];
+  EXPECT_EQ(line.substr(line.size() - 19), "=922337203685477.58");
 }
 
 TEST(DeviceRegisterItemEx, MarginLabelAndWideLine) {

@@ -96,6 +96,9 @@ TEST(DeviceExtendedError, TableTextsParameterNamesAndUnknownCodes) {
 
 TEST(DeviceExtendedError, FieldThatIsNotANumberReadsAsMinusOne) {
   TScriptedDevice device;
+  device.Answer({"0", " 20"});
+  EXPECT_EQ(device.GetExtErrorDescription(), "Смена не открыта")
+      << "a number with leading blanks is read like every other number";
   device.Answer({"0", "x"});
   EXPECT_EQ(device.GetExtErrorDescription(), "Неизвестная ошибка (-1)");
   device.Answer({"0"});
