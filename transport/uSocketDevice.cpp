@@ -147,6 +147,8 @@ int TSocketDevice::ReceiveBytes(size_t AN, std::string& ABytes) {
     FReconnect = true;
     break;
   }
+  // Bytes still missing may come late and would be taken for the next answer.
+  if (got < AN) FReconnect = true;
   if (got == 0 && AN > 0) {
     FExtResultDescription = EquMessages::ReceiveError;
     return cReceiveErrorCode;
@@ -224,8 +226,16 @@ void TSocketDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, 
   int result = ReceiveBytes(2, checksum);
   LogLinkBytes(kSource, "<- ", checksum, result == 0);
   if (result != 0) LinkFailure(FExtResultDescription);
-  // A checksum cut short by a closed connection is a checksum error, and the
-  // connection is made again for the next command.
+  // A checksum cut short by a closed connection or by the receive limit is a
+  // checksum error, and the connection is made again for the next command.
   if (FReconnect) CloseSocket();
+  // An answer that does not hold together (an ETX inside the data, say) may
+  // leave the rest of itself in the stream: the connection goes with it. A
+  // register error byte leaves the stream in step and the connection open.
+  try {
+    CheckAnswerFrame(answer, checksum);
+  } catch (const std::exception& e) {
+    LinkFailure(e.what());
+  }
   CheckAnswer(answer, checksum);
 }

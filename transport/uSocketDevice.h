@@ -5,8 +5,9 @@
 // (ENQ, expecting ACK) before every command, every receive bounded by 10 s
 // whatever time limit the command carries, and 200 ms between resends.
 //
-// After a failure of the link (nothing or garbage received, the register
-// closed the connection, a send failed) the connection is closed, so no stale
+// After a failure of the link (nothing or garbage received, an answer whose
+// frame does not hold together, the register closed the connection, a send
+// failed) the connection is closed, so no stale
 // byte can be taken for the next answer; the next command connects again to
 // the same address before its probe.
 //

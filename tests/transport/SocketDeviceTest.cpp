@@ -177,6 +177,47 @@ TEST_F(SocketDeviceTest, AChecksumCutShortByAHangUpIsAChecksumError) {
   EXPECT_EQ(Run("00"), "");
 }
 
+TEST_F(SocketDeviceTest, AChecksumCutShortByTheTimeLimitDropsTheConnection) {
+  Enable();
+  FDevice.Limits().Receive = 100;
+  FPeer.Then([](const std::string& r) {
+    std::string answer = peer::AnswerTo(r);
+    return TPeerReply{{answer.substr(0, answer.size() - 1)}};
+  });
+  EXPECT_EQ(Run("00"), "Ошибка контрольной суммы ответа");
+  EXPECT_FALSE(FDevice.Connected())
+      << "the missing byte may still come and would be read as the next answer";
+  FDevice.Limits() = TSocketTimeLimits();
+  FPeer.ThenAnswer("00", {"5"});
+  EXPECT_EQ(Run("00"), "");
+  EXPECT_EQ(FDevice.GetDataAsString(0), "5");
+}
+
+TEST_F(SocketDeviceTest, AnEtxInsideTheDataLeavesNothingBehindForTheNextCommand) {
+  Enable();
+  // The link stops at the first ETX; the rest of the answer is still on its way.
+  FPeer.Then([](const std::string& r) {
+    std::string body = std::string(1, peer::IdOf(r)) + peer::CommandOf(r) +
+                       "001\x03"
+                       "2\x1C\x03";
+    return TPeerReply{{peer::Wrap(body)}};
+  });
+  EXPECT_EQ(Run("00"), "Ошибка контрольной суммы ответа");
+  FPeer.ThenAnswer("00", {"5"});
+  EXPECT_EQ(Run("00"), "") << "the tail of the broken answer was taken for the next one";
+  EXPECT_EQ(FDevice.GetDataAsString(0), "5");
+}
+
+TEST_F(SocketDeviceTest, ARegisterErrorKeepsTheConnection) {
+  Enable();
+  FPeer.ThenAnswer("08");
+  EXPECT_EQ(Run("00"), "Конец бумаги");
+  EXPECT_TRUE(FDevice.Connected());
+  FPeer.ThenAnswer();
+  EXPECT_EQ(Run("00"), "");
+  EXPECT_EQ(FPeer.Connections(), 1);
+}
+
 TEST_F(SocketDeviceTest, ChecksumBytesInSeparateSegmentsAreBothCollected) {
   Enable();
   FPeer.Then([](const std::string& r) {
