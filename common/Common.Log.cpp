@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -36,8 +37,12 @@ struct TLogState {
   std::map<std::string, bool> DeviceLogFlags;
 };
 
+// The state lives in static storage that is never destroyed, so code that
+// logs while the process or the library goes away never meets a dead object;
+// the finaliser below releases what it holds on the heap.
 TLogState& State() {
-  static TLogState* state = new TLogState;  // outlives every static that may log at exit
+  alignas(TLogState) static unsigned char storage[sizeof(TLogState)];
+  static TLogState* state = new (storage) TLogState;
   return *state;
 }
 
@@ -138,13 +143,19 @@ void WriteAll(int fd, const std::string& bytes, const std::string& file) {
   }
 }
 
+// At unload: the stop line under its condition, then the texts are released.
 struct TLogFinalizer {
+  TLogFinalizer() { State(); }
   ~TLogFinalizer() {
     try {
       WriteLogFooter();
     } catch (...) {
       // nothing can be reported while the library unloads
     }
+    TLogState& s = State();
+    std::lock_guard lock(s.StateLock);
+    std::string().swap(s.LogName);
+    std::map<std::string, bool>().swap(s.DeviceLogFlags);
   }
 } gLogFinalizer;
 

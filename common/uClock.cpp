@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <new>
 #include <thread>
 
 bool TDateTime::IsValidDate(int year, int month, int day) {
@@ -101,9 +102,11 @@ std::chrono::milliseconds TManualClock::Slept() const {
 }
 
 namespace {
+// Never destroyed: the log's stop line at exit still asks for the time.
 TSystemClock& SystemClock() {
-  static TSystemClock clock;
-  return clock;
+  alignas(TSystemClock) static unsigned char storage[sizeof(TSystemClock)];
+  static TSystemClock* clock = new (storage) TSystemClock;
+  return *clock;
 }
 std::atomic<TClock*> gClock{nullptr};
 }  // namespace

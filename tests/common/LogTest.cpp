@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -200,6 +201,31 @@ TEST_F(LogTest, ConcurrentWritersNeverTearALine) {
               std::string("2024.03.05 10:11:12.345\tINFO\tT0: \t").size() + payload.size())
         << "torn line " << i;
   }
+}
+
+TEST_F(LogTest, ProcessExitWithLoggingOnWritesTheStopLine) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SetClock(nullptr);  // the child exits with the system clock, as a host does
+    SetLogMode(lmAll);
+    WriteLog("child", "last words");
+    std::exit(0);  // static finalisers run: the stop line, then the texts are released
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child crashed at exit";
+  bool found = false;
+  for (const auto& entry : fs::directory_iterator(Folder())) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string text = ss.str();
+    if (text.find("last words") == std::string::npos) continue;
+    found = true;
+    EXPECT_NE(text.find("============Stop log===============\r\n\r\n"), std::string::npos);
+  }
+  EXPECT_TRUE(found) << "the child's line is missing";
 }
 
 }  // namespace
