@@ -207,6 +207,8 @@ class TDevice {
                     int AMeasureOfQuantity, int64_t AExciseAmount);
   // 42 with its own discount (ADiscountSum > 0) or margin (< 0), then the
   // discount line. AQuantity, APrice and ADiscountSum in four implied decimals.
+  // A tax code above 5, a discount on no quantity, or a line amount beyond the
+  // 64-bit money range is refused ("Неверный параметр") before anything is sent.
   void RegisterItemEx(std::string_view AItemName, std::string_view AArticle, int64_t AQuantity,
                       int64_t APrice, int ATaxCode, int64_t ADiscountSum,
                       std::string_view ADiscName, bool AFiscal);
