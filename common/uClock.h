@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -26,6 +27,11 @@ struct TDateTime {
   std::string ToXml() const;
   friend bool operator==(const TDateTime&, const TDateTime&) = default;
 };
+
+// Days between 1970-01-01 and a proleptic Gregorian date, and back: calendar
+// arithmetic that does not depend on the time zone.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+void CivilFromDays(int64_t days, int& year, int& month, int& day);
 
 class TClock {
  public:

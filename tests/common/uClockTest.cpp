@@ -26,3 +26,14 @@ TEST(ManualClock, SleepingMovesBothClocksAndCounts) {
   EXPECT_EQ(Clock().LocalNow(), (TDateTime{2024, 3, 6, 0, 0, 0, 150}));
   EXPECT_EQ(clock.Slept(), std::chrono::milliseconds(250));
 }
+
+TEST(Calendar, DayNumbersRoundTripAcrossLeapDaysAndCenturies) {
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(DaysFromCivil(2000, 3, 1) - DaysFromCivil(2000, 2, 28), 2) << "2000 is a leap year";
+  EXPECT_EQ(DaysFromCivil(2100, 3, 1) - DaysFromCivil(2100, 2, 28), 1) << "2100 is not";
+  for (int64_t z : {-1, 0, 11016, 19787, 47540}) {
+    int y, m, d;
+    CivilFromDays(z, y, m, d);
+    EXPECT_EQ(DaysFromCivil(y, m, d), z);
+  }
+}
