@@ -60,6 +60,23 @@ class TProbe : public TV8UserObject {
     return V8SetBlob(RetValue, "\x01\x02\x03", 3);
   }
 
+  // Faults the harness must notice: Dangle frees the host's text in
+  // argument 0 but leaves the pointer there; Foreign answers a text that
+  // never came from the host's memory manager.
+  bool Dangle(V8Variant*, V8Variant* Params, long, TV8AddInDefBaseEx*) {
+    void* block = Params[0].pwstrVal;
+    V8MM->FreeMemory(&block);
+    return true;
+  }
+  bool Foreign(V8Variant* RetValue, V8Variant*, long, TV8AddInDefBaseEx*) {
+    static char16_t text[] = u"static";
+    V8ClearVar(RetValue);
+    RetValue->vt = VTYPE_PWSTR;
+    RetValue->pwstrVal = text;
+    RetValue->wstrLen = 6;
+    return true;
+  }
+
   bool Property(const std::string& Name, V8Variant* Value, bool Get, TV8AddInDefBaseEx*) {
     if (Name == "Broken") throw std::runtime_error("Property not found: Broken");
     if (Get) return V8SetInt(Value, FValue);
@@ -91,6 +108,8 @@ const TMethDef kProbeMethods[] = {
     {"SetLog", "УстановитьЛог", 2, V8Func<&TProbe::SetLog>},
     {"Blob", "Блоб", 0, V8Func<&TProbe::Blob>},
     {"Echo", "ЭхоВторое", 2, V8Func<&TProbe::Shadow>},
+    {"Dangle", "Висячий", 1, V8Func<&TProbe::Dangle>},
+    {"Foreign", "Чужой", 0, V8Func<&TProbe::Foreign>},
 };
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(ProbeBridgeTest, ObjectsKeepTheirOwnState) {
 
 TEST_F(ProbeBridgeTest, NamesFoundInBothLanguagesCaseSensitively) {
   TV8LanguageExtender* lang = Host.Lang();
-  EXPECT_EQ(lang->GetNMethods(), 10);
+  EXPECT_EQ(lang->GetNMethods(), 12);
   EXPECT_EQ(lang->GetNProps(), 3);
   EXPECT_EQ(Host.FindMethod("Эхо"), 0);
   EXPECT_EQ(Host.FindMethod("Echo"), 0) << "the first of two equal names wins";
@@ -215,6 +215,22 @@ TEST_F(ProbeBridgeTest, RefusingMemoryManagerMakesNothingCrash) {
   EXPECT_EQ(Host.Connection.Errors.size(), 1u) << "errors still reach the host";
   Host.Memory.Refuse = false;
   EXPECT_EQ(Host.Memory.Live(), 0);
+}
+
+TEST(HarnessTest, FreesWhatTheAddInLeftAsThePlatformDoes) {
+  TTestHost host(kProbe, "probe");
+  host.Call("Dangle", {"text"});
+  EXPECT_EQ(host.Memory.BadFrees(), 1) << "a host text freed by the add-in and left in place";
+  EXPECT_EQ(host.Call("Foreign", {}).Text(), "static");
+  EXPECT_EQ(host.Memory.BadFrees(), 2) << "a text that never came from the host";
+  char16_t own[] = u"test's own";
+  V8Variant raw{};
+  raw.vt = VTYPE_PWSTR;
+  raw.pwstrVal = own;
+  raw.wstrLen = 10;
+  host.CallProc("Bump", {THostArg::Raw(raw)});
+  EXPECT_EQ(host.Memory.BadFrees(), 2) << "a raw argument left in place is the test's own";
+  EXPECT_EQ(host.Memory.Live(), 0);
 }
 
 class ProbeTraceTest : public ::testing::Test {

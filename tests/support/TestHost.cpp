@@ -4,6 +4,7 @@
 #include <elf.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -162,10 +163,12 @@ THostArg THostArg::Raw(const V8Variant& Value) {
 
 namespace {
 
-void FreeValue(TTestMemoryManager* Memory, V8Variant& V) {
+// Frees what a value left to the host holds, as the platform does after a
+// call; FreeMemory counts a block it does not hold as a bad free.
+void FreeValue(TTestMemoryManager* Memory, V8Variant& V, const std::vector<const void*>& Keep) {
   const uint16_t code = V.vt & VTYPE_TYPEMASK;
   if ((code == VTYPE_PSTR || code == VTYPE_PWSTR || code == VTYPE_BLOB) && V.pstrVal != nullptr &&
-      Memory->Owns(V.pstrVal)) {
+      std::find(Keep.begin(), Keep.end(), V.pstrVal) == Keep.end()) {
     void* block = V.pstrVal;
     Memory->FreeMemory(&block);
   }
@@ -183,14 +186,18 @@ TCallResult::TCallResult(TTestMemoryManager* Memory, size_t ParamCount)
     : Params(ParamCount), FMemory(Memory) {}
 
 TCallResult::TCallResult(TCallResult&& Other) noexcept
-    : Ok(Other.Ok), Result(Other.Result), Params(std::move(Other.Params)), FMemory(Other.FMemory) {
+    : Ok(Other.Ok),
+      Result(Other.Result),
+      Params(std::move(Other.Params)),
+      FMemory(Other.FMemory),
+      FTestBlocks(std::move(Other.FTestBlocks)) {
   std::memset(static_cast<void*>(&Other.Result), 0, sizeof Other.Result);
   Other.Params.clear();
 }
 
 TCallResult::~TCallResult() {
-  FreeValue(FMemory, Result);
-  for (V8Variant& v : Params) FreeValue(FMemory, v);
+  FreeValue(FMemory, Result, FTestBlocks);
+  for (V8Variant& v : Params) FreeValue(FMemory, v, FTestBlocks);
 }
 
 std::string TCallResult::TextOf(const V8Variant& V) {
@@ -306,6 +313,12 @@ V8Variant TTestHost::MakeValue(const THostArg& Arg) {
   return v;
 }
 
+void TTestHost::Load(TCallResult& R, size_t Index, const THostArg& Arg) {
+  R.Params.at(Index) = MakeValue(Arg);
+  if (Arg.FKind == THostArg::kRaw && Arg.FRaw.pstrVal != nullptr)
+    R.FTestBlocks.push_back(Arg.FRaw.pstrVal);
+}
+
 TCallResult TTestHost::CallNumber(long Number, bool AsFunction,
                                   std::initializer_list<THostArg> Args) {
   const long expected = Lang()->GetNParams(Number);
@@ -315,7 +328,7 @@ TCallResult TTestHost::CallNumber(long Number, bool AsFunction,
   // The platform always passes exactly GetNParams records.
   TCallResult r(&Memory, static_cast<size_t>(expected));
   size_t i = 0;
-  for (const THostArg& arg : Args) r.Params[i++] = MakeValue(arg);
+  for (const THostArg& arg : Args) Load(r, i++, arg);
   V8Variant* params = r.Params.empty() ? nullptr : r.Params.data();
   if (AsFunction)
     r.Ok = Lang()->CallAsFunc(Number, &r.Result, params, expected);
@@ -348,7 +361,7 @@ bool TTestHost::SetProp(std::string_view Name, const THostArg& Value) {
   const long number = FindProp(Name);
   if (number < 0) throw std::runtime_error("no property " + std::string(Name));
   TCallResult r(&Memory, 1);
-  r.Params[0] = MakeValue(Value);
+  Load(r, 0, Value);
   r.Ok = Lang()->SetPropVal(number, &r.Params[0]);
   return r.Ok;
 }

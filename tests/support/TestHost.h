@@ -145,7 +145,10 @@ class THostArg {
 };
 
 // What a call left behind: the result, the arguments after the call (out
-// values included). Frees the host-owned blocks in them when destroyed.
+// values included). When destroyed it frees every text and byte block left in
+// them through the host's memory manager, as the platform does, except the
+// blocks the test itself passed in raw: a block the add-in freed but left in
+// place, or one that never came from the host, shows up as a bad free.
 class TCallResult {
  public:
   TCallResult(TTestMemoryManager* Memory, size_t ParamCount);
@@ -176,7 +179,10 @@ class TCallResult {
   static double DoubleOf(const V8Variant& V);
 
  private:
+  friend class TTestHost;
   TTestMemoryManager* FMemory;
+  // Blocks of raw arguments: the test's own memory, never the host's to free.
+  std::vector<const void*> FTestBlocks;
 };
 
 class TTestHost {
@@ -220,6 +226,9 @@ class TTestHost {
   V8Variant MakeValue(const THostArg& Arg);
 
  private:
+  // Stores Arg as R.Params[Index], remembering a raw argument's own block.
+  void Load(TCallResult& R, size_t Index, const THostArg& Arg);
+
   TAddInLibrary* FLibrary = nullptr;
   TV8ComponentBase* FComponent = nullptr;
 };
