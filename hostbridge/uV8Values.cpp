@@ -1,5 +1,6 @@
 #include "hostbridge/uV8Values.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -49,6 +50,17 @@ int32_t TruncToInt(double value) {
   return static_cast<int32_t>(t);
 }
 
+// A whole number of a wider or unsigned type, pinned to the 32-bit range.
+int32_t PinToInt(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+int32_t PinToInt(uint64_t value) {
+  return value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
+             ? std::numeric_limits<int32_t>::max()
+             : static_cast<int32_t>(value);
+}
+
 const char* const kTypeNames[] = {
     "VTYPE_EMPTY", "VTYPE_NULL",    "VTYPE_I2",      "VTYPE_I4",   "VTYPE_R4",
     "VTYPE_R8",    "VTYPE_DATE",    "VTYPE_TM",      "VTYPE_PSTR", "VTYPE_INTERFACE",
@@ -96,6 +108,21 @@ int32_t V8ToInt(const V8Variant* V) {
       return V->errCode;
     case VTYPE_UI1:
       return V->ui8Val;
+    // The other integer types are numbers too: a 64-bit amount or number
+    // must not silently read as 0.
+    case VTYPE_I1:
+      return V->i8Val;
+    case VTYPE_UI2:
+      return V->ushortVal;
+    case VTYPE_INT:
+      return V->intVal;
+    case VTYPE_UI4:
+    case VTYPE_UINT:
+      return PinToInt(uint64_t{V->ulVal});
+    case VTYPE_I8:
+      return PinToInt(int64_t{V->llVal});
+    case VTYPE_UI8:
+      return PinToInt(uint64_t{V->ullVal});
     case VTYPE_PWSTR:
       return TextToInt(V8ToUtf8(V));
     default:
@@ -123,6 +150,19 @@ double V8ToDouble(const V8Variant* V) {
       return V->errCode;
     case VTYPE_UI1:
       return V->ui8Val;
+    case VTYPE_I1:
+      return V->i8Val;
+    case VTYPE_UI2:
+      return V->ushortVal;
+    case VTYPE_INT:
+      return V->intVal;
+    case VTYPE_UI4:
+    case VTYPE_UINT:
+      return V->ulVal;
+    case VTYPE_I8:
+      return static_cast<double>(V->llVal);
+    case VTYPE_UI8:
+      return static_cast<double>(V->ullVal);
     case VTYPE_PWSTR:
       return TextToDouble(V8ToUtf8(V));
     default:
@@ -171,12 +211,16 @@ TDateTime V8ToDateTime(const V8Variant* V) {
       return V8DateToDateTime(V->date);
     case VTYPE_TM: {
       const struct tm& t = V->tmVal;
-      TDateTime result;
-      result.Year = t.tm_year + 1900;
-      result.Month = t.tm_mon + 1;
-      result.Day = t.tm_mday;
-      if (!TDateTime::IsValidDate(result.Year, result.Month, result.Day))
+      // The host's fields may hold anything: add the offsets without overflow.
+      const int64_t year = int64_t{t.tm_year} + 1900;
+      const int64_t month = int64_t{t.tm_mon} + 1;
+      if (year < 1 || year > 9999 || month < 1 || month > 12 ||
+          !TDateTime::IsValidDate(static_cast<int>(year), static_cast<int>(month), t.tm_mday))
         throw std::runtime_error("Invalid argument to date encode");
+      TDateTime result;
+      result.Year = static_cast<int>(year);
+      result.Month = static_cast<int>(month);
+      result.Day = t.tm_mday;
       if (!TDateTime::IsValidTime(t.tm_hour, t.tm_min, t.tm_sec))
         throw std::runtime_error("Invalid argument to time encode");
       result.Hour = t.tm_hour;

@@ -34,8 +34,9 @@ std::string V8ToUtf8(const V8Variant* V);
 
 // lVal for VTYPE_I4, else V8ToInt.
 int32_t V8GetInt(const V8Variant* V);
-// Integer value of numeric types (floats truncated toward zero) and of
-// decimal text; 0 for everything else and for text that does not parse.
+// Integer value of numeric types (floats truncated toward zero, values
+// beyond 32 bits pinned to the range) and of decimal text; 0 for everything
+// else and for text that does not parse.
 int32_t V8ToInt(const V8Variant* V);
 // dblVal for VTYPE_R8, else V8ToDouble.
 double V8GetDouble(const V8Variant* V);

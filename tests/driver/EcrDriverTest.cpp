@@ -252,6 +252,9 @@ TEST_F(EcrDriverTest, NumbersAndTextsReachTheOperationsConverted) {
     Ecr().CashInOutcome(&p.Result, p.Data(), p.Count(), nullptr);
     EXPECT_TRUE(p.Result.bVal) << Driver.LastResult().ErrorDescription;
     EXPECT_EQ(Driver.LastAmount, 123400);
+    Driver.V8SetInt64(&p[2], 12);
+    Ecr().CashInOutcome(&p.Result, p.Data(), p.Count(), nullptr);
+    EXPECT_EQ(Driver.LastAmount, 120000) << "an amount sent as a 64-bit integer";
   }
   {
     TParamArray p(Driver, Memory, 3);

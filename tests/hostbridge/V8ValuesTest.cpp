@@ -149,9 +149,6 @@ TEST_F(V8ValuesTest, IntegerReadingRules) {
   V.vt = VTYPE_UI1;
   V.ui8Val = 200;
   EXPECT_EQ(V8ToInt(&V), 200);
-  V.vt = VTYPE_I8;
-  V.llVal = 5;
-  EXPECT_EQ(V8ToInt(&V), 0) << "64-bit integers are not among the accepted types";
   V = Text(u"12a");
   EXPECT_EQ(V8ToInt(&V), 0);
   Obj.V8ClearVar(&V);
@@ -160,6 +157,38 @@ TEST_F(V8ValuesTest, IntegerReadingRules) {
   Obj.V8ClearVar(&V);
   V = Text(u"99999999999");
   EXPECT_EQ(V8ToInt(&V), 0) << "beyond 32 bits the text does not parse";
+}
+
+TEST_F(V8ValuesTest, EveryIntegerTypeReadsAsItsNumber) {
+  V.vt = VTYPE_I8;
+  V.llVal = 5;
+  EXPECT_EQ(V8GetInt(&V), 5) << "a 64-bit integer must not read as 0";
+  EXPECT_DOUBLE_EQ(V8GetDouble(&V), 5.0) << "a 64-bit amount must not read as 0";
+  EXPECT_TRUE(V8ToBool(&V));
+  V.llVal = int64_t{1} << 40;
+  EXPECT_EQ(V8ToInt(&V), INT32_MAX) << "beyond 32 bits the number is pinned, not wrapped";
+  EXPECT_DOUBLE_EQ(V8ToDouble(&V), 1099511627776.0);
+  EXPECT_TRUE(V8ToBool(&V)) << "a large number is no false";
+  V.llVal = -(int64_t{1} << 40);
+  EXPECT_EQ(V8ToInt(&V), INT32_MIN);
+  V.vt = VTYPE_UI8;
+  V.ullVal = UINT64_MAX;
+  EXPECT_EQ(V8ToInt(&V), INT32_MAX);
+  V.vt = VTYPE_UI4;
+  V.ulVal = 4000000000u;
+  EXPECT_EQ(V8ToInt(&V), INT32_MAX);
+  EXPECT_DOUBLE_EQ(V8ToDouble(&V), 4e9);
+  V.vt = VTYPE_I1;
+  V.llVal = 0;
+  V.i8Val = -3;
+  EXPECT_EQ(V8ToInt(&V), -3);
+  V.vt = VTYPE_UI2;
+  V.ushortVal = 65535;
+  EXPECT_EQ(V8ToInt(&V), 65535);
+  V.vt = VTYPE_INT;
+  V.intVal = -70000;
+  EXPECT_DOUBLE_EQ(V8ToDouble(&V), -70000.0);
+  V.vt = 0;
 }
 
 TEST_F(V8ValuesTest, BooleanReadingRules) {
@@ -224,6 +253,13 @@ TEST_F(V8ValuesTest, CalendarTimeValueConvertsOrRaisesWhenImpossible) {
   V.tmVal.tm_mday = 1;
   V.tmVal.tm_hour = 24;
   EXPECT_THROW(V8ToText(&V), std::runtime_error);
+  // Fields at the edge of their type: an error, not an overflow.
+  V.tmVal.tm_hour = 0;
+  V.tmVal.tm_year = INT32_MAX;
+  EXPECT_THROW(V8ToDateTime(&V), std::runtime_error);
+  V.tmVal.tm_year = 124;
+  V.tmVal.tm_mon = INT32_MAX;
+  EXPECT_THROW(V8ToDateTime(&V), std::runtime_error);
 }
 
 TEST_F(V8ValuesTest, TypeNamesWithFlagSuffixes) {
