@@ -1,9 +1,8 @@
 // The driver object model in process: the last-result record, property access
 // by name with its conversions and messages, copying values onto another
 // object's properties, and the generated parameters description.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <regex>
 
 #include "common/Common.Log.h"
 #include "driver/uCommonDriver4004.h"
@@ -233,9 +232,8 @@ TEST_F(CustomDriverTest, ConnectingAssignsAnUpperCaseIdentifierWithoutBraces) {
   EXPECT_TRUE(common.ConnectEquipment(&p.Result, p.Data(), p.Count(), nullptr));
   EXPECT_TRUE(p.Result.bVal) << Driver.LastResult().ErrorDescription;
   const std::string id = p.TextAt(0);
-  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
-                                              "[0-9A-F]{12}")))
-      << id;
+  EXPECT_THAT(id, ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
+                                          "[0-9A-F]{12}"));
   EXPECT_EQ(Driver.DeviceID(), id);
   EXPECT_NE(NewDeviceIdentifier(), NewDeviceIdentifier());
 
