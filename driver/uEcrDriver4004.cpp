@@ -103,6 +103,17 @@ void TEcrlDriver::WriteXmlArg(V8Variant* Params, long Count, long Index,
   SetOutText(Arg(Params, Count, Index), XmlText(Doc));
 }
 
+bool TEcrlDriver::InOutCall(V8Variant* RetValue, V8Variant* Params, long Count,
+                            TInOutOperation Operation) {
+  return FiscalCall(RetValue, Params, Count, [&] {
+    pugi::xml_document input, output;
+    ReadXmlArg(Params, Count, 1, input);
+    NewXmlDocument(output);
+    (this->*Operation)(input, output);
+    WriteXmlArg(Params, Count, 2, output);
+  });
+}
+
 // ---- host methods ----
 
 bool TEcrlDriver::GetDataKKT(V8Variant* RetValue, V8Variant* Params, long Count,
@@ -127,24 +138,12 @@ bool TEcrlDriver::OperationFN(V8Variant* RetValue, V8Variant* Params, long Count
 
 bool TEcrlDriver::OpenShift(V8Variant* RetValue, V8Variant* Params, long Count,
                             TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input);
-    NewXmlDocument(output);
-    OpenShift(input, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::OpenShift);
 }
 
 bool TEcrlDriver::CloseShift(V8Variant* RetValue, V8Variant* Params, long Count,
                              TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input);
-    NewXmlDocument(output);
-    CloseShift(input, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::CloseShift);
 }
 
 bool TEcrlDriver::ProcessCheck(V8Variant* RetValue, V8Variant* Params, long Count,
@@ -201,24 +200,12 @@ bool TEcrlDriver::PrintXReport(V8Variant* RetValue, V8Variant* Params, long Coun
 
 bool TEcrlDriver::GetCurrentStatus(V8Variant* RetValue, V8Variant* Params, long Count,
                                    TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input);
-    NewXmlDocument(output);
-    GetCurrentStatus(input, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::GetCurrentStatus);
 }
 
 bool TEcrlDriver::ReportCurrentStatusOfSettlements(V8Variant* RetValue, V8Variant* Params,
                                                    long Count, TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input);
-    NewXmlDocument(output);
-    ReportCurrentStatusOfSettlements(input, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::ReportCurrentStatusOfSettlements);
 }
 
 bool TEcrlDriver::OpenCashDrawer(V8Variant* RetValue, V8Variant* Params, long Count,
@@ -253,13 +240,7 @@ bool TEcrlDriver::CloseSessionRegistrationKM(V8Variant* RetValue, V8Variant* Par
 
 bool TEcrlDriver::RequestKM(V8Variant* RetValue, V8Variant* Params, long Count,
                             TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input);
-    NewXmlDocument(output);
-    RequestKM(input, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::RequestKM);
 }
 
 bool TEcrlDriver::GetProcessingKMResult(V8Variant* RetValue, V8Variant* Params, long Count,

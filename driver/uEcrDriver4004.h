@@ -122,6 +122,12 @@ class TEcrlDriver : public TCommonDriver {
     return true;
   }
 
+  // The shape shared by the reports, shifts and marking-code request:
+  // argument 1 an XML-in document, argument 2 the XML-out document.
+  using TInOutOperation = void (TEcrlDriver::*)(const pugi::xml_document& AInputParameters,
+                                                pugi::xml_document& AOutputParameters);
+  bool InOutCall(V8Variant* RetValue, V8Variant* Params, long Count, TInOutOperation Operation);
+
   // An XML-in argument: cleaned and parsed into Doc.
   static void ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc);
   // An XML-out argument: the document's text.
