@@ -56,28 +56,29 @@ TClassReg::TClassReg(TV8ObjectFactory AUserClass, std::string_view ARegisterExte
       RegisterExtensionAs(Utf8ToUtf16(ARegisterExtensionAs)),
       NatApiClassName(Utf8ToUtf16(ANatApiClassName)) {}
 
-TMethReg& TClassReg::AddFunc(std::string_view MethName, std::string_view MethNameLoc,
-                             int32_t ParamCount, TV8FuncCode Func) {
+TMethReg& TClassReg::AddMethod(std::string_view MethName, std::string_view MethNameLoc,
+                               bool IsFunction, int32_t ParamCount) {
   auto reg = std::make_unique<TMethReg>();
   reg->MethName = Utf8ToUtf16(MethName);
   reg->MethNameLoc = Utf8ToUtf16(MethNameLoc);
-  reg->IsFunction = true;
+  reg->IsFunction = IsFunction;
   reg->ParamCount = ParamCount;
-  reg->Func = Func;
   MethList.push_back(std::move(reg));
   return *MethList.back();
 }
 
+TMethReg& TClassReg::AddFunc(std::string_view MethName, std::string_view MethNameLoc,
+                             int32_t ParamCount, TV8FuncCode Func) {
+  TMethReg& reg = AddMethod(MethName, MethNameLoc, true, ParamCount);
+  reg.Func = Func;
+  return reg;
+}
+
 TMethReg& TClassReg::AddProc(std::string_view MethName, std::string_view MethNameLoc,
                              int32_t ParamCount, TV8ProcCode Proc) {
-  auto reg = std::make_unique<TMethReg>();
-  reg->MethName = Utf8ToUtf16(MethName);
-  reg->MethNameLoc = Utf8ToUtf16(MethNameLoc);
-  reg->IsFunction = false;
-  reg->ParamCount = ParamCount;
-  reg->Proc = Proc;
-  MethList.push_back(std::move(reg));
-  return *MethList.back();
+  TMethReg& reg = AddMethod(MethName, MethNameLoc, false, ParamCount);
+  reg.Proc = Proc;
+  return reg;
 }
 
 void TClassReg::AddFuncs(std::span<const TMethDef> Table) {

@@ -162,6 +162,9 @@ class TClassReg {
   long FindProp(std::u16string_view Name) const;
 
  private:
+  TMethReg& AddMethod(std::string_view MethName, std::string_view MethNameLoc, bool IsFunction,
+                      int32_t ParamCount);
+
   std::vector<std::unique_ptr<TMethReg>> MethList;
   std::vector<std::unique_ptr<TPropReg>> PropList;
 };

@@ -1,6 +1,5 @@
 #include "hostbridge/uV8Values.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -40,25 +39,14 @@ double TextToDouble(const std::string& text) {
   return value;
 }
 
-// Floating-point to integer, truncated toward zero; NaN and values beyond
-// the 32-bit range cannot come from a sane host value and are pinned.
+// A number to a 32-bit integer, truncated toward zero; NaN reads as 0 and
+// values beyond the 32-bit range are pinned to it rather than wrapped.
 int32_t TruncToInt(double value) {
   if (std::isnan(value)) return 0;
   const double t = std::trunc(value);
   if (t <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
   if (t >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
   return static_cast<int32_t>(t);
-}
-
-// A whole number of a wider or unsigned type, pinned to the 32-bit range.
-int32_t PinToInt(int64_t value) {
-  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
-}
-int32_t PinToInt(uint64_t value) {
-  return value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
-             ? std::numeric_limits<int32_t>::max()
-             : static_cast<int32_t>(value);
 }
 
 const char* const kTypeNames[] = {
@@ -93,41 +81,8 @@ int32_t V8GetInt(const V8Variant* V) {
 }
 
 int32_t V8ToInt(const V8Variant* V) {
-  switch (V8TypeCode(V)) {
-    case VTYPE_I2:
-      return V->shortVal;
-    case VTYPE_I4:
-      return V->lVal;
-    case VTYPE_R4:
-      return TruncToInt(V->fltVal);
-    case VTYPE_R8:
-      return TruncToInt(V->dblVal);
-    case VTYPE_DATE:
-      return TruncToInt(V->date);
-    case VTYPE_ERROR:
-      return V->errCode;
-    case VTYPE_UI1:
-      return V->ui8Val;
-    // The other integer types are numbers too: a 64-bit amount or number
-    // must not silently read as 0.
-    case VTYPE_I1:
-      return V->i8Val;
-    case VTYPE_UI2:
-      return V->ushortVal;
-    case VTYPE_INT:
-      return V->intVal;
-    case VTYPE_UI4:
-    case VTYPE_UINT:
-      return PinToInt(uint64_t{V->ulVal});
-    case VTYPE_I8:
-      return PinToInt(int64_t{V->llVal});
-    case VTYPE_UI8:
-      return PinToInt(uint64_t{V->ullVal});
-    case VTYPE_PWSTR:
-      return TextToInt(V8ToUtf8(V));
-    default:
-      return 0;
-  }
+  // Text must spell a whole number; every numeric type is truncated.
+  return V8TypeCode(V) == VTYPE_PWSTR ? TextToInt(V8ToUtf8(V)) : TruncToInt(V8ToDouble(V));
 }
 
 double V8GetDouble(const V8Variant* V) {
@@ -150,6 +105,8 @@ double V8ToDouble(const V8Variant* V) {
       return V->errCode;
     case VTYPE_UI1:
       return V->ui8Val;
+    // The other integer types are numbers too: a 64-bit amount or number
+    // must not silently read as 0.
     case VTYPE_I1:
       return V->i8Val;
     case VTYPE_UI2:
