@@ -26,6 +26,13 @@ TDriverInfo& DriverInfoRecord() {
   static TDriverInfo info;
   return info;
 }
+// The UpdateDriverInfo of the registered class. Every constructor of the
+// chain refreshes the record with it, so that a half-built object never
+// shows another class's equipment kind to a host reading the description.
+TUpdateDriverInfoCode& RegisteredUpdate() {
+  static TUpdateDriverInfoCode update = nullptr;
+  return update;
+}
 
 TUpdateDriverInfoCode ClassUpdateDriverInfo(const TDriverClassInfo& AClass) {
   for (const TDriverClassInfo* C = &AClass; C != nullptr; C = C->Parent)
@@ -158,7 +165,8 @@ TClassReg& TCommonDriver::RegisterDriver(TClassRegList& List, const TDriverClass
     TDriverInfo& info = DriverInfoRecord();
     info.Name = AName;
     info.Description = ADescription;
-    if (TUpdateDriverInfoCode update = ClassUpdateDriverInfo(AClass)) update(info);
+    RegisteredUpdate() = ClassUpdateDriverInfo(AClass);
+    if (RegisteredUpdate() != nullptr) RegisteredUpdate()(info);
   }
   SetLogName(AExtension);
   return Reg;
@@ -166,6 +174,7 @@ TClassReg& TCommonDriver::RegisterDriver(TClassRegList& List, const TDriverClass
 
 void TCommonDriver::RefreshDriverInfo(TUpdateDriverInfoCode Update) {
   std::lock_guard lock(DriverInfoLock());
+  if (RegisteredUpdate() != nullptr) Update = RegisteredUpdate();
   Update(DriverInfoRecord());
 }
 

@@ -94,7 +94,8 @@ class TCommonDriver : public TCustomDriver {
   void ShowHelp();
 
  protected:
-  // Runs a class's UpdateDriverInfo on the process-wide description.
+  // Runs the registered class's UpdateDriverInfo on the process-wide
+  // description; Update when no class has been registered.
   static void RefreshDriverInfo(TUpdateDriverInfoCode Update);
 
   // Runs Body inside the common guard: success -> CallSucceeded, any

@@ -83,8 +83,8 @@ const TDriverClassInfo TEcrlDriver::Info = {
 };
 
 TEcrlDriver::TEcrlDriver() {
-  // The description record is refreshed with this class's update (the base
-  // constructor ran the common one).
+  // Without a registered class the base constructor ran the common update;
+  // this class's kind completes it.
   RefreshDriverInfo(&TEcrlDriver::UpdateDriverInfo);
 }
 

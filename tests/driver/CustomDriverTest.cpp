@@ -7,6 +7,7 @@
 #include "common/Common.Log.h"
 #include "driver/uCommonDriver4004.h"
 #include "driver/uDriverInfo.h"
+#include "driver/uEcrDriver4004.h"
 #include "driver/uXmlUtils.h"
 #include "tests/driver/DriverTestSupport.h"
 
@@ -267,6 +268,21 @@ TEST_F(CustomDriverTest, EquipmentTestAnswersTheDriverDescription) {
   Driver.EquipmentTest(settings, description, demo);
   EXPECT_EQ(description, TCommonDriver::DriverInfo().Description);
   EXPECT_EQ(Driver.DeviceID(), "") << "the test leaves no connection behind";
+}
+
+TEST(DriverInfoTest, ConstructingAnObjectKeepsTheRegisteredClassesKind) {
+  TClassRegList list;
+  TCommonDriver::RegisterDriver(
+      list, TEcrlDriver::Info, []() -> TV8UserObject* { return nullptr; }, "quarnel", "Имя",
+      "Описание");
+  EXPECT_EQ(TCommonDriver::DriverInfo().EquipmentType, etECR);
+  // Every driver object runs the common constructor before the fiscal one;
+  // meanwhile another thread may be reading the description for the host.
+  TPlainDriver base;
+  const TDriverInfo info = TCommonDriver::DriverInfo();
+  EXPECT_EQ(info.EquipmentType, etECR) << "the description switched to another kind of equipment";
+  EXPECT_EQ(info.Name, "Имя");
+  EXPECT_EQ(info.Description, "Описание");
 }
 
 TEST(ParametersDescriptionTest, WithoutAResourceTheExportedPropertiesAreDescribed) {
