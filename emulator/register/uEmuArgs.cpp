@@ -99,8 +99,12 @@ bool ParseTime6(std::string_view text, TDateTime& time) {
 }
 
 void TEmuArgs::ExpectCount(std::initializer_list<size_t> allowed) const {
-  for (size_t n : allowed)
+  for (size_t n : allowed) {
     if (n == FArgs.size()) return;
+    // A frame cannot tell one empty argument from none: both are nothing
+    // between the command and ETX (an empty cashier, an empty line).
+    if (n == 1 && FArgs.empty()) return;
+  }
   Refuse(EmuError::BadParameter, EmuExt::None,
          "wrong argument count " + std::to_string(FArgs.size()));
 }

@@ -116,7 +116,8 @@ class TEmuArgs {
   explicit TEmuArgs(const std::vector<std::string>& args) : FArgs(args) {}
 
   size_t Count() const { return FArgs.size(); }
-  // Refuses with 03 unless the count is one of `allowed`.
+  // Refuses with 03 unless the count is one of `allowed`; no argument at all
+  // passes for one empty argument.
   void ExpectCount(std::initializer_list<size_t> allowed) const;
   const std::string& Raw(size_t i) const;
   bool Empty(size_t i) const { return Raw(i).empty(); }

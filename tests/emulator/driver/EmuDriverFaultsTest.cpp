@@ -1,0 +1,144 @@
+// The virtual register's fault switches against the driver's links: each
+// fault ends in the driver's own message, and the same register object goes
+// on working with the next command.
+#include "emulator/driver/EmuDriverFixture.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+class EmuDriverFaults : public EmuDriverTest {
+ protected:
+  void SetUp() override {
+    StartRegister();
+    Connect();
+    Dev().OpenDay("");
+  }
+  // The link still carries a command, and the register's shift is open.
+  void ExpectUsable(const char* after) {
+    EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(Dev().GetDayState(), 2); }), "")
+        << "the link must stay usable after " << after;
+  }
+  // A command whose answer never comes fails within this bound on either link.
+  std::string RunBounded(const std::string& command, const TDeviceArgs& args) {
+    return ErrorOf([&] { Dev().RunCommand(command, args, 300); });
+  }
+};
+EMU_DRIVER_LINKS(EmuDriverFaults);
+
+TEST_P(EmuDriverFaults, ARefusedProbe) {
+  if (Serial()) {
+    // The serial link probes when it opens, up to eleven times. One client
+    // at a time: the fixture's link steps aside.
+    Dev().Disable();
+    Server().Faults().NakProbes(3);
+    auto device = NewDevice();
+    EXPECT_EQ(ErrorOf([&] { device->Enable(); }), "") << "the fourth probe is acknowledged";
+    Server().Faults().NakProbes(-1);
+    EXPECT_EQ(ErrorOf([&] { device->Enable(); }), "Ошибка протокола обмена");
+    Server().Faults().Clear();
+    EXPECT_EQ(ErrorOf([&] { device->Enable(); }), "");
+    device.reset();
+    Dev().Enable();
+  } else {
+    // The TCP link probes before every command, once.
+    Server().Faults().NakProbes(1);
+    EXPECT_EQ(ErrorOf([&] { Dev().GetDayState(); }), "Ошибка протокола обмена");
+  }
+  ExpectUsable("a refused probe");
+}
+
+TEST_P(EmuDriverFaults, ADroppedAnswer) {
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::Drop, 1});
+  const int documents = Reg().LastDocumentNumber();
+  if (Serial()) {
+    EXPECT_EQ(RunBounded("59", {"Иванов"}), "Ошибка при чтении данных из порта");
+  } else {
+    // The TCP link waits its receive limit, whatever the command's; a link
+    // with a short one takes the fixture's place (one client at a time).
+    Dev().Disable();
+    auto device = NewDevice({5000, 300});
+    ASSERT_EQ(ErrorOf([&] { device->Enable(); }), "");
+    EXPECT_EQ(ErrorOf([&] { device->SettlementsCurrStatusReport("Иванов"); }),
+              "Ошибка при получении ответа от сервера");
+    device.reset();
+    Dev().Enable();
+  }
+  EXPECT_EQ(Reg().LastDocumentNumber(), documents + 1) << "the command ran; its answer was lost";
+  ExpectUsable("a dropped answer");
+}
+
+TEST_P(EmuDriverFaults, ACorruptedChecksum) {
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::CorruptChecksum, 1});
+  EXPECT_EQ(ErrorOf([&] { Dev().GetDrawerState(); }), "Ошибка контрольной суммы ответа");
+  ExpectUsable("a corrupted checksum");
+}
+
+TEST_P(EmuDriverFaults, AWrongPacketIdentifier) {
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::WrongPacketId, 1});
+  EXPECT_EQ(ErrorOf([&] { Dev().GetDrawerState(); }), "Ошибка протокола обмена");
+  ExpectUsable("a wrong packet identifier");
+}
+
+TEST_P(EmuDriverFaults, AConnectionClosedInTheMiddleOfAnAnswer) {
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::CloseMidAnswer, 1});
+  if (Serial())
+    // The pty cannot hang up: the answer stops and the next byte never comes.
+    EXPECT_EQ(RunBounded("01", {"1"}), "Устройство не отвечает");
+  else
+    EXPECT_EQ(ErrorOf([&] { Dev().GetCounterValue(1); }), "Ошибка при получении ответа от сервера");
+  ExpectUsable("a connection closed mid-answer");
+}
+
+TEST_P(EmuDriverFaults, ALostAnswerStartIsResentWithoutRunningTwice) {
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::NakAfterExecute, 1});
+  Dev().OpenDocument(4, 1, " ", 1, 0);
+  Dev().Encash("", 100000);
+  CloseReceipt();
+  EXPECT_EQ(Reg().Snapshot().Cash, 1000) << "the deposit was made once";
+  EXPECT_EQ(Server().Stats().Replayed, 1u) << "the resent frame got the kept answer";
+}
+
+TEST_P(EmuDriverFaults, ADelayedAnswerWithinTheLimitIsTaken) {
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::Delay, 1, milliseconds(30)});
+  EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(Dev().GetDrawerState(), 0); }), "");
+}
+
+TEST_P(EmuDriverFaults, AFailedCommandGivesTheCatalogueMessage) {
+  auto& faults = Server().Faults();
+  faults.FailCommand({"30", 0x01, 20, 1});
+  EXPECT_EQ(ErrorOf([&] { Dev().OpenDocument(2, 1, "", 1, 0); }),
+            "Функция невыполнима при данном статусе ККМ. Смена не открыта")
+      << "error 01 fetches the extended code with 06";
+  faults.FailCommand({"30", 0x01, 92, 1});
+  EXPECT_EQ(ErrorOf([&] { Dev().OpenDocument(2, 1, "", 1, 0); }),
+            "Функция невыполнима при данном статусе ККМ. Неизвестная ошибка (92)");
+  faults.FailCommand({"04", 0x4A, std::nullopt, 1});
+  EXPECT_EQ(ErrorOf([&] { Dev().GetPrinterState(); }), "Нет ответа от ФН");
+  faults.FailCommand({"81", 0x7A, std::nullopt, 2});
+  EXPECT_EQ(ErrorOf([&] { Dev().GetDrawerState(); }), "Неизвестная ошибка - (122)");
+  EXPECT_EQ(ErrorOf([&] { Dev().GetDrawerState(); }), "Неизвестная ошибка - (122)");
+  EXPECT_EQ(ErrorOf([&] { Dev().GetDrawerState(); }), "") << "two times only";
+  faults.FailCommand({"48", 0x0E, std::nullopt, 0});
+  Dev().OpenDocument(4, 1, " ", 1, 0);
+  EXPECT_EQ(ErrorOf([&] { Dev().Encash("", 10000); }), "Отрицательный результат");
+  EXPECT_EQ(Dev().ErrorCode(), 14);
+  faults.Clear();
+  Dev().Encash("", 10000);
+  CloseReceipt();
+  ExpectUsable("injected refusals");
+}
+
+TEST_P(EmuDriverFaults, ClientsOneAfterAnother) {
+  Dev().Disable();
+  for (int client = 0; client < 3; ++client) {
+    auto device = NewDevice();
+    ASSERT_EQ(ErrorOf([&] { device->Enable(); }), "") << "client " << client;
+    EXPECT_EQ(device->GetDayState(), 2) << "client " << client;
+    device->Disable();
+  }
+  Dev().Enable();
+  ExpectUsable("other clients");
+}
+
+}  // namespace
