@@ -231,7 +231,9 @@ TEmuAnswer TEmuRegister::CmdItem(const TEmuArgs& args) {
   const bool f12 = Ffd12();
   args.ExpectCount({10, f12 ? size_t{15} : size_t{12}});
   TEmuItem item;
-  item.Name = args.Text(0, 128, EmuExt::ItemName);
+  // The command takes 256 characters; the stored name (tag 1030) holds 128.
+  args.Text(0, 256, EmuExt::ItemName);
+  item.Name = OemToUtf8(args.Raw(0).substr(0, 128));
   if (Trim(item.Name).empty()) Refuse(EmuError::BadParameter, EmuExt::ItemName, "empty name");
   args.Text(1, 18, EmuExt::Article);
   item.Quantity = args.Quantity(2, EmuExt::Quantity);

@@ -99,6 +99,26 @@ TEST_P(EmuDriverFaults, ALostAnswerStartIsResentWithoutRunningTwice) {
   EXPECT_EQ(Server().Stats().Replayed, 1u) << "the resent frame got the kept answer";
 }
 
+TEST_P(EmuDriverFaults, ElevenLostAnswerStartsAreAProtocolErrorAfterOneRun) {
+  for (int nth = 1; nth <= 11; ++nth)
+    Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::NakAfterExecute, nth});
+  const int documents = Reg().LastDocumentNumber();
+  EXPECT_EQ(ErrorOf([&] { Dev().SettlementsCurrStatusReport(""); }), "Ошибка протокола обмена")
+      << "the same frame eleven times, never an answer start";
+  EXPECT_EQ(Server().Stats().Replayed, 10u) << "one run, ten resends answered from memory";
+  EXPECT_EQ(Reg().LastDocumentNumber(), documents + 1) << "the report was made once";
+  ExpectUsable("eleven lost answer starts");
+}
+
+TEST_P(EmuDriverFaults, AnExtendedCodeThatCannotBeFetchedLeavesItsPlaceEmpty) {
+  Server().Faults().FailCommand({"30", 0x01, std::nullopt, 1});
+  Server().Faults().FailCommand({"06", 0x01, std::nullopt, 1});
+  EXPECT_EQ(ErrorOf([&] { Dev().OpenDocument(2, 1, "", 1, 0); }),
+            "Функция невыполнима при данном статусе ККМ. ");
+  EXPECT_EQ(Dev().Command(), "06") << "the last frame was the extended error query";
+  ExpectUsable("a failed extended error query");
+}
+
 TEST_P(EmuDriverFaults, ADelayedAnswerWithinTheLimitIsTaken) {
   Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::Delay, 1, milliseconds(30)});
   EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(Dev().GetDrawerState(), 0); }), "");

@@ -191,7 +191,7 @@ TEST_F(EmuRegisterTest, OutOfRangeAndMalformedArguments) {
     a[i] = v;
     return a;
   };
-  Refused("42", with(0, std::string(129, 'x')), EmuError::BadParameter, EmuExt::ItemName);
+  Refused("42", with(0, std::string(257, 'x')), EmuError::BadParameter, EmuExt::ItemName);
   Refused("42", with(0, "   "), EmuError::BadParameter, EmuExt::ItemName);
   Refused("42", with(2, "0"), EmuError::BadParameter, EmuExt::Quantity);
   Refused("42", with(2, "abc"), EmuError::BadParameter, EmuExt::Quantity);
@@ -316,4 +316,22 @@ TEST_F(EmuRegisterTest, ClosedArchiveRefusesFiscalWork) {
   Ok("71", {""});
   EXPECT_EQ(Field("78", {"2", "0", "0"}, 1), "7");
   Refused("23", {""}, EmuError::WrongState, EmuExt::ArchiveClosed);
+}
+
+TEST_F(EmuRegisterTest, OneEmptyArgumentArrivesAsNoneAndLongNamesAreCut) {
+  // The driver sends an empty cashier as one empty argument, which a frame
+  // carries as no argument at all.
+  ASSERT_EQ(Reg().Execute("23", {}).Error, 0) << "open a shift without a cashier";
+  ASSERT_EQ(Reg().Execute("21", {}).Error, 0) << "close it the same way";
+  EXPECT_NE(Reg().Execute("30", {}).Error, 0) << "a command of several arguments still needs them";
+  OpenShift();
+  OpenReceipt();
+  const std::string name = std::string(120, 'a') + std::string(80, 'b');
+  Item(name, "1", "10");
+  Pay(0, "10");
+  Close();
+  std::vector<TTestTlv> doc;
+  ASSERT_TRUE(ReadTestTlv(ReadDocument(Reg().LastDocumentNumber()), doc));
+  EXPECT_EQ(FindTag(FindTag(doc, 1059)->Children, 1030)->Value, name.substr(0, 128))
+      << "the command takes 256 characters, the stored name 128";
 }
