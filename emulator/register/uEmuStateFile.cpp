@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegisterState.h"
@@ -100,6 +101,28 @@ void Require(bool condition, const char* what) {
   if (!condition) throw std::runtime_error(what);
 }
 
+// Every number of the state is an integer; a fraction or an exponent (a
+// hand-edited file) would not convert to one. Walked without recursion: the
+// parser takes any nesting depth.
+void RequireIntegers(const nlohmann::json& root) {
+  std::vector<const nlohmann::json*> pending{&root};
+  while (!pending.empty()) {
+    const nlohmann::json* j = pending.back();
+    pending.pop_back();
+    if (j->is_number_float()) throw std::runtime_error("not a whole number: " + j->dump());
+    if (j->is_structured())
+      for (const auto& child : *j) pending.push_back(&child);
+  }
+}
+
+// Times are 4-byte register timestamps; a clock moved by more than this is a damaged file.
+constexpr int64_t kMaxTime = 0xFFFFFFFFLL;
+constexpr int64_t kMaxClockOffset = 200LL * 366 * 86400;
+
+bool TimeInRange(int64_t t) {
+  return t >= 0 && t <= kMaxTime;
+}
+
 }  // namespace
 
 void ValidateEmuState(const TEmuState& s) {
@@ -109,7 +132,21 @@ void ValidateEmuState(const TEmuState& s) {
   for (const auto& op : s.Shift.Operations)
     Require(op.Sums.size() == 16 && op.Counts.size() == 16 && op.TaxSums.size() == 10,
             "shift totals have the wrong size");
-  Require(s.Shift.Number >= 0 && s.Shift.Receipts >= 0, "negative shift counters");
+  Require(s.Shift.Number >= 0 && s.Shift.Receipts >= 0 && s.Shift.Documents >= 0,
+          "negative shift counters");
+  Require(s.Shift.Number < 1000000000 && s.Shift.Receipts < 1000000000 &&
+              s.Shift.Documents < 1000000000,
+          "shift counters out of range");
+  Require(s.ClockOffset >= -kMaxClockOffset && s.ClockOffset <= kMaxClockOffset,
+          "clock offset out of range");
+  Require(TimeInRange(s.Shift.OpenedAt) && TimeInRange(s.Registration.Time) &&
+              TimeInRange(s.Document.OpenedAt) && TimeInRange(s.Document.CorrectionBaseDate),
+          "time out of range");
+  Require(s.Registration.TaxSystems >= 0 && s.Registration.TaxSystems <= 63 &&
+              s.Registration.WorkMode >= 0 && s.Registration.WorkMode <= 255 &&
+              s.Registration.AddWorkMode >= 0 && s.Registration.AddWorkMode <= 255 &&
+              s.Registration.AgentTypes >= 0 && s.Registration.AgentTypes <= 127,
+          "registration modes out of range");
   const auto& d = s.Document;
   Require(d.Type >= edtNone && d.Type <= edtPurchaseReturn, "open document type out of range");
   Require(d.State >= 0 && d.State <= 4, "open document state out of range");
@@ -117,11 +154,15 @@ void ValidateEmuState(const TEmuState& s) {
   Require(d.Payments.size() == 16, "payments must have 16 entries");
   Require(d.TaxIndex >= 0 && d.TaxIndex <= 5, "taxation system out of range");
   for (const auto& item : d.Items)
-    Require(item.TaxCode >= 0 && item.TaxCode <= 9 && item.Quantity > 0 && item.Sum >= 0,
+    Require(item.TaxCode >= 0 && item.TaxCode <= 9 && item.Quantity > 0 &&
+                item.Quantity < 100000000000LL && item.Price >= 0 && item.Price <= 10000000000LL &&
+                item.Sum >= 0 && item.Sum <= 10000000000LL,
             "open document item out of range");
-  for (size_t i = 0; i < s.FnDocuments.size(); ++i)
+  for (size_t i = 0; i < s.FnDocuments.size(); ++i) {
     Require(s.FnDocuments[i].Number == static_cast<int>(i) + 1,
             "fiscal documents are not numbered 1, 2, 3 ...");
+    Require(TimeInRange(s.FnDocuments[i].Time), "fiscal document time out of range");
+  }
   Require(s.LastSentDocument >= 0 && s.LastSentDocument <= static_cast<int>(s.FnDocuments.size()),
           "last sent document out of range");
   Require(s.FnWarnings >= 0 && s.FnWarnings <= 255, "warning flags out of range");
@@ -138,7 +179,9 @@ bool LoadEmuState(const std::string& file, TEmuState& state) {
   std::stringstream text;
   text << in.rdbuf();
   try {
-    TEmuState loaded = nlohmann::json::parse(text.str()).get<TEmuState>();
+    const nlohmann::json json = nlohmann::json::parse(text.str());
+    RequireIntegers(json);
+    TEmuState loaded = json.get<TEmuState>();
     ValidateEmuState(loaded);
     state = std::move(loaded);
   } catch (const std::exception& e) {

@@ -89,6 +89,15 @@ TEST_F(EmuRegisterTest, CorruptStateFileIsAClearError) {
   expectError("{\"Format\": 1, \"FnDocuments\": [{\"Number\": 5, \"Tlv\": \"00\"}]}");
   expectError("{\"Format\": 1, \"FnDocuments\": [{\"Number\": 1, \"Tlv\": \"XYZ\"}]}");
   expectError("{\"Format\": 2}");
+  // Values a hand-edited file may hold that would overflow the clock or the counters.
+  expectError("{\"Format\": 1, \"ClockOffset\": 1e300}");
+  expectError("{\"Format\": 1, \"Cash\": 12.5}");
+  expectError("{\"Format\": 1, \"ClockOffset\": 9000000000000000000}");
+  expectError("{\"Format\": 1, \"Shift\": {\"Open\": true, \"Number\": 2147483647}}");
+  expectError("{\"Format\": 1, \"FnDocuments\": [{\"Number\": 1, \"Time\": -5}]}");
+  expectError("{\"Format\": 1, \"Registration\": {\"TaxSystems\": 4096}}");
+  expectError("{\"Format\": 1, \"Tables\": " + std::string(100000, '[') + std::string(100000, ']') +
+              "}");
 }
 
 TEST_F(EmuRegisterTest, MissingStateFileStartsAFreshRegisteredRegister) {
