@@ -61,11 +61,13 @@ class TProbe : public TV8UserObject {
   }
 
   // Faults the harness must notice: Dangle frees the host's text in
-  // argument 0 but leaves the pointer there; Foreign answers a text that
-  // never came from the host's memory manager.
+  // argument 0 but leaves the pointer there (typed as a blob, which the call
+  // trace does not read); Foreign answers a text that never came from the
+  // host's memory manager.
   bool Dangle(V8Variant*, V8Variant* Params, long, TV8AddInDefBaseEx*) {
     void* block = Params[0].pwstrVal;
     V8MM->FreeMemory(&block);
+    Params[0].vt = VTYPE_BLOB;
     return true;
   }
   bool Foreign(V8Variant* RetValue, V8Variant*, long, TV8AddInDefBaseEx*) {
