@@ -357,6 +357,26 @@ TEST_F(DriverHostTest, ServiceMethodsSucceedWithoutADevice) {
   EXPECT_EQ(setup.ParamText(2), "модель");
 }
 
+TEST_F(DriverHostTest, EveryMethodSurvivesEmptyArgumentsAndARefusingHost) {
+  // Whatever the host sends or refuses, each method answers through its
+  // result and the last error, never through a host error or a crash.
+  for (const bool refuse : {false, true}) {
+    for (long n = 0; n < 37; ++n) {
+      SCOPED_TRACE(std::string(kMethods[n].Name) + (refuse ? ", memory refused" : ""));
+      Host.Memory.Refuse = refuse;
+      {
+        TCallResult asFunction = Host.CallNumber(n, true, {});
+        EXPECT_TRUE(asFunction.Ok);
+        TCallResult asProcedure = Host.CallNumber(n, false, {});
+        EXPECT_TRUE(asProcedure.Ok);
+        EXPECT_EQ(asProcedure.Result.vt, VTYPE_EMPTY);
+      }
+      Host.Memory.Refuse = false;
+      EXPECT_EQ(Host.Memory.Live(), 0);
+    }
+  }
+}
+
 TEST_F(DriverHostTest, RefusedHostMemoryFailsTheCallAndIsReported) {
   Host.Memory.Refuse = true;
   {
