@@ -109,6 +109,10 @@ std::string DateText(const TDateTime& t);
 std::string TimeText(const TDateTime& t);
 // Kopecks as "1500.00" / "-3.05".
 std::string MoneyText(int64_t kopecks);
+// A number as an answer field carries it.
+inline std::string NumText(int64_t value) {
+  return std::to_string(value);
+}
 
 // The arguments of one command (bytes as sent, CP866 for texts).
 class TEmuArgs {

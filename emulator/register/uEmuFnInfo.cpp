@@ -4,20 +4,12 @@
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
 
-namespace {
-
-std::string Num(int64_t v) {
-  return std::to_string(v);
-}
-
-}  // namespace
-
 TEmuAnswer TEmuRegister::CmdFnInfo(const TEmuArgs& args) {
   args.ExpectCount({1, 2, 3});
   const int64_t request = args.Int(0, 0, 255, EmuExt::RequestNumber);
   const int64_t offset = args.IntOr(1, 0, 0, 0x7FFFFFFF, EmuExt::None);
   args.IntOr(2, 0, 0, 0xFFFF, EmuExt::None);
-  const std::string echo = Num(request);
+  const std::string echo = NumText(request);
   const auto& reg = FState.Registration;
   const int last = static_cast<int>(FState.FnDocuments.size());
   const auto document = [&](int64_t number) -> const TEmuFnDocument& {
@@ -30,28 +22,28 @@ TEmuAnswer TEmuRegister::CmdFnInfo(const TEmuArgs& args) {
     case 2: {
       // Life phase: 1 ready for registration, 3 fiscal mode, 7 archive closed.
       const int phase = reg.ArchiveClosed ? 7 : reg.Registered ? 3 : 1;
-      return {0, {echo, Num(phase)}};
+      return {0, {echo, NumText(phase)}};
     }
     case 3:
-      return {0, {echo, Num(last)}};
+      return {0, {echo, NumText(last)}};
     case 4: {
       if (!reg.Registered) return {0, {echo, "000000", "000000"}};
       const TDateTime t = SecondsToCivil(reg.Time);
       return {0, {echo, DateText(t), TimeText(t)}};
     }
     case 5:
-      return {0, {echo, Num(reg.Registered ? reg.DocumentNumber : 0)}};
+      return {0, {echo, NumText(reg.Registered ? reg.DocumentNumber : 0)}};
     case 6:
       return {0,
-              {echo, FState.Shift.Open ? "1" : "0", Num(FState.Shift.Number),
-               Num(FState.Shift.Receipts)}};
+              {echo, FState.Shift.Open ? "1" : "0", NumText(FState.Shift.Number),
+               NumText(FState.Shift.Receipts)}};
     case 7: {
       const int first = FirstUnsent();
-      if (first == 0) return {0, {echo, Num(FState.FnWarnings), "0", "0", "000000", "000000"}};
+      if (first == 0) return {0, {echo, NumText(FState.FnWarnings), "0", "0", "000000", "000000"}};
       const TDateTime t = SecondsToCivil(FState.FnDocuments[static_cast<size_t>(first - 1)].Time);
       return {0,
-              {echo, Num(FState.FnWarnings), Num(last - FState.LastSentDocument), Num(first),
-               DateText(t), TimeText(t)}};
+              {echo, NumText(FState.FnWarnings), NumText(last - FState.LastSentDocument),
+               NumText(first), DateText(t), TimeText(t)}};
     }
     case 11: {
       // Year - 2000, month, day, hour, minute, number (4 bytes LE), sign (4 bytes LE).
@@ -67,12 +59,12 @@ TEmuAnswer TEmuRegister::CmdFnInfo(const TEmuArgs& args) {
     case 14:
       // Versions: the register's highest, the storage's highest, the one in
       // use, reserved, the storage's one in use (2 = 1.05, 3 = 1.1, 4 = 1.2).
-      return {0, {echo, "4", "4", Num(FfdCode()), "0", Num(FfdCode())}};
+      return {0, {echo, "4", "4", NumText(FfdCode()), "0", NumText(FfdCode())}};
     case 15: {
       const TEmuFnDocument& doc = document(offset);
       FReadDocument = doc.Number;
       FReadRecord = 0;
-      return {0, {echo, Num(doc.Type), Num(static_cast<int64_t>(doc.Tlv.Data.size()))}};
+      return {0, {echo, NumText(doc.Type), NumText(static_cast<int64_t>(doc.Tlv.Data.size()))}};
     }
     case 16: {
       if (FReadDocument < 1 || FReadDocument > last)

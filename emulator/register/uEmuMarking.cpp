@@ -10,10 +10,6 @@ namespace {
 
 constexpr size_t kMaxCodeLength = 256;
 
-std::string Num(int64_t v) {
-  return std::to_string(v);
-}
-
 // The code (raw bytes kept as UTF-8 of the register's code page, like every
 // text of the state), or a refusal when it cannot be a marking code.
 std::string CodeArgument(const TEmuArgs& args, size_t i) {
@@ -69,10 +65,10 @@ TEmuAnswer TEmuRegister::CmdMarking(const TEmuArgs& args) {
       marking.PendingCode = code;
       marking.PendingPlannedStatus = planned;
       marking.PendingValidation = outcome.ValidationResult;
-      return {
-          0,
-          {"1", Num(outcome.ValidationResult), Num(outcome.LocalValidationResult),
-           Num(outcome.ProcessingResult), Num(outcome.ProcessingCode), Num(outcome.StatusInfo)}};
+      return {0,
+              {"1", NumText(outcome.ValidationResult), NumText(outcome.LocalValidationResult),
+               NumText(outcome.ProcessingResult), NumText(outcome.ProcessingCode),
+               NumText(outcome.StatusInfo)}};
     }
     case 2: {
       args.ExpectCount({2});

@@ -15,10 +15,6 @@ constexpr int64_t kDay = 86400;
 // Characters per line of the register's fonts 0..6 (command 02, request 18).
 constexpr int kFontWidths[] = {48, 48, 64, 32, 24, 40, 36};
 
-std::string Num(int64_t v) {
-  return std::to_string(v);
-}
-
 }  // namespace
 
 const std::map<std::string, TEmuRegister::TCommand>& TEmuRegister::Commands() {
@@ -156,6 +152,10 @@ void TEmuRegister::RequireFiscalMode() const {
     Refuse(EmuError::WrongState, EmuExt::ArchiveClosed, "fiscal storage archive closed");
   if (!FState.Registration.Registered)
     Refuse(EmuError::WrongState, EmuExt::NotRegistered, "not registered");
+  RequireStorageRoom();
+}
+
+void TEmuRegister::RequireStorageRoom() const {
   if (FState.FnDocuments.size() >= kMaxFnDocuments)
     Refuse(EmuError::FnFull, EmuExt::None, "fiscal storage full");
 }
@@ -204,9 +204,7 @@ void TEmuRegister::SetMarkingOutcomeFor(const std::string& code,
 }
 
 void TEmuRegister::MoveClock(int64_t seconds) {
-  std::lock_guard lock(FLock);
-  FState.ClockOffset += seconds;
-  SaveLocked();
+  Change([&] { FState.ClockOffset += seconds; });
 }
 
 TDateTime TEmuRegister::Now() const {
@@ -215,40 +213,30 @@ TDateTime TEmuRegister::Now() const {
 }
 
 void TEmuRegister::SetPaperOut(bool paperOut) {
-  std::lock_guard lock(FLock);
-  FState.PaperOut = paperOut;
-  SaveLocked();
+  Change([&] { FState.PaperOut = paperOut; });
 }
 
 void TEmuRegister::SetCoverOpen(bool open) {
-  std::lock_guard lock(FLock);
-  FState.CoverOpen = open;
-  SaveLocked();
+  Change([&] { FState.CoverOpen = open; });
 }
 
 void TEmuRegister::SetDrawerOpen(bool open) {
-  std::lock_guard lock(FLock);
-  FState.DrawerOpen = open;
-  SaveLocked();
+  Change([&] { FState.DrawerOpen = open; });
 }
 
 void TEmuRegister::SetFnWarnings(uint8_t flags) {
-  std::lock_guard lock(FLock);
-  FState.FnWarnings = flags;
-  SaveLocked();
+  Change([&] { FState.FnWarnings = flags; });
 }
 
 void TEmuRegister::SetOfdOnline(bool online) {
-  std::lock_guard lock(FLock);
-  FState.OfdOnline = online;
-  if (online) FState.LastSentDocument = static_cast<int>(FState.FnDocuments.size());
-  SaveLocked();
+  Change([&] {
+    FState.OfdOnline = online;
+    if (online) FState.LastSentDocument = static_cast<int>(FState.FnDocuments.size());
+  });
 }
 
 void TEmuRegister::SetCash(int64_t kopecks) {
-  std::lock_guard lock(FLock);
-  FState.Cash = kopecks;
-  SaveLocked();
+  Change([&] { FState.Cash = kopecks; });
 }
 
 int TEmuRegister::DayState() const {
@@ -297,7 +285,7 @@ TEmuAnswer TEmuRegister::CmdStatus(const TEmuArgs& args) {
   if (FState.Shift.Open) status |= 0x04;
   if (ShiftExpired()) status |= 0x08;
   if (FState.Registration.ArchiveClosed) status |= 0x10;
-  return {0, {"0", Num(status), Num(FState.Document.State), Num(FState.Document.Type)}};
+  return {0, {"0", NumText(status), NumText(FState.Document.State), NumText(FState.Document.Type)}};
 }
 
 TEmuAnswer TEmuRegister::CmdInfo(const TEmuArgs& args) {
@@ -320,12 +308,12 @@ TEmuAnswer TEmuRegister::CmdInfo(const TEmuArgs& args) {
       return {0, {echo, MoneyText(FState.Cash)}};
     case 18: {
       const int64_t font = args.IntOr(1, 0, 0, 6, EmuExt::None);
-      return {0, {echo, Num(kFontWidths[font])}};
+      return {0, {echo, NumText(kFontWidths[font])}};
     }
     case 23:
       return {0,
-              {echo, Num(reg.TaxSystems), Num(reg.WorkMode | (reg.AgentTypes << 8)),
-               Num(reg.AddWorkMode)}};
+              {echo, NumText(reg.TaxSystems), NumText(reg.WorkMode | (reg.AgentTypes << 8)),
+               NumText(reg.AddWorkMode)}};
     default:
       Refuse(EmuError::BadParameter, EmuExt::RequestNumber, "unknown information request");
   }
@@ -336,19 +324,20 @@ TEmuAnswer TEmuRegister::CmdLastReceipt(const TEmuArgs& args) {
   args.Int(0, 2, 2, EmuExt::RequestNumber);
   const auto& r = FState.LastReceipt;
   return {0,
-          {"2", Num(r.Type), Num(FState.Shift.Receipts), Num(r.Number), Num(r.DocNumber),
-           MoneyText(r.Sum), MoneyText(r.Discount), MoneyText(r.Margin), Num(r.FiscalSign)}};
+          {"2", NumText(r.Type), NumText(FState.Shift.Receipts), NumText(r.Number),
+           NumText(r.DocNumber), MoneyText(r.Sum), MoneyText(r.Discount), MoneyText(r.Margin),
+           NumText(r.FiscalSign)}};
 }
 
 TEmuAnswer TEmuRegister::CmdPrinterState(const TEmuArgs& args) {
   args.ExpectCount({0});
-  return {0, {Num((FState.PaperOut ? 0x02 : 0) | (FState.CoverOpen ? 0x04 : 0))}};
+  return {0, {NumText((FState.PaperOut ? 0x02 : 0) | (FState.CoverOpen ? 0x04 : 0))}};
 }
 
 TEmuAnswer TEmuRegister::CmdExtError(const TEmuArgs& args) {
   args.ExpectCount({1});
   args.Int(0, 1, 1, EmuExt::RequestNumber);
-  return {0, {"1", Num(FLastExt)}};
+  return {0, {"1", NumText(FLastExt)}};
 }
 
 TEmuAnswer TEmuRegister::CmdStartSession(const TEmuArgs& args) {
@@ -377,7 +366,7 @@ TEmuAnswer TEmuRegister::CmdWriteTable(const TEmuArgs& args) {
     Refuse(EmuError::WrongState, EmuExt::CannotChangeRegistration,
            "registration data change only through registration");
   if (field->Numeric)
-    SetTable(table, index, Num(args.Int(2, 0, field->MaxValue, EmuExt::None)));
+    SetTable(table, index, NumText(args.Int(2, 0, field->MaxValue, EmuExt::None)));
   else
     SetTable(table, index, args.Text(2, field->MaxLength, EmuExt::None));
   return {};

@@ -110,8 +110,16 @@ class TEmuRegister : public TEmuCommandHandler {
   void RequireNoDocument() const;
   void RequireShiftClosed() const;
   void RequirePrinter() const;
+  void RequireStorageRoom() const;
   bool ShiftExpired() const;
   void SaveLocked() const;
+  // A change through the control API: under the lock, then saved.
+  template <class TChange>
+  void Change(TChange change) {
+    std::lock_guard lock(FLock);
+    change();
+    SaveLocked();
+  }
 
   // Status, information, clock, tables, drawer (uEmuRegister.cpp).
   TEmuAnswer CmdStatus(const TEmuArgs&);

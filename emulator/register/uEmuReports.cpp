@@ -7,10 +7,6 @@
 
 namespace {
 
-std::string Num(int64_t v) {
-  return std::to_string(v);
-}
-
 bool AllDigits(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -30,11 +26,11 @@ TEmuAnswer TEmuRegister::CmdCounters(const TEmuArgs& args) {
     for (int64_t x : v) f.push_back(MoneyText(x));
   };
   const auto counts = [&](const std::vector<int64_t>& v) {
-    for (int64_t x : v) f.push_back(Num(x));
+    for (int64_t x : v) f.push_back(NumText(x));
   };
   switch (request) {
     case 1:
-      f.insert(f.end(), {Num(shift.Number), Num(shift.Receipts), Num(shift.Documents)});
+      f.insert(f.end(), {NumText(shift.Number), NumText(shift.Receipts), NumText(shift.Documents)});
       break;
     case 2:
       money(FState.GrandTotals);
@@ -52,9 +48,10 @@ TEmuAnswer TEmuRegister::CmdCounters(const TEmuArgs& args) {
       counts(ops[request == 4 ? 0 : request == 6 ? 1 : request == 10 ? 2 : 3].Counts);
       break;
     case 7:
-      f.insert(f.end(), {Num(ops[0].Receipts), Num(ops[1].Receipts), Num(ops[2].Receipts),
-                         Num(ops[3].Receipts), Num(shift.CashInCount), Num(shift.CashOutCount),
-                         Num(shift.Corrections), Num(shift.Cancelled)});
+      f.insert(f.end(),
+               {NumText(ops[0].Receipts), NumText(ops[1].Receipts), NumText(ops[2].Receipts),
+                NumText(ops[3].Receipts), NumText(shift.CashInCount), NumText(shift.CashOutCount),
+                NumText(shift.Corrections), NumText(shift.Cancelled)});
       break;
     case 8:
       f.insert(f.end(),
@@ -71,8 +68,8 @@ TEmuAnswer TEmuRegister::CmdCounters(const TEmuArgs& args) {
       f.insert(f.end(), {MoneyText(shift.Discounts), MoneyText(shift.Margins)});
       break;
     default:  // 18
-      f.insert(f.end(), {Num(static_cast<int64_t>(FState.FnDocuments.size())), Num(shift.Number),
-                         MoneyText(FState.Cash)});
+      f.insert(f.end(), {NumText(static_cast<int64_t>(FState.FnDocuments.size())),
+                         NumText(shift.Number), MoneyText(FState.Cash)});
       break;
   }
   return answer;
@@ -84,11 +81,11 @@ std::vector<std::string> TEmuRegister::ShiftReportLines(const char* title) const
   const auto& shift = FState.Shift;
   std::vector<std::string> out;
   out.push_back(TEmuTape::Center(title));
-  out.push_back(TEmuTape::TwoColumns("СМЕНА", Num(shift.Number)));
+  out.push_back(TEmuTape::TwoColumns("СМЕНА", NumText(shift.Number)));
   static const char* const kNames[4] = {"ПРИХОД", "ВОЗВРАТ ПРИХОДА", "РАСХОД", "ВОЗВРАТ РАСХОДА"};
   for (int op = 0; op < 4; ++op) {
     const auto& t = shift.Operations[op];
-    out.push_back(TEmuTape::TwoColumns(std::string(kNames[op]) + " (" + Num(t.Receipts) + ")",
+    out.push_back(TEmuTape::TwoColumns(std::string(kNames[op]) + " (" + NumText(t.Receipts) + ")",
                                        "=" + MoneyText(t.Total)));
     if (t.Sums[0]) out.push_back(TEmuTape::TwoColumns("  НАЛИЧНЫМИ", "=" + MoneyText(t.Sums[0])));
     int64_t electronic = 0;
@@ -96,16 +93,16 @@ std::vector<std::string> TEmuRegister::ShiftReportLines(const char* title) const
     if (electronic)
       out.push_back(TEmuTape::TwoColumns("  БЕЗНАЛИЧНЫМИ", "=" + MoneyText(electronic)));
   }
-  out.push_back(TEmuTape::TwoColumns("ВНЕСЕНИЙ (" + Num(shift.CashInCount) + ")",
+  out.push_back(TEmuTape::TwoColumns("ВНЕСЕНИЙ (" + NumText(shift.CashInCount) + ")",
                                      "=" + MoneyText(shift.CashInSum)));
-  out.push_back(TEmuTape::TwoColumns("ИЗЪЯТИЙ (" + Num(shift.CashOutCount) + ")",
+  out.push_back(TEmuTape::TwoColumns("ИЗЪЯТИЙ (" + NumText(shift.CashOutCount) + ")",
                                      "=" + MoneyText(shift.CashOutSum)));
   out.push_back(TEmuTape::TwoColumns("НАЛИЧНЫХ В КАССЕ", "=" + MoneyText(FState.Cash)));
-  out.push_back(TEmuTape::TwoColumns("ЧЕКОВ ЗА СМЕНУ", Num(shift.Receipts)));
-  out.push_back(TEmuTape::TwoColumns("ФД ЗА СМЕНУ", Num(shift.Documents)));
+  out.push_back(TEmuTape::TwoColumns("ЧЕКОВ ЗА СМЕНУ", NumText(shift.Receipts)));
+  out.push_back(TEmuTape::TwoColumns("ФД ЗА СМЕНУ", NumText(shift.Documents)));
   out.push_back(TEmuTape::TwoColumns(
       "НЕПЕРЕДАННЫХ ФД",
-      Num(static_cast<int64_t>(FState.FnDocuments.size()) - FState.LastSentDocument)));
+      NumText(static_cast<int64_t>(FState.FnDocuments.size()) - FState.LastSentDocument)));
   return out;
 }
 
@@ -162,7 +159,7 @@ TEmuAnswer TEmuRegister::CmdOpenShift(const TEmuArgs& args) {
     if (!Trim(cashier).empty()) FTape.Line("КАССИР " + cashier);
     PrintFiscalFooter(fn, true);
   }
-  return {0, {Num(fn.Number), Num(fn.FiscalSign)}};
+  return {0, {NumText(fn.Number), NumText(fn.FiscalSign)}};
 }
 
 TEmuAnswer TEmuRegister::CmdZReport(const TEmuArgs& args) {
@@ -170,8 +167,7 @@ TEmuAnswer TEmuRegister::CmdZReport(const TEmuArgs& args) {
   const std::string cashier = args.Text(0, 64, EmuExt::None);
   RequireNoDocument();
   if (!FState.Shift.Open) Refuse(EmuError::WrongState, EmuExt::ShiftNotOpen, "shift not open");
-  if (FState.FnDocuments.size() >= kMaxFnDocuments)
-    Refuse(EmuError::FnFull, EmuExt::None, "fiscal storage full");
+  RequireStorageRoom();
   if (Printing()) RequirePrinter();
   const int64_t now = NowSeconds();
   TEmuTlv t;
@@ -189,7 +185,7 @@ TEmuAnswer TEmuRegister::CmdZReport(const TEmuArgs& args) {
     if (!Trim(cashier).empty()) FTape.Line("КАССИР " + cashier);
     PrintFiscalFooter(fn, true);
   }
-  return {0, {Num(fn.Number), Num(fn.FiscalSign)}};
+  return {0, {NumText(fn.Number), NumText(fn.FiscalSign)}};
 }
 
 TEmuAnswer TEmuRegister::CmdSettlementsReport(const TEmuArgs& args) {
@@ -207,10 +203,10 @@ TEmuAnswer TEmuRegister::CmdSettlementsReport(const TEmuArgs& args) {
     PrintHeader("ОТЧЁТ О ТЕКУЩЕМ СОСТОЯНИИ РАСЧЁТОВ");
     FTape.Line(TEmuTape::TwoColumns(
         "НЕПЕРЕДАННЫХ ФД",
-        Num(static_cast<int64_t>(FState.FnDocuments.size()) - FState.LastSentDocument)));
+        NumText(static_cast<int64_t>(FState.FnDocuments.size()) - FState.LastSentDocument)));
     PrintFiscalFooter(fn, true);
   }
-  return {0, {Num(fn.Number), Num(fn.FiscalSign)}};
+  return {0, {NumText(fn.Number), NumText(fn.FiscalSign)}};
 }
 
 // ---- registration and the fiscal storage's life ----
@@ -287,8 +283,7 @@ TEmuAnswer TEmuRegister::CmdRegister(const TEmuArgs& args) {
     Refuse(EmuError::WrongState, EmuExt::AlreadyRegistered, "already registered");
   if (!first && !reg.Registered)
     Refuse(EmuError::WrongState, EmuExt::NotRegistered, "not registered");
-  if (FState.FnDocuments.size() >= kMaxFnDocuments)
-    Refuse(EmuError::FnFull, EmuExt::None, "fiscal storage full");
+  RequireStorageRoom();
 
   reg.RegNumber = regNumber;
   reg.Inn = inn;
@@ -307,7 +302,7 @@ TEmuAnswer TEmuRegister::CmdRegister(const TEmuArgs& args) {
   SetTable(EmuTable::FnsSite, 0, site);
   StoreRegistration(first, cashier);
   const TEmuFnDocument& fn = FState.FnDocuments.back();
-  return {0, {Num(fn.Number), Num(fn.FiscalSign)}};
+  return {0, {NumText(fn.Number), NumText(fn.FiscalSign)}};
 }
 
 TEmuAnswer TEmuRegister::CmdTechReset(const TEmuArgs& args) {
@@ -340,7 +335,7 @@ TEmuAnswer TEmuRegister::CmdCloseFn(const TEmuArgs& args) {
     PrintHeader("ОТЧЁТ О ЗАКРЫТИИ ФН");
     PrintFiscalFooter(fn, true);
   }
-  return {0, {Num(fn.Number), Num(fn.FiscalSign)}};
+  return {0, {NumText(fn.Number), NumText(fn.FiscalSign)}};
 }
 
 TEmuAnswer TEmuRegister::CmdDocumentCopy(const TEmuArgs& args) {
@@ -383,7 +378,7 @@ TEmuAnswer TEmuRegister::CmdServiceData(const TEmuArgs& args) {
   FTape.Line(TEmuTape::TwoColumns("ВЕРСИЯ ФФД", FState.Ffd));
   FTape.Line(TEmuTape::TwoColumns("РЕГИСТРАЦИЯ", reg.Registered ? "ДА" : "НЕТ"));
   FTape.Line(TEmuTape::TwoColumns("ДОКУМЕНТОВ В ФН",
-                                  Num(static_cast<int64_t>(FState.FnDocuments.size()))));
+                                  NumText(static_cast<int64_t>(FState.FnDocuments.size()))));
   FTape.Cut();
   return {};
 }
