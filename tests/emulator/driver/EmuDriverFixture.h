@@ -24,6 +24,14 @@
 
 enum class TEmuLink { Tcp, Serial };
 
+// The TCP link with its time limits within reach, so that one test can
+// shorten the wait for an answer that will never come.
+class TEmuTestSocketDevice : public TSocketDevice {
+ public:
+  using TSocketDevice::TSocketDevice;
+  TSocketTimeLimits& Limits() { return FLimits; }
+};
+
 // The message of what `action` raised; empty when it succeeded.
 inline std::string ErrorOf(const std::function<void()>& action) {
   try {
@@ -77,7 +85,7 @@ class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
       device->Com().SetBaudRateAsInt(57600);
       return device;
     }
-    auto device = std::make_unique<TSocketDevice>(limits);
+    auto device = std::make_unique<TEmuTestSocketDevice>(limits);
     device->SetIPAddress("127.0.0.1");
     device->SetTCPPort(FServer->Port());
     return device;
