@@ -80,6 +80,11 @@ void TEmuLinkSession::Handle(TEmuInput& in, TEmuOutput& out) {
       return;
     case TEmuInputKind::Probe:
       ++FCounters.Probes;
+      // A client probes when it opens the link (and over TCP before each
+      // command), never between the resends of one frame. On the pty a new
+      // client starts its packet ids afresh and is not told apart otherwise:
+      // its first frame may equal the last one of the client before.
+      FHasLast = false;
       if (FFaults.TakeProbeNak()) {
         Log("probe -> NAK (fault)");
         out.Bytes = std::string(1, NAK);

@@ -70,6 +70,16 @@ TEST_F(EmuPty, ClientsComeAndGoOnTheSameDevice) {
   EXPECT_EQ(FHandler.CallCount(), 3u);
 }
 
+TEST_F(EmuPty, ANewClientsFirstFrameRunsEvenWhenItRepeatsTheLastOne) {
+  for (int client = 0; client < 2; ++client) {
+    TPeer peer = TPeer::Pty(FServer->PtyPath());
+    ASSERT_TRUE(peer.Probe()) << "a client opens the link with a probe";
+    EXPECT_EQ(peer.Exchange(Request(0x21, "31", {"5"})).Error, "00");
+  }
+  EXPECT_EQ(FHandler.CallCount(), 2u) << "the second client's deposit is not the first's resend";
+  EXPECT_EQ(FServer->Stats().Replayed, 0u);
+}
+
 TEST_F(EmuPty, CloseMidAnswerFallsSilentAndTheLinkRecovers) {
   TPeer peer = TPeer::Pty(FServer->PtyPath());
   FServer->Faults().ArmAnswerFault({TEmuAnswerFaultKind::CloseMidAnswer, 1, {}});
