@@ -28,7 +28,8 @@ bench: build
 	@for b in $(BUILD)/bench/quarnel-bench-*; do [ -x "$$b" ] && "$$b"; done
 
 demo: build
-	bash scripts/demo $(BUILD)
+	@if [ -x scripts/demo ]; then bash scripts/demo $(BUILD); else \
+		echo "make demo arrives with the command-line host (quarnel-host); until then see README: The virtual register"; exit 1; fi
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
