@@ -55,37 +55,21 @@ void TDevice::RegisterItem(std::string_view AItemName, std::string_view AArticle
                            std::string_view /*ACountryOfOrigin*/,
                            std::string_view /*ACustomsDeclaration*/, int AMeasureOfQuantity,
                            int64_t AExciseAmount) {
-  TDeviceArgs args;
-  if (FFFDVersion > 2) {
-    args = {D(AItemName, 256),
-            D(AArticle, 18),
-            FloatToDevice(AQuantity),
-            Amt(APrice),
-            Int(ATaxCode),
-            "",
-            Byte(ADepartment),
-            "",
-            AMeasureOfQuantity < 0 ? std::string{} : Int(AMeasureOfQuantity),
-            "",
-            Int(ASignMethodCalculation),
-            Int(ASignCalculationObject),
-            "",
-            "",
-            Amt(AExciseAmount)};
-  } else {
-    args = {D(AItemName, 256),
-            D(AArticle, 18),
-            FloatToDevice(AQuantity),
-            Amt(APrice),
-            Int(ATaxCode),
-            "",
-            Byte(ADepartment),
-            "",
-            "",
-            "",
-            Int(ASignMethodCalculation),
-            Int(ASignCalculationObject)};
-  }
+  // Format 1.2 adds the measure of quantity and, after the item's signs, the excise amount.
+  const bool ffd12 = FFFDVersion > 2;
+  TDeviceArgs args = {D(AItemName, 256),
+                      D(AArticle, 18),
+                      FloatToDevice(AQuantity),
+                      Amt(APrice),
+                      Int(ATaxCode),
+                      "",
+                      Byte(ADepartment),
+                      "",
+                      ffd12 && AMeasureOfQuantity >= 0 ? Int(AMeasureOfQuantity) : std::string{},
+                      "",
+                      Int(ASignMethodCalculation),
+                      Int(ASignCalculationObject)};
+  if (ffd12) args.insert(args.end(), {"", "", Amt(AExciseAmount)});
   Run("42", args);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ErrorOf.h"
 #include "device/uDevice.h"
 
 struct TSentCommand {
@@ -56,14 +57,3 @@ class TScriptedDevice : public TDevice {
   void SetData(std::vector<std::string> AData) { FData = std::move(AData); }
   void SetCommand(std::string ACmd) { FCommand = std::move(ACmd); }
 };
-
-// The message of the exception the call raises ("" when none).
-template <class F>
-std::string ErrorOf(F&& AFunc) {
-  try {
-    AFunc();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return {};
-}

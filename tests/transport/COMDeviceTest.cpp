@@ -6,21 +6,13 @@
 #include <cstdlib>
 
 #include "common/uClock.h"
+#include "support/ErrorOf.h"
 #include "transport/ScriptedPeer.h"
 #include "transport/uCOMDevice.h"
 
 using std::chrono::milliseconds;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-    return "";
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
 
 class COMDeviceTest : public ::testing::Test {
  protected:

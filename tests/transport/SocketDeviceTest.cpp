@@ -11,6 +11,7 @@
 
 #include "common/uClock.h"
 #include "device/uEquipmentErrors.h"
+#include "support/ErrorOf.h"
 #include "transport/ScriptedPeer.h"
 #include "transport/uSocketDevice.h"
 
@@ -22,15 +23,6 @@ class TTestSocketDevice : public TSocketDevice {
   int Fd() const { return FSocket; }
   TSocketTimeLimits& Limits() { return FLimits; }
 };
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-    return "";
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
 
 class SocketDeviceTest : public ::testing::Test {
  protected:

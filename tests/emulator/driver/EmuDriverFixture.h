@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ErrorOf.h"
 #include "common/uClock.h"
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
@@ -31,16 +32,6 @@ class TEmuTestSocketDevice : public TSocketDevice {
   using TSocketDevice::TSocketDevice;
   TSocketTimeLimits& Limits() { return FLimits; }
 };
-
-// The message of what `action` raised; empty when it succeeded.
-inline std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-    return "";
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
 
 class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
  protected:
