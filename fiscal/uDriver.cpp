@@ -2,7 +2,10 @@
 
 #include <stdexcept>
 
+#include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
+#include "transport/uCOMDevice.h"
+#include "transport/uSocketDevice.h"
 #include "hostbridge/uClassReg.h"
 #include "resources/uResources.h"
 
@@ -17,6 +20,66 @@ const TExportMethodInfo kMethods[] = {
 };
 
 constexpr int32_t kInterfaceRevision = 4004;
+// PortNumber that selects the TCP link instead of a serial port.
+constexpr int32_t kTcpPortNumber = 9999;
+// Settings table and index of the print-settings byte; its bit 7 means "do
+// not print the document on paper".
+constexpr int kPrintSettingTable = 1;
+constexpr int kPrintSettingIndex = 0;
+constexpr uint8_t kNoPaperBit = 0x80;
+// GetECRInfo request that answers the line length of a font.
+constexpr int kLineLengthRequest = 18;
+
+// Writes each "Parameter" of the settings' "Parameters" element to the
+// holder's property of the same name; unknown names and read-only
+// properties are skipped. A value that does not convert fails the connect
+// with a message naming the parameter, instead of connecting with a field
+// silently left at zero.
+void ApplyConnectionParameters(const pugi::xml_document& ASettings, TDeviceDriver& AHolder,
+                               const std::string& ADeviceID) {
+  const pugi::xml_node params = ASettings.child("Parameters");
+  for (const pugi::xml_node p : params.children()) {
+    if (p.type() != pugi::node_element || !SameText(p.name(), "Parameter")) continue;
+    const std::string name = p.attribute("Name").value();
+    const TPropertyInfo<TDeviceDriver>* prop =
+        TCustomDriver::FindPublishedProperty<TDeviceDriver>(name);
+    if (prop == nullptr || prop->Set == nullptr) continue;
+    TV8NativeVariant value;
+    try {
+      value = ConvertVariantToKind(TV8NativeVariant(std::string(p.attribute("Value").value())),
+                                   prop->Kind);
+    } catch (const std::exception& E) {
+      throw std::runtime_error(ResFormat("ParameterValueInvalid", {name, E.what()}));
+    }
+    prop->Set(AHolder, value);
+    RecordDeviceLogFlag(name, ADeviceID, value);
+  }
+}
+
+// The register object for the holder's parameters, not yet enabled.
+std::unique_ptr<TDevice> CreateLink(const TDeviceDriver& AHolder) {
+  std::unique_ptr<TDevice> device;
+  if (AHolder.FPortNumber == kTcpPortNumber) {
+    auto socket = std::make_unique<TSocketDevice>();
+    socket->SetIPAddress(Utf8ToAnsi(AHolder.FIPAddress));
+    socket->SetTCPPort(AHolder.FIPPort);
+    device = std::move(socket);
+  } else {
+    auto com = std::make_unique<TCOMDevice>();
+    com->Com().SetPortNumber(AHolder.FPortNumber);
+    com->Com().SetBaudRateAsInt(AHolder.FBaudRate);
+    device = std::move(com);
+  }
+  device->SetConnectionPassword(AHolder.FConnectionPassword);
+  device->SetFontNumber(static_cast<uint8_t>(AHolder.FFontNumber));
+  device->SetCutString(AHolder.FCutString);
+  return device;
+}
+
+uint8_t WithNoPaperBit(uint8_t AByte, bool ASet) {
+  return ASet ? static_cast<uint8_t>(AByte | kNoPaperBit)
+              : static_cast<uint8_t>(AByte & ~kNoPaperBit);
+}
 
 }  // namespace
 
@@ -52,8 +115,35 @@ bool TDriver::GetInterfaceRevision(V8Variant* RetValue, V8Variant* Params, long 
 
 // ---- connections ----
 
-void TDriver::ConnectEquipment(const pugi::xml_document& /*ASettings*/) {
-  throw std::runtime_error(ResString("ConnectionUnavailable"));
+void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
+  TCommonDriver::ConnectEquipment(ASettings);
+  auto holder = std::make_unique<TDeviceDriver>();
+  FInstance = holder.get();
+  try {
+    ApplyConnectionParameters(ASettings, *holder, FDeviceID);
+    // Numbers go to the register with "." whatever the locale: the device
+    // layer formats them itself, so there is no process-wide setting to make.
+    SetLogMode(holder->FLogEnabled ? lmAll : lmOff);
+    holder->SetDevice(CreateLink(*holder));
+    TDevice& device = holder->Device();
+    device.Enable();
+    holder->FInitPrintSetting =
+        static_cast<uint8_t>(device.ReadSettingTableByte(kPrintSettingTable, kPrintSettingIndex));
+    device.StartSeans();
+    device.GetECRInfo(kLineLengthRequest, holder->FFontNumber);
+    holder->FLineLen = static_cast<int32_t>(device.GetDataAsInteger(1));
+    device.SetLineLength(holder->FLineLen);
+    holder->FFFDVersion = static_cast<TFFDVersion>(device.GetFFD());
+    device.SetFFDVersion(holder->FFFDVersion);
+    holder->FKKTDataCompleted = false;
+  } catch (...) {
+    // The half-made connection goes with its link; no identifier names it.
+    FInstance = nullptr;
+    FDeviceID.clear();
+    throw;
+  }
+  const auto [it, inserted] = FInstanceList.emplace(FDeviceID, std::move(holder));
+  FInstance = it->second.get();
 }
 
 void TDriver::DisconnectEquipment(const std::string& ADeviceID) {
@@ -69,6 +159,83 @@ void TDriver::SelectDevice(const std::string& ADeviceID) {
   FInstance = it->second.get();
 }
 
+void TDriver::EquipmentTest(const pugi::xml_document& ASettings, std::string& ADescription,
+                            std::string& ADemoModeIsActivated) {
+  ADescription.clear();
+  ADemoModeIsActivated.clear();
+  std::string error;
+  bool failed = false;
+  try {
+    ConnectEquipment(ASettings);
+    ADescription = DriverInfo().Description;
+    if (Instance().FEnablePrinting != TDeviceDriver::cPrintNever) {
+      TDevice& device = Device();
+      device.OpenDocument(1, 1, "", 1, 0);
+      device.PrintString(ADescription, device.FontNumber(), false, false);
+      device.CloseDocument("", "", "", "", "", "", "", "", "", "", "", "");
+    }
+  } catch (const std::exception& E) {
+    failed = true;
+    error = E.what();
+  }
+  // The test leaves no connection behind, whatever happened above.
+  const std::string id = FDeviceID;
+  DisconnectEquipment(id);
+  if (failed) {
+    ADescription = error;
+    throw std::runtime_error(error);
+  }
+}
+
+// ---- shared steps ----
+
+void TDriver::CancelOpenDocument() {
+  TDevice& device = Device();
+  uint8_t fatal = 0, document = 0;
+  uint16_t current = 0;
+  device.GetECRStatus(fatal, current, document);
+  if (document == 0) return;
+  ApplyReceiptPrinting(Instance().FInitPrintSetting);
+  try {
+    device.CancelDocument();
+  } catch (...) {
+    RestorePrintSetting();
+    throw;
+  }
+  RestorePrintSetting();
+}
+
+void TDriver::ApplyReceiptPrinting(uint8_t AByte) {
+  WritePrintSetting(AByte, Instance().FEnablePrinting);
+}
+
+void TDriver::ApplyReportPrinting(uint8_t AByte) {
+  WritePrintSetting(AByte, Instance().FEnableReportPrinting);
+}
+
+void TDriver::WritePrintSetting(uint8_t AByte, uint8_t AEnableParameter) {
+  uint8_t b = AByte;
+  switch (Instance().FPrintRequired) {
+    case -1:  // the host left it to the connection parameter
+      b = WithNoPaperBit(AByte, AEnableParameter == TDeviceDriver::cPrintNever);
+      break;
+    case 0:
+      b = WithNoPaperBit(AByte, true);
+      break;
+    case 1:
+      b = WithNoPaperBit(AByte, false);
+      break;
+    default:
+      break;
+  }
+  Device().WriteSettingTableByte(kPrintSettingTable, kPrintSettingIndex, b);
+}
+
+void TDriver::RestorePrintSetting() {
+  Device().WriteSettingTableByte(kPrintSettingTable, kPrintSettingIndex,
+                                 Instance().FInitPrintSetting);
+}
+
 TDeviceDriver& TDriver::Instance() {
   if (FInstance == nullptr) throw std::runtime_error(ResString("DeviceNotEnabled"));
   return *FInstance;
@@ -79,6 +246,6 @@ void TDriver::OperationUnavailable(const char* AName) {
   throw std::runtime_error(ResFormat("OperationUnavailable", {AName}));
 }
 
-void TDriver::GetLineLength(int64_t&) {
-  OperationUnavailable("GetLineLength");
+void TDriver::GetLineLength(int64_t& ALineLength) {
+  ALineLength = Instance().FLineLen;
 }

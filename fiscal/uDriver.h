@@ -29,9 +29,17 @@ class TDriver : public TEcrlDriver {
   bool GetInterfaceRevision(V8Variant* RetValue, V8Variant* Params, long Count,
                             TV8AddInDefBaseEx* V8) override;
 
+  // Opens a new connection from the "Parameters" document; it becomes
+  // current and FDeviceID names it. A failure at any step leaves nothing
+  // behind (no holder, no open link, no current connection).
   void ConnectEquipment(const pugi::xml_document& ASettings) override;
+  // Closes the named connection; an unknown identifier is not an error.
   void DisconnectEquipment(const std::string& ADeviceID) override;
   void SelectDevice(const std::string& ADeviceID) override;
+  // Connects, prints the driver's description on a service document unless
+  // EnablePrinting is 2, and always disconnects again.
+  void EquipmentTest(const pugi::xml_document& ASettings, std::string& ADescription,
+                     std::string& ADemoModeIsActivated) override;
 
   void GetDataKKT(pugi::xml_document& ATableParametersKKT) override;
   void OperationFN(uint8_t AOperationType, const pugi::xml_document& AParametersFiscal) override;
@@ -68,6 +76,23 @@ class TDriver : public TEcrlDriver {
  protected:
   // The current connection; raises "Устройство не включено" when there is none.
   TDeviceDriver& Instance();
+  // The current connection's register; raises "Устройство не включено".
+  TDevice& Device() { return Instance().Device(); }
+
+  // ---- shared steps of the fiscal operations ----
+  // Cancels a document the register still has open (a failed operation
+  // leaves it so): the receipt print rule first, then the cancel, then the
+  // print-settings byte written back as read at connect, even when the
+  // cancel fails.
+  void CancelOpenDocument();
+  // Bit 7 of the print-settings byte means "do not print". From AByte, set it
+  // by FPrintRequired (-1: by EnablePrinting / EnableReportPrinting being 2,
+  // 0: set, 1: clear, other: AByte as it is) and write the byte to settings
+  // table 1 index 0. The caller writes FInitPrintSetting back when done.
+  void ApplyReceiptPrinting(uint8_t AByte);
+  void ApplyReportPrinting(uint8_t AByte);
+  // Writes the print-settings byte read at connect back to the register.
+  void RestorePrintSetting();
 
   // Open connections by device identifier; owns them.
   std::map<std::string, std::unique_ptr<TDeviceDriver>> FInstanceList;
@@ -75,6 +100,8 @@ class TDriver : public TEcrlDriver {
   TDeviceDriver* FInstance = nullptr;
 
  private:
+  // ApplyReceiptPrinting / ApplyReportPrinting with their parameter.
+  void WritePrintSetting(uint8_t AByte, uint8_t AEnableParameter);
   // The operations that need the register protocol, which this build lacks.
   [[noreturn]] void OperationUnavailable(const char* AName);
 };

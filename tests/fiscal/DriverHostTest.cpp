@@ -284,7 +284,17 @@ TEST_F(DriverHostTest, ConnectingFailsClearlyAndReturnsNoIdentifier) {
   EXPECT_EQ(r.Params[0].vt, VTYPE_EMPTY) << "no device identifier for a failed connection";
   TLastError e = LastError();
   EXPECT_EQ(e.Code, 1001);
-  EXPECT_EQ(e.Text, ResString("ConnectionUnavailable"));
+  EXPECT_EQ(e.Text, "Синтаксическая ошибка в IP-адресе") << "TCP without an address";
+
+  // A value that does not convert names its parameter instead of connecting
+  // to a port the user never chose.
+  e = Failure("ConnectEquipment",
+              {THostArg::Empty(), THostArg::Empty(),
+               "<Parameters><Parameter Name=\"PortNumber\" Value=\"COM3\"/></Parameters>"});
+  EXPECT_EQ(e.Code, 1001);
+  EXPECT_EQ(e.Text,
+            "Недопустимое значение параметра подключения PortNumber: Значение \"COM3\" не "
+            "является целым числом");
 }
 
 TEST_F(DriverHostTest, ConnectionParametersThatDoNotParseReportTheParsersMessage) {
@@ -319,13 +329,13 @@ TEST_F(DriverHostTest, MalformedDeviceIdentifiersFailWithoutHarm) {
 }
 
 TEST_F(DriverHostTest, EquipmentTestWithLoggingTracesItselfAndItsFailure) {
-  TCallResult r =
-      Host.Call("EquipmentTest",
-                {THostArg::Empty(),
-                 u"<Parameters>\u0001<Parameter Name=\"LogEnabled\" Value=\"true\"/></Parameters>",
-                 THostArg::Empty(), THostArg::Empty()});
+  TCallResult r = Host.Call("EquipmentTest",
+                            {THostArg::Empty(),
+                             u"<Parameters>\u0001<Parameter Name=\"LogEnabled\" Value=\"true\"/>"
+                             u"<Parameter Name=\"PortNumber\" Value=\"9999\"/></Parameters>",
+                             THostArg::Empty(), THostArg::Empty()});
   EXPECT_FALSE(r.Bool());
-  const std::string message = ResString("ConnectionUnavailable");
+  const std::string message = "Синтаксическая ошибка в IP-адресе";
   EXPECT_EQ(r.ParamText(2), message) << "the description carries the failure";
   const std::string log = DataDir.ReadLogs();
   EXPECT_NE(log.find("\tDEBUG\t> EquipmentTest: \tParams: [; <Parameters>"), std::string::npos)
