@@ -4,6 +4,7 @@
 
 #include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
+#include "fiscal/uOperationWait.h"
 #include "transport/uCOMDevice.h"
 #include "transport/uSocketDevice.h"
 #include "hostbridge/uClassReg.h"
@@ -234,6 +235,42 @@ void TDriver::WritePrintSetting(uint8_t AByte, uint8_t AEnableParameter) {
 void TDriver::RestorePrintSetting() {
   Device().WriteSettingTableByte(kPrintSettingTable, kPrintSettingIndex,
                                  Instance().FInitPrintSetting);
+}
+
+void TDriver::EnsureShiftState(bool AMustBeOpen) {
+  switch (Device().GetDayState()) {
+    case 1:
+      if (AMustBeOpen) throw MakeEquException(ecShiftClosed);
+      break;
+    case 2:
+      if (!AMustBeOpen) throw MakeEquException(ecShiftOpen);
+      break;
+    default:
+      throw MakeEquException(ecShiftOver24h);
+  }
+}
+
+void TDriver::FillDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters) {
+  // The fiscal storage answers for a document only a moment after its close.
+  OperationWait(std::chrono::milliseconds(500));
+  TDevice& device = Device();
+  TDateTime date;
+  uint32_t number = 0, fiscalSign = 0;
+  device.FNGetLastDocInfo(date, number, fiscalSign);
+  device.GetCounterValue(1);
+  const int64_t shiftNumber = device.GetDataAsInteger(1);
+  device.FNGetInfo(6);
+  const int64_t receiptNumber = device.GetDataAsInteger(3);
+  const std::string site = device.ReadSettingTableStr(83, 0);
+
+  pugi::xml_node params =
+      ADocumentOutputParameters.append_child("DocumentOutputParameters").append_child("Parameters");
+  params.append_attribute("ShiftNumber") = static_cast<long long>(shiftNumber);
+  params.append_attribute("CheckNumber") = static_cast<unsigned long long>(number);
+  params.append_attribute("ShiftClosingCheckNumber") = static_cast<long long>(receiptNumber);
+  params.append_attribute("DateTime") = date.ToXml().c_str();
+  params.append_attribute("FiscalSign") = static_cast<unsigned long long>(fiscalSign);
+  params.append_attribute("AddressSiteInspections") = site.c_str();
 }
 
 TDeviceDriver& TDriver::Instance() {

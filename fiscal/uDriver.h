@@ -94,6 +94,17 @@ class TDriver : public TEcrlDriver {
   // Writes the print-settings byte read at connect back to the register.
   void RestorePrintSetting();
 
+  // The shift must be open (AMustBeOpen) or closed: a closed shift raises
+  // EquException 3005, an open one 3015, and a shift open for more than 24
+  // hours 3002 in both modes. Only the status query is sent.
+  void EnsureShiftState(bool AMustBeOpen);
+  // After a fiscal document: waits 500 ms (OperationWait), then reads the
+  // last document's number, date and fiscal sign, the shift number, the
+  // receipt number in the shift and the tax authority's site, and writes
+  // them to ADocumentOutputParameters as
+  // <DocumentOutputParameters><Parameters .../></DocumentOutputParameters>.
+  void FillDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters);
+
   // Open connections by device identifier; owns them.
   std::map<std::string, std::unique_ptr<TDeviceDriver>> FInstanceList;
   // The current connection (borrowed from FInstanceList), or null.

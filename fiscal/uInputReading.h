@@ -1,0 +1,33 @@
+// Reading the host's input documents, shared by every fiscal operation:
+// attributes as integers, floating-point numbers, money and texts, and the
+// cashier text the register receives.
+//
+// A missing attribute reads as empty text. An integer attribute is trimmed
+// and converted; anything that does not convert gives the default. A
+// floating-point attribute takes "," or "." as the decimal separator and
+// gives the default when empty or unconvertible. Money is the floating-point
+// value x 10000 rounded to a 64-bit integer (four implied decimals).
+//
+// A number that converts but cannot be worked with safely (infinite, not a
+// number, or money whose x 10000 leaves the 64-bit range) raises
+// EquException 1004 "Ошибка входных параметров команды" instead of wrapping
+// around into an amount nobody asked for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <pugixml.hpp>
+
+std::string ReadTextAttr(const pugi::xml_node& ANode, const char* AName);
+// The same, trimmed.
+std::string ReadTrimmedAttr(const pugi::xml_node& ANode, const char* AName);
+int32_t ReadIntAttr(const pugi::xml_node& ANode, const char* AName, int32_t ADefault);
+double ReadFloatAttr(const pugi::xml_node& ANode, const char* AName, double ADefault);
+int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t ADefault = 0);
+
+// The cashier field of the register's commands: the INN followed by "&" when
+// the trimmed INN is not empty, then the name when the trimmed name is not
+// empty (both as given, untrimmed).
+std::string CashierText(std::string_view AName, std::string_view AINN);
