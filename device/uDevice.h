@@ -36,6 +36,8 @@ class TDevice {
   // Time limits (ms) the catalogue passes to RunCommand.
   static constexpr int cCommandTimeout = 15000;
   static constexpr int cLongCommandTimeout = 88000;
+  // A code check waits for the marking service behind the register.
+  static constexpr int cMarkingCheckTimeout = 30000;
 
   TDevice();
   // Runs TDevice::Disable (nothing). A link subclass closes its link in its
@@ -273,6 +275,28 @@ class TDevice {
   // FNGetInfo 3, then 11: date and time, number and fiscal sign of the last
   // fiscal document.
   void FNGetLastDocInfo(TDateTime& ADate, uint32_t& ANum, uint32_t& AFiscalSigb);
+
+  // ---- Marking codes (command 79) ----------------------------------------
+  // The form in which the register receives a marking code and under which
+  // KMListResult keeps it: every byte below 32 as "$" and two upper-case
+  // hexadecimal digits (a group separator is "$1D"); other bytes as they are.
+  static std::string SetMarkingCode(std::string_view ACode);
+  // 79 sub-command ARequestNum: checks the escaped code with the marking
+  // service. AKMResult receives answer fields 1 to 5, the planned status and
+  // RequestStatus 0, or RequestStatus 2 when the command fails. Either way the
+  // code enters KMListResult unless it is already there. A serial read that
+  // timed out is reported as the marking service's failure to answer.
+  void CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, int APlannedStatus,
+                        double AQuantity, int AMeasureOfQuantity, int ANumerator, int ADenominator,
+                        TKMResult& AKMResult);
+  // 79/2: accepts ("1") or rejects ("0") the code checked last.
+  void AcceptMarkingCode(bool AIsAccepted);
+  // 79/3: clears the register's table of checked codes.
+  void ClearBufferKM();
+  // 79/15: binds a checked code (escaped) to the next item with its recorded
+  // planned status and validation result; a negative measure goes empty.
+  // A code KMListResult does not hold raises before anything is sent.
+  void BindMarkingCode(std::string_view AMarkingCode, int AMeasureOfQuantity);
 
   // ---- Devices ------------------------------------------------------------
   void OpenDrawer();         // 80
