@@ -6,6 +6,9 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/Common.BaseSecurity.h"
@@ -28,13 +32,17 @@ namespace {
 // Process-wide logger state. The mode and the header flag are atomics and the
 // name and flags sit behind a mutex: every thread of the host may log.
 struct TLogState {
-  std::atomic<TLogMode> Mode{lmOff};
+  std::atomic<TLogMode> Mode{lmOff};          // outside host calls
+  std::atomic<TLogMode> LastCallMode{lmOff};  // what the latest host call selected
   std::atomic<bool> HeaderWritten{false};
-  std::mutex LogLock;     // one line at a time into the file
-  std::mutex StateLock;   // the log name and the per-device flags
-  std::mutex HeaderLock;  // no line may pass the header while it is written
+  std::mutex LogLock;      // one line at a time into the file
+  std::mutex StateLock;    // the log name and the per-device flags
+  std::mutex HeaderLock;   // no line may pass the header while it is written
+  std::mutex FailureLock;  // the lines lost since the last line written
   std::string LogName;
   std::map<std::string, bool> DeviceLogFlags;
+  uint64_t LostLines = 0;
+  std::string LostReason;
 };
 
 // The state lives in static storage that is never destroyed, so code that
@@ -44,6 +52,21 @@ TLogState& State() {
   alignas(TLogState) static unsigned char storage[sizeof(TLogState)];
   static TLogState* state = new (storage) TLogState;
   return *state;
+}
+
+// The host call this thread is serving, if any, and the mode its device chose.
+struct TCallLog {
+  bool Active = false;
+  TLogMode Mode = lmSuspended;
+};
+thread_local TCallLog tCallLog;
+
+TLogMode EffectiveMode() {
+  return tCallLog.Active ? tCallLog.Mode : State().Mode.load();
+}
+
+bool IsLogging(TLogMode mode) {
+  return mode != lmOff && mode != lmSuspended;
 }
 
 const char* kRootFolder = "Dravex";
@@ -82,22 +105,69 @@ std::string LogStem() {
   return fs::path(name).stem().string();
 }
 
-// Creates `folder` with its missing parents; each folder this call creates
-// gets the log folder's access rights.
-void CreateLogFolder(const fs::path& folder) {
-  std::vector<fs::path> created;
-  for (fs::path p = folder; !p.empty() && !fs::exists(p); p = p.parent_path()) {
-    created.push_back(p);
-    if (p == p.parent_path()) break;
+// A descriptor closed when it goes out of scope.
+class TFd {
+ public:
+  explicit TFd(int fd) : FFd(fd) {}
+  ~TFd() {
+    if (FFd >= 0) ::close(FFd);
   }
-  fs::create_directories(folder);  // throws filesystem_error naming the path
-  for (auto it = created.rbegin(); it != created.rend(); ++it) GrantEveryoneFullAccess(*it);
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
+
+ private:
+  int FFd;
+};
+
+bool OwnedByUsOrRoot(const struct stat& st) {
+  return st.st_uid == ::geteuid() || st.st_uid == 0;
 }
 
-fs::path FallbackBase() {
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg != '\0') return xdg;
-  const char* home = std::getenv("HOME");
-  return fs::path(home != nullptr ? home : "") / ".local" / "state";
+// Another user's log folder could have any file in it swapped under us.
+void RequireOwnFolder(const struct stat& st, const fs::path& folder) {
+  if (!OwnedByUsOrRoot(st))
+    throw std::runtime_error("Папка журнала " + folder.string() +
+                             " принадлежит другому пользователю (uid " + std::to_string(st.st_uid) +
+                             "), журнал в неё не пишется");
+}
+
+// Creates `folder` with its missing parents. The parents follow the umask;
+// only the log folder itself gets the shared mode.
+void CreateLogFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder.parent_path(), ec);
+  if (ec) throw std::system_error(ec, "Создание папки журнала " + folder.string());
+  if (::mkdir(folder.c_str(), 0775) != 0) {
+    if (errno == EEXIST) return;  // made by another process meanwhile: left as it is
+    throw std::system_error(errno, std::generic_category(),
+                            "Создание папки журнала " + folder.string());
+  }
+  GrantEveryoneFullAccess(folder.string());
+}
+
+// A usable existing folder, or one created now; raises naming the folder.
+void EnsureLogFolder(const fs::path& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    CreateLogFolder(folder);
+    if (::stat(folder.c_str(), &st) != 0)
+      throw std::system_error(errno, std::generic_category(), "Папка журнала " + folder.string());
+  }
+  if (!S_ISDIR(st.st_mode))
+    throw std::runtime_error("Папка журнала " + folder.string() + " не является папкой");
+  RequireOwnFolder(st, folder);
+}
+
+// The user's own state folder; without an absolute one there is none, and
+// a relative fallback would scatter logs under whatever the working folder is.
+fs::path FallbackBase(const fs::path& refused, const std::string& why) {
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') return xdg;
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+    return fs::path(home) / ".local" / "state";
+  throw std::runtime_error("Папка журнала " + refused.string() + "/ недоступна (" + why +
+                           "), а запасной папки нет: не заданы абсолютные XDG_STATE_HOME и HOME");
 }
 
 // The log folder: below $QUARNEL_DATA_DIR when set (an explicit choice: a
@@ -107,21 +177,27 @@ fs::path LogFolder() {
   const fs::path tail = fs::path(kRootFolder) / LogStem();
   if (const char* dir = std::getenv("QUARNEL_DATA_DIR"); dir != nullptr && *dir != '\0') {
     const fs::path folder = fs::path(dir) / tail;
-    if (!fs::is_directory(folder)) CreateLogFolder(folder);
+    EnsureLogFolder(folder);
     return folder;
   }
   const fs::path system = fs::path("/var/log") / tail;
-  if (fs::is_directory(system) && access(system.c_str(), W_OK) == 0) return system;
-  if (!fs::exists(system)) {
-    try {
-      CreateLogFolder(system);
+  std::string why = "нет права записи";
+  struct stat st {};
+  if (::stat(system.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode) && ::access(system.c_str(), W_OK) == 0) {
+      RequireOwnFolder(st, system);
       return system;
-    } catch (const fs::filesystem_error&) {
-      // not ours to create: use the user's own state folder below
+    }
+  } else {
+    try {
+      EnsureLogFolder(system);
+      return system;
+    } catch (const std::exception& e) {
+      why = e.what();  // not ours to create: use the user's own state folder below
     }
   }
-  const fs::path user = FallbackBase() / tail;
-  if (!fs::is_directory(user)) CreateLogFolder(user);
+  const fs::path user = FallbackBase(system, why) / tail;
+  EnsureLogFolder(user);
   return user;
 }
 
@@ -129,6 +205,10 @@ std::string FormatDate(const TDateTime& t, char separator) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d", t.Year, separator, t.Month, separator, t.Day);
   return buf;
+}
+
+std::string DayFileName() {
+  return LogStem() + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
 }
 
 void WriteAll(int fd, const std::string& bytes, const std::string& file) {
@@ -143,23 +223,160 @@ void WriteAll(int fd, const std::string& bytes, const std::string& file) {
   }
 }
 
+// Opens the day file for appending inside the folder: never through a link
+// planted at its name, never anything but our own (or root's) regular file.
+int OpenDayFile(const fs::path& folder, const std::string& name) {
+  const std::string file = (folder / name).string();
+  TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Get() < 0)
+    throw std::system_error(errno, std::generic_category(), "Открытие папки журнала " + file);
+  struct stat st {};
+  if (::fstat(dir.Get(), &st) != 0)
+    throw std::system_error(errno, std::generic_category(), "Открытие папки журнала " + file);
+  RequireOwnFolder(st, folder);
+  // O_NONBLOCK: a FIFO at the name must not hang the caller; it is refused below.
+  const int fd = ::openat(
+      dir.Get(), name.c_str(),
+      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0664);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "Открытие журнала " + file);
+  TFd guard(fd);
+  if (::fstat(fd, &st) != 0)
+    throw std::system_error(errno, std::generic_category(), "Открытие журнала " + file);
+  if (!S_ISREG(st.st_mode))
+    throw std::runtime_error("Журнал " + file + " не является обычным файлом");
+  if (!OwnedByUsOrRoot(st))
+    throw std::runtime_error("Журнал " + file + " принадлежит другому пользователю (uid " +
+                             std::to_string(st.st_uid) + ")");
+  return guard.Release();
+}
+
+struct TLostLines {
+  uint64_t Count = 0;
+  std::string Reason;
+};
+
+TLostLines TakeLostLines() {
+  TLogState& s = State();
+  std::lock_guard lock(s.FailureLock);
+  TLostLines lost{s.LostLines, std::move(s.LostReason)};
+  s.LostLines = 0;
+  s.LostReason.clear();
+  return lost;
+}
+
+void PutBackLostLines(TLostLines&& lost) noexcept {
+  if (lost.Count == 0) return;
+  TLogState& s = State();
+  std::lock_guard lock(s.FailureLock);
+  s.LostLines += lost.Count;
+  if (s.LostReason.empty()) s.LostReason = std::move(lost.Reason);
+}
+
+// Appends `line`; what a log failure cost is noted in front of it.
+void AppendReported(std::string_view line) {
+  TLostLines lost = TakeLostLines();
+  try {
+    std::string bytes;
+    if (lost.Count > 0) {
+      bytes = FormatLogLine("Log",
+                            "log entries not written: " + std::to_string(lost.Count) +
+                                "; last failure: " + lost.Reason,
+                            llError);
+      bytes += "\r\n";
+    }
+    bytes += line;
+    AppendLogLine(bytes);
+  } catch (...) {
+    PutBackLostLines(std::move(lost));
+    throw;
+  }
+}
+
+// Runs a logging step; a failure is counted instead of reaching the caller.
+template <typename F>
+void BestEffort(F&& step) noexcept {
+  try {
+    step();
+  } catch (const std::exception& e) {
+    NoteLogFailure(e.what());
+  } catch (...) {
+    NoteLogFailure("unknown failure");
+  }
+}
+
+void WriteFooterLine() {
+  AppendReported("============Stop log===============\r\n");
+}
+
 // At unload: the stop line under its condition, then the texts are released.
 struct TLogFinalizer {
   TLogFinalizer() { State(); }
   ~TLogFinalizer() {
-    try {
-      WriteLogFooter();
-    } catch (...) {
-      // nothing can be reported while the library unloads
-    }
     TLogState& s = State();
+    if (s.HeaderWritten.load() && (IsLogging(s.Mode.load()) || IsLogging(s.LastCallMode.load())))
+      BestEffort([] { WriteFooterLine(); });
     std::lock_guard lock(s.StateLock);
     std::string().swap(s.LogName);
     std::map<std::string, bool>().swap(s.DeviceLogFlags);
   }
 } gLogFinalizer;
 
+// Appends `text` with its control characters escaped, stopping before the
+// output would pass `limit` bytes; returns how many input bytes were left.
+size_t AppendEscaped(std::string& out, std::string_view text, size_t limit) {
+  static const char kHex[] = "0123456789ABCDEF";
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::string piece;
+    size_t take = 1;
+    if (c < 0x20 || c == 0x7F) {
+      switch (c) {
+        case '\r':
+          piece = "\\r";
+          break;
+        case '\n':
+          piece = "\\n";
+          break;
+        case '\t':
+          piece = "\\t";
+          break;
+        default:
+          piece = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+      }
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      // C1 controls (NEL among them) break lines in some viewers.
+      const unsigned char c1 = static_cast<unsigned char>(text[i + 1]);
+      piece = {'\\', 'u', '0', '0', kHex[c1 >> 4], kHex[c1 & 15]};
+      take = 2;
+    } else {
+      // A whole UTF-8 character, so that a cut never splits one.
+      take = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      take = std::min(take, text.size() - i);
+      piece.assign(text.substr(i, take));
+    }
+    if (out.size() + piece.size() > limit) break;
+    out += piece;
+    i += take;
+  }
+  return text.size() - i;
+}
+
+std::string CutNote(size_t cut) {
+  return " [... " + std::to_string(cut) + " bytes cut]";
+}
+
 }  // namespace
+
+std::string CapLogText(std::string_view value, size_t limit) {
+  if (value.size() <= limit) return std::string(value);
+  size_t end = limit;
+  // Back to the start of a UTF-8 character.
+  while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
+  return std::string(value.substr(0, end)) + CutNote(value.size() - end);
+}
 
 std::string FormatLogLine(std::string_view source, std::string_view text, TLogLevel level) {
   const TDateTime now = Clock().LocalNow();
@@ -170,95 +387,119 @@ std::string FormatLogLine(std::string_view source, std::string_view text, TLogLe
   line += '\t';
   line += LevelWord(level);
   line += '\t';
-  line += Trim(source);
+  if (const size_t cut = AppendEscaped(line, Trim(source), line.size() + 1024); cut > 0)
+    line += CutNote(cut);
   if (!text.empty()) {
     line += ": \t";
-    line += Trim(text);
+    if (const size_t cut = AppendEscaped(line, Trim(text), line.size() + kLogTextLimit); cut > 0)
+      line += CutNote(cut);
   }
   return line;
 }
 
 void AppendLogLine(std::string_view line) {
-  const std::string file = GetLogFileName(false);
+  const fs::path folder = LogFolder();
+  const std::string name = DayFileName();
   std::string bytes(line);
   bytes += "\r\n";
   std::lock_guard lock(State().LogLock);
-  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0664);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "Открытие журнала " + file);
+  TFd fd(OpenDayFile(folder, name));
   // Other processes that log to the same day file wait for this line.
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
   }
-  try {
-    WriteAll(fd, bytes, file);
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
-  ::close(fd);
+  WriteAll(fd.Get(), bytes, (folder / name).string());
 }
 
 std::string GetLogFileName(bool folderOnly) {
   std::string folder = LogFolder().string();
   if (folder.empty() || folder.back() != '/') folder += '/';
   if (folderOnly) return folder;
-  return folder + LogStem() + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
+  return folder + DayFileName();
 }
 
-void WriteLogHeader() {
+void NoteLogFailure(std::string_view reason) noexcept {
+  try {
+    TLogState& s = State();
+    std::lock_guard lock(s.FailureLock);
+    ++s.LostLines;
+    s.LostReason.assign(reason);
+  } catch (...) {
+    // nothing left to note it with
+  }
+}
+
+bool LogPasses(TLogLevel level) {
+  return Passes(EffectiveMode(), level);
+}
+
+void WriteLogHeader() noexcept {
   TLogState& s = State();
-  const TLogMode mode = s.Mode.load();
-  if (mode == lmOff || mode == lmSuspended) return;
-  if (s.HeaderWritten.load()) return;
-  std::lock_guard lock(s.HeaderLock);
-  if (s.HeaderWritten.load()) return;
-  const std::string blanks(40, ' ');
-  AppendLogLine(blanks);
-  AppendLogLine("============Start log=============");
-  AppendLogLine("OS version:\t" + OperatingSystemText());
-  AppendLogLine("Application:\t" + ApplicationFileName());
-  AppendLogLine("App. version:\t" + ApplicationVersionText());
-  AppendLogLine(blanks);
-  s.HeaderWritten = true;
+  if (!IsLogging(EffectiveMode()) || s.HeaderWritten.load()) return;
+  BestEffort([&] {
+    std::lock_guard lock(s.HeaderLock);
+    if (s.HeaderWritten.load()) return;
+    const std::string blanks(40, ' ');
+    std::string block = blanks + "\r\n";
+    block += "============Start log=============\r\n";
+    block += "OS version:\t" + OperatingSystemText() + "\r\n";
+    block += "Application:\t" + ApplicationFileName() + "\r\n";
+    block += "App. version:\t" + ApplicationVersionText() + "\r\n";
+    block += blanks;
+    AppendReported(block);
+    s.HeaderWritten = true;
+  });
 }
 
-void WriteLogFooter() {
+void WriteLogFooter() noexcept {
   TLogState& s = State();
-  const TLogMode mode = s.Mode.load();
-  if (mode == lmOff || mode == lmSuspended || !s.HeaderWritten.load()) return;
-  AppendLogLine("============Stop log===============\r\n");
+  if (!IsLogging(EffectiveMode()) || !s.HeaderWritten.load()) return;
+  BestEffort([] { WriteFooterLine(); });
 }
 
-void WriteLog(std::string_view source, std::string_view text, TLogLevel level) {
-  if (!Passes(State().Mode.load(), level)) return;
+void WriteLog(std::string_view source, std::string_view text, TLogLevel level) noexcept {
+  if (!Passes(EffectiveMode(), level)) return;
   WriteLogHeader();
-  AppendLogLine(FormatLogLine(source, text, level));
+  BestEffort([&] { AppendReported(FormatLogLine(source, text, level)); });
+}
+
+TLogCallScope::TLogCallScope() : FOuterMode(tCallLog.Mode), FOuterActive(tCallLog.Active) {
+  tCallLog.Active = true;
+  tCallLog.Mode = lmSuspended;
+}
+
+TLogCallScope::~TLogCallScope() {
+  tCallLog.Active = FOuterActive;
+  tCallLog.Mode = FOuterMode;
 }
 
 void SetLogMode(TLogMode mode) {
   TLogState& s = State();
+  if (tCallLog.Active) {
+    // Within a host call only this call's lines change. Switching a logging
+    // call off still ends the run visibly; selecting a device never does.
+    const TLogMode old = tCallLog.Mode;
+    if (mode == lmOff && IsLogging(old) && s.HeaderWritten.load()) {
+      BestEffort([] { WriteFooterLine(); });
+      s.HeaderWritten = false;
+    }
+    tCallLog.Mode = mode;
+    s.LastCallMode = mode;
+    return;
+  }
   if (mode == lmSuspended) {
     s.Mode = mode;
     return;
   }
   const TLogMode old = s.Mode.load();
   if (old != lmOff && mode == lmOff) {
-    // The run ends even when the stop line cannot be written.
-    struct TEnd {
-      TLogState& S;
-      TLogMode M;
-      ~TEnd() {
-        S.HeaderWritten = false;
-        S.Mode = M;
-      }
-    } end{s, mode};
     WriteLogFooter();
-    return;
+    s.HeaderWritten = false;
   }
   s.Mode = mode;
 }
 
 TLogMode GetLogMode() {
-  return State().Mode.load();
+  return EffectiveMode();
 }
 
 bool IsDeviceIdentifier(std::string_view text) {

@@ -3,9 +3,15 @@
 //
 // On Linux the log lives in $QUARNEL_DATA_DIR/Dravex/<name>/, else in
 // /var/log/Dravex/<name>/; when that folder cannot be created (an ordinary
-// user) it falls back to $XDG_STATE_HOME, else ~/.local/state.
+// user) it falls back to an absolute $XDG_STATE_HOME, else $HOME/.local/state.
+// The folder and the day file must belong to the process's user or to root,
+// and the day file is never reached through a symbolic link.
+//
+// Logging is best effort: a line that cannot be written is counted, and the
+// next line that can be written is preceded by a note of what was lost.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,11 +27,33 @@ enum TLogMode : uint8_t {
   lmSuspended = 4,  // writes nothing, but does not end the logging run
 };
 
-// The one logging entry point. Failures to reach or write the file raise
-// std::system_error / std::runtime_error into the caller.
-void WriteLog(std::string_view source, std::string_view text, TLogLevel level = llInfo);
+// The one logging entry point. It never raises and never blocks the caller's
+// work on a log failure: the failure is noted in the next line written.
+void WriteLog(std::string_view source, std::string_view text, TLogLevel level = llInfo) noexcept;
+// True when a line of this level would be written now; callers skip building
+// costly texts (the call trace's arguments) otherwise.
+bool LogPasses(TLogLevel level);
+// Counts a line that could not be logged; the next line written reports it.
+void NoteLogFailure(std::string_view reason) noexcept;
 
-// Sets the filter; switching off from a running log writes the stop line.
+// One host call on this thread. While it is open, SelectDeviceLog and
+// SetLogMode decide only the lines this thread writes, so that two devices
+// served by two threads each get their own decision and neither restarts the
+// other's logging run. Scopes nest.
+class TLogCallScope {
+ public:
+  TLogCallScope();
+  ~TLogCallScope();
+  TLogCallScope(const TLogCallScope&) = delete;
+  TLogCallScope& operator=(const TLogCallScope&) = delete;
+
+ private:
+  TLogMode FOuterMode;
+  bool FOuterActive;
+};
+
+// Sets the filter (of the current host call inside a TLogCallScope, else the
+// process's); switching off from a running log writes the stop line.
 void SetLogMode(TLogMode mode);
 TLogMode GetLogMode();
 
@@ -38,20 +66,30 @@ void SetDeviceLogFlag(const std::string& deviceId, bool enabled);
 // True when the text has the form of a device identifier (a GUID without braces).
 bool IsDeviceIdentifier(std::string_view text);
 
-// The log folder (with a trailing '/'), created on demand, or today's file name.
+// The log folder (with a trailing '/'), created on demand, or today's file
+// name. Raises when no usable folder exists, naming the folder.
 std::string GetLogFileName(bool folderOnly);
 
 // Sets the stem of the log file names (the driver's extension name) and
 // writes the header when the mode lets it.
 void SetLogName(std::string_view name);
 
-// The start-of-log block and the stop line; normally written by the logger itself.
-void WriteLogHeader();
-void WriteLogFooter();
+// The start-of-log block and the stop line; normally written by the logger
+// itself. Best effort, like WriteLog.
+void WriteLogHeader() noexcept;
+void WriteLogFooter() noexcept;
 
-// Layout of one line without its line end (exposed for tests).
+// Longest text of one line, and of one logged host value, in bytes.
+inline constexpr size_t kLogTextLimit = 256 * 1024;
+inline constexpr size_t kLogValueLimit = 64 * 1024;
+// The value cut to at most `limit` bytes (on a character boundary), followed
+// by a note of how many bytes were cut.
+std::string CapLogText(std::string_view value, size_t limit = kLogValueLimit);
+// Layout of one line without its line end (exposed for tests). Control
+// characters inside source and text are written escaped ("\r", "\n",
+// "\x1B"), so that no logged value can start a line of its own.
 std::string FormatLogLine(std::string_view source, std::string_view text, TLogLevel level);
-// Appends one line plus CR LF to today's file under the log lock.
+// Appends one line plus CR LF to today's file under the log lock; raises on failure.
 void AppendLogLine(std::string_view line);
 
 // The operating-system text of the log header, e.g. "Linux 6.1.0 (6.1.0)".

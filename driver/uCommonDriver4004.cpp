@@ -375,16 +375,26 @@ bool TCommonDriver::EquipmentTest(V8Variant* RetValue, V8Variant* Params, long C
                                   TV8AddInDefBaseEx* /*V8*/) {
   // When the parameters ask for a log, the test is traced even though no
   // device is connected yet (the dispatcher's own trace ran suspended).
-  const auto traceOut = [&] {
-    std::string text = RetValue != nullptr ? "Result=" + V8ToText(RetValue) : std::string();
-    WriteLog("< EquipmentTest", text + "; Params: " + V8ParamsText(Params, Count), llDebug);
+  // Best effort like the dispatcher's trace: it never changes the outcome.
+  const auto traceOut = [&]() noexcept {
+    if (!LogPasses(llDebug)) return;
+    try {
+      std::string text = RetValue != nullptr ? "Result=" + V8ToText(RetValue) : std::string();
+      WriteLog("< EquipmentTest", text + "; Params: " + V8ParamsText(Params, Count), llDebug);
+    } catch (const std::exception& e) {
+      NoteLogFailure(e.what());
+    }
   };
   try {
     pugi::xml_document settings;
     ParseXmlText(V8ToWideString(Arg(Params, Count, 1)), settings);
     if (SettingsEnableLog(settings)) {
       SetLogMode(lmAll);
-      WriteLog("> EquipmentTest", "Params: " + V8ParamsText(Params, Count), llDebug);
+      try {
+        WriteLog("> EquipmentTest", "Params: " + V8ParamsText(Params, Count), llDebug);
+      } catch (const std::exception& e) {
+        NoteLogFailure(e.what());
+      }
     }
     std::string description, demoMode;
     EquipmentTest(settings, description, demoMode);

@@ -121,7 +121,11 @@ double VariantToDouble(const TV8NativeVariant& Value) {
     }
     double operator()(const std::vector<uint8_t>&) const { RaiseRes("ValueTypeUnacceptable"); }
   };
-  return std::visit(TVisitor{}, Value);
+  const double result = std::visit(TVisitor{}, Value);
+  // NaN and the infinities are not amounts or quantities any setting can hold.
+  if (!std::isfinite(result))
+    throw std::runtime_error(ResFormat("VariantNotNumber", {NativeVariantToText(Value)}));
+  return result;
 }
 
 bool VariantToBool(const TV8NativeVariant& Value) {

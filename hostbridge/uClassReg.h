@@ -145,8 +145,16 @@ class TClassReg {
 
   long PropCount() const { return static_cast<long>(PropList.size()); }
   long MethCount() const { return static_cast<long>(MethList.size()); }
-  TMethReg& Method(long Number) { return *MethList[Number]; }
-  TPropReg& Prop(long Number) { return *PropList[Number]; }
+  // The entry of a number; Method and Prop raise std::out_of_range for a
+  // number the registry does not hold, MethodAt and PropAt answer nullptr.
+  TMethReg& Method(long Number) { return *MethList.at(static_cast<size_t>(Number)); }
+  TPropReg& Prop(long Number) { return *PropList.at(static_cast<size_t>(Number)); }
+  TMethReg* MethodAt(long Number) {
+    return Number >= 0 && Number < MethCount() ? MethList[Number].get() : nullptr;
+  }
+  TPropReg* PropAt(long Number) {
+    return Number >= 0 && Number < PropCount() ? PropList[Number].get() : nullptr;
+  }
 
   TMethReg& AddFunc(std::string_view MethName, std::string_view MethNameLoc, int32_t ParamCount,
                     TV8FuncCode Func);

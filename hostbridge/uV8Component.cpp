@@ -65,8 +65,15 @@ class TLanguageExtenderTable final : public TV8LanguageExtender {
   bool SetPropVal(const long lPropNum, V8Variant* varPropVal) override {
     return V8SetPropVal(Obj(), lPropNum, varPropVal);
   }
-  bool IsPropReadable(const long lPropNum) override { return Reg().Prop(lPropNum).IsReadable; }
-  bool IsPropWritable(const long lPropNum) override { return Reg().Prop(lPropNum).IsWritable; }
+  // Numbers come from the host: one the registry does not hold answers false.
+  bool IsPropReadable(const long lPropNum) override {
+    const TPropReg* prop = Reg().PropAt(lPropNum);
+    return prop != nullptr && prop->IsReadable;
+  }
+  bool IsPropWritable(const long lPropNum) override {
+    const TPropReg* prop = Reg().PropAt(lPropNum);
+    return prop != nullptr && prop->IsWritable;
+  }
   long GetNMethods() override { return Reg().MethCount(); }
   long FindMethod(const WCHAR_T* wsMethodName) override {
     return Shielded(-1L, [&] { return Reg().FindMethod(Utf16FromZ(wsMethodName)); });
@@ -75,12 +82,18 @@ class TLanguageExtenderTable final : public TV8LanguageExtender {
     return Shielded<const WCHAR_T*>(
         nullptr, [&] { return V8GetMethodName(Obj(), lMethodNum, lMethodAlias); });
   }
-  long GetNParams(const long lMethodNum) override { return Reg().Method(lMethodNum).ParamCount; }
+  long GetNParams(const long lMethodNum) override {
+    const TMethReg* meth = Reg().MethodAt(lMethodNum);
+    return meth != nullptr ? meth->ParamCount : 0;
+  }
   bool GetParamDefValue(const long lMethodNum, const long lParamNum,
                         V8Variant* pvarParamDefValue) override {
     return V8GetParamDefValue(Obj(), lMethodNum, lParamNum, pvarParamDefValue);
   }
-  bool HasRetVal(const long lMethodNum) override { return Reg().Method(lMethodNum).IsFunction; }
+  bool HasRetVal(const long lMethodNum) override {
+    const TMethReg* meth = Reg().MethodAt(lMethodNum);
+    return meth != nullptr && meth->IsFunction;
+  }
   bool CallAsProc(const long lMethodNum, V8Variant* paParams, const long lSizeArray) override {
     return V8CallMethod(Obj(), lMethodNum, nullptr, paParams, lSizeArray);
   }

@@ -9,8 +9,7 @@
 
 namespace {
 
-// Allocates Bytes from the host for V (already cleared and typed); false
-// leaves the pointer null.
+// Allocates Bytes from the host; false leaves the pointer null.
 bool AllocInto(TV8MemoryManager* MemoryManager, void** Target, unsigned long Bytes) {
   *Target = nullptr;
   if (MemoryManager == nullptr) return false;
@@ -84,12 +83,12 @@ bool TV8UserObject::V8SetDate(V8Variant* V, const TDateTime& Value) {
 
 bool TV8UserObject::V8SetWString(V8Variant* V, std::u16string_view Value) {
   V8ClearVar(V);
-  V->vt = VTYPE_PWSTR;
   void* block = nullptr;
   if (!AllocInto(V8MM, &block, (Value.size() + 1) * sizeof(WCHAR_T))) return false;
   auto* text = static_cast<WCHAR_T*>(block);
   std::memcpy(text, Value.data(), Value.size() * sizeof(WCHAR_T));
   text[Value.size()] = 0;
+  V->vt = VTYPE_PWSTR;
   V->pwstrVal = text;
   V->wstrLen = static_cast<uint32_t>(Value.size());
   return true;
@@ -106,12 +105,12 @@ bool TV8UserObject::V8SetPChar(V8Variant* V, const char* Value) {
 
 bool TV8UserObject::V8SetString(V8Variant* V, std::string_view Value) {
   V8ClearVar(V);
-  V->vt = VTYPE_PSTR;
   void* block = nullptr;
   if (!AllocInto(V8MM, &block, Value.size() + 1)) return false;
   auto* text = static_cast<char*>(block);
   std::memcpy(text, Value.data(), Value.size());
   text[Value.size()] = 0;
+  V->vt = VTYPE_PSTR;
   V->pstrVal = text;
   V->strLen = static_cast<uint32_t>(Value.size());
   return true;
@@ -120,12 +119,15 @@ bool TV8UserObject::V8SetString(V8Variant* V, std::string_view Value) {
 bool TV8UserObject::V8SetBlob(V8Variant* V, const void* Value, uint32_t Length) {
   if (Value == nullptr) return true;
   V8ClearVar(V);
-  V->vt = VTYPE_BLOB;
   // An empty block is a null pointer with length 0: nothing to allocate.
-  if (Length == 0) return true;
+  if (Length == 0) {
+    V->vt = VTYPE_BLOB;
+    return true;
+  }
   void* block = nullptr;
   if (!AllocInto(V8MM, &block, Length)) return false;
   std::memcpy(block, Value, Length);
+  V->vt = VTYPE_BLOB;
   V->pstrVal = static_cast<char*>(block);
   V->strLen = Length;
   return true;

@@ -36,7 +36,7 @@ class TV8UserObject {
 
   // Host-value setters. Each clears the target first. The text and blob
   // setters return false when the memory manager is missing or refuses; the
-  // target then keeps its type code with a null pointer.
+  // target is then left VTYPE_EMPTY, so that no host reads a typed null text.
   bool V8SetBool(V8Variant* V, bool Value);
   bool V8SetInt(V8Variant* V, int32_t Value);
   bool V8SetInt64(V8Variant* V, int64_t Value);

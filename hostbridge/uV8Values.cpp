@@ -69,7 +69,11 @@ const WCHAR_T* V8GetPWideChar(const V8Variant* V) {
 }
 
 std::u16string V8ToWideString(const V8Variant* V) {
-  return Utf16FromZ(V8GetPWideChar(V));
+  // Exactly wstrLen code units: a zero inside belongs to the text, and
+  // nothing past the host's block is read when the terminator is missing.
+  const WCHAR_T* text = V8GetPWideChar(V);
+  if (text == nullptr) return {};
+  return std::u16string(text, V->wstrLen);
 }
 
 std::string V8ToUtf8(const V8Variant* V) {
@@ -206,6 +210,23 @@ std::string V8TypeName(const V8Variant* V) {
   else if (V->vt & VTYPE_VECTOR)
     name += " vector";
   return name;
+}
+
+void V8CheckSupportedType(const V8Variant* V) {
+  switch (V->vt) {
+    case VTYPE_EMPTY:
+    case VTYPE_I4:
+    case VTYPE_R8:
+    case VTYPE_TM:
+    case VTYPE_INTERFACE:
+    case VTYPE_BOOL:
+    case VTYPE_I8:
+    case VTYPE_PWSTR:
+    case VTYPE_BLOB:
+      return;
+    default:
+      throw EV8UnsupportedType("Unsupported data type - " + V8TypeName(V));
+  }
 }
 
 TV8NativeVariant V8ToVariant(const V8Variant* V) {

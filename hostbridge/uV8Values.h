@@ -27,7 +27,8 @@ inline uint16_t V8TypeCode(const V8Variant* V) {
 bool V8IsString(const V8Variant* V);
 // pwstrVal for a VTYPE_PWSTR value, else nullptr.
 const WCHAR_T* V8GetPWideChar(const V8Variant* V);
-// The UTF-16 text up to its terminating zero; empty for every other type.
+// The UTF-16 text of exactly wstrLen code units (a zero inside is kept);
+// empty for every other type and for a null pointer.
 std::u16string V8ToWideString(const V8Variant* V);
 // The same text as UTF-8 (lone surrogates become U+FFFD).
 std::string V8ToUtf8(const V8Variant* V);
@@ -81,6 +82,8 @@ class EV8UnsupportedType : public std::runtime_error {
 // type word (flags included) other than EMPTY, I4, R8, TM, INTERFACE, BOOL,
 // I8, PWSTR and BLOB.
 TV8NativeVariant V8ToVariant(const V8Variant* V);
+// Raises V8ToVariant's error for a type word it does not take, converting nothing.
+void V8CheckSupportedType(const V8Variant* V);
 // The ordinary text form of V8ToVariant's result.
 std::string V8ToText(const V8Variant* V);
 std::string NativeVariantToText(const TV8NativeVariant& Value);

@@ -1,6 +1,11 @@
 // The state file: JSON so that a person can read it and a shift survives a restart.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -123,11 +128,22 @@ bool TimeInRange(int64_t t) {
   return t >= 0 && t <= kMaxTime;
 }
 
+// Running money totals grow by at most a document's limit per fiscal
+// document; starting below this bound they can never overflow.
+constexpr int64_t kMaxStoredMoney = 1000000000000000000LL;
+
+bool MoneyInRange(int64_t kopecks) {
+  return kopecks >= 0 && kopecks <= kMaxStoredMoney;
+}
+
 }  // namespace
 
 void ValidateEmuState(const TEmuState& s) {
   Require(s.Ffd == "1.05" || s.Ffd == "1.1" || s.Ffd == "1.2", "unknown format version");
   Require(s.GrandTotals.size() == 4, "grand totals must have 4 entries");
+  for (const int64_t total : s.GrandTotals)
+    Require(MoneyInRange(total), "grand total out of range");
+  Require(MoneyInRange(s.Cash), "cash out of range");
   Require(s.Shift.Operations.size() == 4, "shift totals must have 4 kinds");
   for (const auto& op : s.Shift.Operations)
     Require(op.Sums.size() == 16 && op.Counts.size() == 16 && op.TaxSums.size() == 10,
@@ -190,16 +206,57 @@ bool LoadEmuState(const std::string& file, TEmuState& state) {
   return true;
 }
 
+namespace {
+
+std::string StateError(const std::string& what, int error) {
+  return what + ": " + std::strerror(error);
+}
+
+void WriteAllTo(int fd, const std::string& bytes, const std::string& file) {
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+      throw std::runtime_error(StateError("cannot write the register state file " + file, errno));
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+// A new file made beside the old one (never through a name someone else
+// prepared), on disk before it replaces the old one, and the replacement
+// itself on disk before the register answers: a crash leaves either state.
 void SaveEmuState(const std::string& file, const TEmuState& state) {
   const std::string text =
-      nlohmann::json(state).dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
-  const std::string temp = file + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text << '\n';
-    out.flush();
-    if (!out) throw std::runtime_error("cannot write the register state file " + temp);
+      nlohmann::json(state).dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  const std::filesystem::path target(file);
+  const std::filesystem::path folder =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // O_CREAT | O_EXCL: no link is followed
+  if (fd < 0)
+    throw std::runtime_error(StateError("cannot create a temporary file beside " + file, errno));
+  bool open = true;
+  try {
+    WriteAllTo(fd, text, temp);
+    if (::fsync(fd) != 0)
+      throw std::runtime_error(StateError("cannot write the register state file " + temp, errno));
+    open = false;
+    if (::close(fd) != 0)
+      throw std::runtime_error(StateError("cannot write the register state file " + temp, errno));
+    if (std::rename(temp.c_str(), file.c_str()) != 0)
+      throw std::runtime_error(StateError("cannot replace the register state file " + file, errno));
+  } catch (...) {
+    if (open) ::close(fd);
+    ::unlink(temp.c_str());
+    throw;
   }
-  if (std::rename(temp.c_str(), file.c_str()) != 0)
-    throw std::runtime_error("cannot replace the register state file " + file);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 || ::fsync(dir) != 0) {
+    const int error = errno;
+    if (dir >= 0) ::close(dir);
+    throw std::runtime_error(StateError("cannot sync the folder of " + file, error));
+  }
+  ::close(dir);
 }

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -37,6 +38,22 @@ void CloseFd(int& fd) {
 bool SetNonBlocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+std::string LinkTarget(const std::string& link) {
+  char target[4096];
+  const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+  if (n < 0) throw std::runtime_error(SystemError("cannot read the link " + link, errno));
+  return std::string(target, static_cast<size_t>(n));
+}
+
+// A slave of the system's pseudo-terminals, as an earlier run left it: the
+// device may be gone by now, so the name decides.
+bool IsPseudoTerminalPath(const std::string& path) {
+  constexpr std::string_view kPts = "/dev/pts/";
+  if (path.size() <= kPts.size() || path.compare(0, kPts.size(), kPts) != 0) return false;
+  return std::all_of(path.begin() + kPts.size(), path.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 }  // namespace
 
@@ -191,9 +208,14 @@ void TEmuServer::OpenPty() {
   if (!FOptions.PtyLink.empty()) {
     struct stat st {};
     if (::lstat(FOptions.PtyLink.c_str(), &st) == 0) {
-      // Replace a stale link of an earlier run, never a real file.
+      // Replace a stale link of an earlier run, never a real file nor a link
+      // that someone made to anything else.
       if (!S_ISLNK(st.st_mode))
         throw std::runtime_error(FOptions.PtyLink + " exists and is not a symbolic link");
+      const std::string target = LinkTarget(FOptions.PtyLink);
+      if (!IsPseudoTerminalPath(target))
+        throw std::runtime_error(FOptions.PtyLink + " is a symbolic link to " + target +
+                                 ", not to a pseudo-terminal; it is left as it is");
       ::unlink(FOptions.PtyLink.c_str());
     }
     if (::symlink(FPtyPath.c_str(), FOptions.PtyLink.c_str()) != 0)

@@ -1,5 +1,6 @@
 #include "common/Common.Log.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -162,13 +163,16 @@ TEST_F(LogTest, FirstLineAfterMidnightGoesToTheNextDaysFile) {
   EXPECT_EQ(GetLogFileName(true), Folder().string() + "/");
 }
 
-TEST_F(LogTest, NewFoldersAreCreatedWithParentsAndGroupWritable) {
+// Changed: the parents used to be forced to 0775 as well, overriding the umask.
+TEST_F(LogTest, NewLogFolderIsGroupWritableWhileItsParentsFollowTheUmask) {
+  const mode_t oldMask = umask(022);
   GetLogFileName(true);
+  umask(oldMask);
   struct stat st {};
   ASSERT_EQ(stat(Folder().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0775u);
   ASSERT_EQ(stat((fs::path(FDir) / "Dravex").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0775u);
+  EXPECT_EQ(st.st_mode & 0777, 0755u) << "a parent the driver creates keeps the user's umask";
   // An existing folder keeps its rights.
   chmod(Folder().c_str(), 0700);
   GetLogFileName(true);
@@ -176,11 +180,97 @@ TEST_F(LogTest, NewFoldersAreCreatedWithParentsAndGroupWritable) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST_F(LogTest, AnUnusableFolderRaisesIntoTheCaller) {
+// Changed: a log failure used to raise out of WriteLog into the code that
+// logged, turning a register operation that ran into a failed one.
+TEST_F(LogTest, AnUnusableFolderFailsNoLineButIsNotedInTheNextLineWritten) {
   // A file where the folder should be: no user, root included, can create it.
   std::ofstream(fs::path(FDir) / "Dravex") << "x";
   SetLogMode(lmAll);
-  EXPECT_ANY_THROW(WriteLog("a", "b"));
+  EXPECT_NO_THROW(WriteLog("a", "lost"));
+  EXPECT_NO_THROW(WriteLog("a", "lost too"));
+  EXPECT_THAT([] { GetLogFileName(true); },
+              ::testing::ThrowsMessage<std::exception>(::testing::HasSubstr(FDir + "/Dravex")))
+      << "asked for the folder, the log names what it cannot use";
+  fs::remove(fs::path(FDir) / "Dravex");
+  WriteLog("b", "kept");
+  const auto lines = Lines(Read());
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_THAT(lines[0], ::testing::MatchesRegex(".*\tERROR\tLog: \tlog entries not written: 4; .*"))
+      << "two lines and the header before each were lost";
+  EXPECT_EQ(lines[2], "============Start log=============");
+  EXPECT_THAT(lines[7], ::testing::EndsWith("\tINFO\tb: \tkept"));
+}
+
+TEST_F(LogTest, ControlCharactersAreEscapedAndLongValuesCut) {
+  SetLogMode(lmAll);
+  WriteLog("Ec\x1Bho",
+           "x\r\n2099.01.01 00:00:00.000\tERROR\tFORGED\x1B[2J\xC2\x85"
+           "end");
+  WriteLog("big", std::string(kLogTextLimit + 1000, 'y'));
+  const auto lines = Lines(Read());
+  ASSERT_EQ(lines.size(), 8u) << "no value may start a line of its own";
+  EXPECT_THAT(lines[6], ::testing::EndsWith("Ec\\x1Bho: \t"
+                                            "x\\r\\n2099.01.01 00:00:00.000\\tERROR\\tFORGED"
+                                            "\\x1B[2J\\u0085end"));
+  EXPECT_THAT(lines[7], ::testing::EndsWith("y [... 1000 bytes cut]"));
+  EXPECT_LT(lines[7].size(), kLogTextLimit + 100);
+  EXPECT_EQ(CapLogText("абв", 3), "а [... 4 bytes cut]") << "a cut never splits a character";
+}
+
+TEST_F(LogTest, DayFileIsNeverReachedThroughALinkNorIsAnotherUsersFile) {
+  SetLogMode(lmAll);
+  GetLogFileName(true);
+  const fs::path target = fs::path(FDir) / "victim";
+  std::ofstream(target) << "precious";
+  fs::create_symlink(target, Folder() / "quarnel_2024.03.05.log");
+  WriteLog("a", "through the link");
+  std::ifstream in(target);
+  std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "precious") << "the log must not follow a link planted at its name";
+  if (geteuid() != 0) GTEST_SKIP() << "handing files to another user needs root";
+  fs::remove(Folder() / "quarnel_2024.03.05.log");
+  std::ofstream(Folder() / "quarnel_2024.03.05.log") << "theirs";
+  ASSERT_EQ(chown((Folder() / "quarnel_2024.03.05.log").c_str(), 65534, 65534), 0);
+  WriteLog("a", "into their file");
+  EXPECT_EQ(Read(), "theirs");
+  ASSERT_EQ(chown(Folder().c_str(), 65534, 65534), 0);
+  EXPECT_THAT([] { GetLogFileName(true); },
+              ::testing::ThrowsMessage<std::exception>(
+                  ::testing::HasSubstr("принадлежит другому пользователю")));
+}
+
+TEST_F(LogTest, WithoutAbsoluteHomeOrStateFolderThereIsNoFallbackFolder) {
+  // An ordinary user cannot create the system folder; root is made one.
+  char pattern[] = "/tmp/quarnel-cwd-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string cwd = pattern;
+  chmod(cwd.c_str(), 0777);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    if (chdir(cwd.c_str()) != 0) _exit(3);
+    unsetenv("QUARNEL_DATA_DIR");
+    unsetenv("HOME");
+    setenv("XDG_STATE_HOME", "state", 1);  // relative: not a folder to trust
+    try {
+      GetLogFileName(true);
+    } catch (const std::exception& e) {
+      const bool named =
+          std::string(e.what()).find("/var/log/Dravex/quarnel/") != std::string::npos;
+      _exit(named && !fs::exists(fs::path(cwd) / "state") && !fs::exists(fs::path(cwd) / ".local")
+                ? 0
+                : 2);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  fs::remove_all(cwd);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: a folder was used anyway, 2: the error does not name the folder or one was "
+         "created under the working folder, 3: the child could not be set up";
 }
 
 TEST_F(LogTest, ConcurrentWritersNeverTearALine) {

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "common/Common.Log.h"
 #include "driver/uCommonDriver4004.h"
 #include "driver/uDriverInfo.h"
@@ -214,6 +216,21 @@ TEST_F(CustomDriverTest, SetPropertyOnConvertsToTheTargetsTypes) {
   const auto* device = TCustomDriver::FindPublishedProperty<THolder>("Device");
   EXPECT_EQ(RunError([&] { Driver.SetPropertyOn(*device, int32_t{1}, holder); }),
             "Property type unacceptable");
+}
+
+TEST_F(CustomDriverTest, NonFiniteNumbersAreRefusedLikeTextThatIsNoNumber) {
+  THolder holder;
+  holder.Ratio = 0.5;
+  const auto* ratio = TCustomDriver::FindPublishedProperty<THolder>("Ratio");
+  for (const TV8NativeVariant& value :
+       {TV8NativeVariant(std::string("nan")), TV8NativeVariant(std::string("-inf")),
+        TV8NativeVariant(std::numeric_limits<double>::quiet_NaN()),
+        TV8NativeVariant(std::numeric_limits<double>::infinity())}) {
+    EXPECT_THAT(RunError([&] { Driver.SetPropertyOn(*ratio, value, holder); }),
+                ::testing::StartsWith("Значение "))
+        << NativeVariantToText(value);
+  }
+  EXPECT_DOUBLE_EQ(holder.Ratio, 0.5) << "a refused value must not reach the property";
 }
 
 TEST_F(CustomDriverTest, SetPropertyOnRecordsLogEnabledForTheNewConnection) {

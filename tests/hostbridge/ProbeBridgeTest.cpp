@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <thread>
 
 #include "support/TestHost.h"
 
@@ -200,12 +204,14 @@ TEST_F(ProbeBridgeTest, DefaultValuesAreHandedOverAsHostCopies) {
   EXPECT_FALSE(lang->GetParamDefValue(Host.FindMethod("Echo"), 0, &v));
 }
 
+// Changed: a refused text used to be left typed VTYPE_PWSTR with a null
+// pointer, which a host reads as a text.
 TEST_F(ProbeBridgeTest, RefusingMemoryManagerMakesNothingCrash) {
   Host.Memory.Refuse = true;
   TCallResult r = Host.Call("Echo", {THostArg::Empty(), THostArg::Empty()});
   EXPECT_TRUE(r.Ok);
-  EXPECT_EQ(r.Result.vt, VTYPE_PWSTR);
-  EXPECT_EQ(r.Result.pwstrVal, nullptr);
+  EXPECT_EQ(r.Result.vt, VTYPE_EMPTY) << "a result the host refused memory for is left empty";
+  EXPECT_EQ(r.Params[1].vt, VTYPE_EMPTY) << "and so is an out-argument";
   EXPECT_FALSE(Host.Call("Blob", {}).Ok) << "the blob setter's false is the method's result";
   EXPECT_EQ(Host.Lang()->GetMethodName(0, 0), nullptr);
   WCHAR_T* name = reinterpret_cast<WCHAR_T*>(0x1);
@@ -215,6 +221,44 @@ TEST_F(ProbeBridgeTest, RefusingMemoryManagerMakesNothingCrash) {
   EXPECT_EQ(Host.Connection.Errors.size(), 1u) << "errors still reach the host";
   Host.Memory.Refuse = false;
   EXPECT_EQ(Host.Memory.Live(), 0);
+}
+
+TEST_F(ProbeBridgeTest, NumbersTheRegistryDoesNotHoldAnswerFalseOrNothing) {
+  TV8LanguageExtender* lang = Host.Lang();
+  V8Variant v{};
+  for (const long n :
+       {-1L, 12L, std::numeric_limits<long>::min(), std::numeric_limits<long>::max()}) {
+    EXPECT_FALSE(lang->HasRetVal(n)) << n;
+    EXPECT_EQ(lang->GetNParams(n), 0) << n;
+    EXPECT_EQ(lang->GetMethodName(n, 1), nullptr) << n;
+    EXPECT_FALSE(lang->GetParamDefValue(n, 0, &v)) << n;
+    EXPECT_FALSE(lang->CallAsProc(n, nullptr, 0)) << n;
+    EXPECT_FALSE(lang->CallAsFunc(n, &v, nullptr, 0)) << n;
+    const long prop = n == 12 ? 3 : n;
+    EXPECT_FALSE(lang->IsPropReadable(prop)) << prop;
+    EXPECT_FALSE(lang->IsPropWritable(prop)) << prop;
+    EXPECT_EQ(lang->GetPropName(prop, 0), nullptr) << prop;
+    EXPECT_FALSE(lang->GetPropVal(prop, &v)) << prop;
+    EXPECT_FALSE(lang->SetPropVal(prop, &v)) << prop;
+  }
+  EXPECT_EQ(v.vt, VTYPE_EMPTY);
+  EXPECT_EQ(Host.Memory.Live(), 0);
+}
+
+TEST_F(ProbeBridgeTest, TextsAreReadToTheirLengthNotToAZero) {
+  // No terminator after the last unit: any read past it is outside the block.
+  std::unique_ptr<char16_t[]> exact(new char16_t[3]{u'a', u'b', u'c'});
+  V8Variant raw{};
+  raw.vt = VTYPE_PWSTR;
+  raw.pwstrVal = exact.get();
+  raw.wstrLen = 3;
+  EXPECT_EQ(Host.Call("Echo", {THostArg::Raw(raw), THostArg::Empty()}).Text(), "abc");
+  char16_t zero[] = u"a\0b";
+  raw.pwstrVal = zero;
+  TCallResult r = Host.Call("Echo", {THostArg::Raw(raw), THostArg::Empty()});
+  ASSERT_EQ(r.Result.vt, VTYPE_PWSTR);
+  EXPECT_EQ(std::u16string(r.Result.pwstrVal, r.Result.wstrLen), std::u16string(u"a\0b", 3))
+      << "a zero inside a text is part of it";
 }
 
 TEST(HarnessTest, FreesWhatTheAddInLeftAsThePlatformDoes) {
@@ -270,6 +314,54 @@ TEST_F(ProbeTraceTest, ProcedureTraceHasNoResultAndUnloggedCallsLeaveNoTrace) {
       << log;
   EXPECT_EQ(log.find("State"), std::string::npos) << "a call without a device is not traced";
   EXPECT_EQ(log.find("11111111-2222"), std::string::npos) << "an unknown device is not traced";
+}
+
+TEST_F(ProbeTraceTest, TwoDevicesInTwoThreadsEachDecideTheirOwnLines) {
+  const std::string quiet = "11111111-2222-3333-4444-555555555555";
+  ASSERT_TRUE(Host.Call("SetLog", {kDevice, true}).Ok);
+  ASSERT_TRUE(Host.Call("SetLog", {quiet, false}).Ok);
+  constexpr int kCalls = 300;
+  {
+    TTestHost other{kProbe, "probe"};
+    std::thread quietThread([&] {
+      for (int i = 0; i < kCalls; ++i) other.Call("Echo", {quiet, "b"});
+    });
+    for (int i = 0; i < kCalls; ++i) Host.Call("Echo", {kDevice, "a"});
+    quietThread.join();
+  }
+  const std::string log = Data.ReadLogs();
+  const auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("Start log"), 1u) << "one logging run, one header";
+  EXPECT_EQ(count("> Echo: \tParams: [" + std::string(kDevice) + "; a]"), size_t{kCalls});
+  EXPECT_EQ(count(quiet), 0u) << "the device that does not log leaked lines";
+}
+
+TEST_F(ProbeTraceTest, ALogThatCannotBeWrittenNeverChangesACallsResult) {
+  namespace fs = std::filesystem;
+  ASSERT_TRUE(Host.Call("SetLog", {kDevice, true}).Ok);
+  const fs::path folder = fs::path(Data.Path()) / "Dravex";
+  fs::remove_all(folder);
+  std::ofstream(folder) << "x";  // a file where the folder must be
+  TCallResult r = Host.Call("Echo", {kDevice, "x"});
+  EXPECT_TRUE(r.Ok);
+  EXPECT_EQ(r.Text(), kDevice);
+  fs::remove(folder);
+  // A value the trace cannot show stops no call either, traced or not.
+  V8Variant badTime{};
+  badTime.vt = VTYPE_TM;
+  badTime.tmVal.tm_mon = 40;
+  EXPECT_TRUE(Host.Call("Echo", {kDevice, THostArg::Raw(badTime)}).Ok);
+  EXPECT_TRUE(Host.Call("Echo", {"no device", THostArg::Raw(badTime)}).Ok);
+  EXPECT_TRUE(Host.Connection.Errors.empty());
+  const std::string log = Data.ReadLogs();
+  EXPECT_NE(log.find("\tERROR\tLog: \tlog entries not written: 3; "), std::string::npos)
+      << "the lost lines must be noted in the next line written:\n"
+      << log;
+  EXPECT_NE(log.find("< Echo: \tResult=" + std::string(kDevice)), std::string::npos) << log;
 }
 
 }  // namespace

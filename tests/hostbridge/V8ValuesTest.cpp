@@ -61,17 +61,18 @@ TEST_F(V8ValuesTest, SettersReplaceAndFreeWhatTheValueHeld) {
   EXPECT_EQ(Memory.Frees(), 2);
 }
 
-TEST_F(V8ValuesTest, RefusedAllocationLeavesClearedTypedValueAndReportsFalse) {
+// Changed: the value used to keep its text or blob type with a null pointer.
+TEST_F(V8ValuesTest, RefusedAllocationLeavesAnEmptyValueAndReportsFalse) {
   V = Text(u"old");
   Memory.Refuse = true;
   EXPECT_FALSE(Obj.V8SetWString(&V, u"new"));
-  EXPECT_EQ(V.vt, VTYPE_PWSTR);
+  EXPECT_EQ(V.vt, VTYPE_EMPTY);
   EXPECT_EQ(V.pwstrVal, nullptr);
   EXPECT_EQ(V8ToWideString(&V), u"") << "a null text reads as empty";
   EXPECT_FALSE(Obj.V8SetString(&V, "x"));
-  EXPECT_EQ(V.vt, VTYPE_PSTR);
+  EXPECT_EQ(V.vt, VTYPE_EMPTY);
   EXPECT_FALSE(Obj.V8SetBlob(&V, "ab", 2));
-  EXPECT_EQ(V.vt, VTYPE_BLOB);
+  EXPECT_EQ(V.vt, VTYPE_EMPTY);
   EXPECT_EQ(HostStringCopy(&Memory, "x"), nullptr);
   Memory.Refuse = false;
 }

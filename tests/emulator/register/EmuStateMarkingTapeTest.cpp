@@ -100,6 +100,38 @@ TEST_F(EmuRegisterTest, CorruptStateFileIsAClearError) {
               "}");
 }
 
+TEST_F(EmuRegisterTest, StateFileRefusesMoneyThatLaterOperationsWouldOverflow) {
+  const std::string file = TempStateFile("money.json");
+  for (const std::string& money :
+       {std::string("\"Cash\": 9223372036854775000"), std::string("\"Cash\": -1"),
+        std::string("\"GrandTotals\": [0, 9223372036854775000, 0, 0]"),
+        std::string("\"GrandTotals\": [0, 0, -5, 0]")}) {
+    {
+      std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"Format\": 1, " << money << "}";
+    }
+    TEmuRegisterOptions o;
+    o.StateFile = file;
+    EXPECT_THROW(TEmuRegister{o}, std::runtime_error) << "accepted " << money;
+  }
+}
+
+TEST_F(EmuRegisterTest, SavingTheStateNeverWritesThroughALinkBesideIt) {
+  namespace fs = std::filesystem;
+  Options.StateFile = TempStateFile("linked.json");
+  const fs::path victim = Options.StateFile + ".victim";
+  { std::ofstream(victim) << "keep"; }
+  fs::remove(Options.StateFile + ".tmp");
+  fs::create_symlink(victim, Options.StateFile + ".tmp");
+  OpenShift();
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+  Restart();
+  EXPECT_EQ(Reg().DayState(), 2) << "the state itself was saved";
+  for (const auto& entry : fs::directory_iterator(fs::path(Options.StateFile).parent_path()))
+    EXPECT_EQ(entry.path().filename().string().rfind(".linked.json.", 0), std::string::npos)
+        << "a temporary file was left behind: " << entry.path();
+}
+
 TEST_F(EmuRegisterTest, MissingStateFileStartsAFreshRegisteredRegister) {
   Options.StateFile = TempStateFile("fresh.json");
   Options.FfdVersion = "1.1";

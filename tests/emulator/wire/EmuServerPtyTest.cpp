@@ -115,6 +115,32 @@ TEST_F(EmuPty, StopRemovesTheLinkButNotAForeignFile) {
   EXPECT_TRUE(std::filesystem::is_regular_file(plain));
 }
 
+TEST_F(EmuPty, LinkReplacesOnlyAStaleLinkToAPseudoTerminal) {
+  FServer->Stop();
+  namespace fs = std::filesystem;
+  const std::string link = FDir + "/ttyOTHER";
+  { std::ofstream(FDir + "/victim") << "keep"; }
+  fs::create_symlink(FDir + "/victim", link);
+  TEmuServerOptions options;
+  options.Tcp = false;
+  options.Pty = true;
+  options.PtyLink = link;
+  try {
+    TEmuServer(FHandler, options).Start();
+    ADD_FAILURE() << "a link to a plain file was replaced";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("not to a pseudo-terminal"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(fs::read_symlink(link).string(), FDir + "/victim") << "the foreign link must stay";
+
+  fs::remove(link);
+  fs::create_symlink("/dev/pts/999999", link);  // left by an earlier run
+  TEmuServer server(FHandler, options);
+  server.Start();
+  EXPECT_EQ(fs::read_symlink(link).string(), server.PtyPath());
+}
+
 TEST(EmuLinks, TcpAndPtyServeTheSameRegister) {
   TScriptedHandler handler;
   TEmuServerOptions options;
