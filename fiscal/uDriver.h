@@ -113,6 +113,9 @@ class TDriver : public TEcrlDriver {
  private:
   // ApplyReceiptPrinting / ApplyReportPrinting with their parameter.
   void WritePrintSetting(uint8_t AByte, uint8_t AEnableParameter);
+  // Start and end of a marking session: the register's code table and the
+  // connection's check results are cleared, no check awaits confirmation.
+  void ResetMarkingSession();
   // The operations that need the register protocol, which this build lacks.
   [[noreturn]] void OperationUnavailable(const char* AName);
 };
