@@ -43,5 +43,5 @@ TEST(DeviceMarking, TimeOutsFirstOutcomesAndUncheckedCodes) {
       << "a code checked again is bound with its first outcome";
   EXPECT_EQ(ErrorOf([&] { device.BindMarkingCode("never", 0); }),
             "Предварительно не выполнена процедура проверки КМ never или код не подтвержден");
-  EXPECT_EQ(device.Sent.size(), 5u) << "nothing is sent for an unchecked code";
+  EXPECT_EQ(device.Sent.size(), 4u) << "nothing is sent for an unchecked code";
 }
