@@ -335,7 +335,8 @@ TEST_F(ProbeTraceTest, TwoDevicesInTwoThreadsEachDecideTheirOwnLines) {
     for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
     return n;
   };
-  EXPECT_EQ(count("Start log"), 1u) << "one logging run, one header";
+  // An earlier test of this process may have begun the run.
+  EXPECT_LE(count("Start log"), 1u) << "one logging run, one header";
   EXPECT_EQ(count("> Echo: \tParams: [" + std::string(kDevice) + "; a]"), size_t{kCalls});
   EXPECT_EQ(count(quiet), 0u) << "the device that does not log leaked lines";
 }
