@@ -187,9 +187,18 @@ std::string TDevice::ToDeviceText(std::string_view AText, size_t ALength) {
   std::string ansi = Utf8ToAnsi(AText);
   if (ALength > 0 && ansi.size() > ALength) ansi.resize(ALength);
   std::string oem = AnsiToOem(ansi);
+  // The register takes nothing above 0xF0. Two common characters live there:
+  // "ё" (0xF1) and "№" (0xFC); spelled "е" and "N" they keep names and
+  // document numbers readable instead of leaving a gap.
+  constexpr uint8_t cYo = 0xF1, cIe = 0xA5, cNumero = 0xFC;
   for (char& c : oem) {
-    auto b = static_cast<uint8_t>(c);
-    if (b < 0x20 || b > 0xF0) c = ' ';
+    const auto b = static_cast<uint8_t>(c);
+    if (b == cYo)
+      c = static_cast<char>(cIe);
+    else if (b == cNumero)
+      c = 'N';
+    else if (b < 0x20 || b > 0xF0)
+      c = ' ';
   }
   return oem;
 }

@@ -84,7 +84,8 @@ class TDevice {
 
   // ---- Conversions ------------------------------------------------------
   // UTF-8 text -> register bytes: the first ALength characters (0: all), in
-  // CP866, every byte below 0x20 or above 0xF0 replaced by a space.
+  // CP866, "ё" written as "е" and "№" as "N", then every other byte below
+  // 0x20 or above 0xF0 replaced by a space.
   static std::string ToDeviceText(std::string_view AText, size_t ALength = 0);
   // Register bytes (CP866) -> UTF-8 text.
   static std::string FromDeviceText(std::string_view ABytes);

@@ -111,6 +111,15 @@ class TDriver : public TEcrlDriver {
   TDeviceDriver* FInstance = nullptr;
 
  private:
+  // The body of ProcessCheck between print control and its restore: input,
+  // open (or the correction's open), agent data, positions, receipt text,
+  // subtotal, payments, format 1.2 tags, close, output parameters.
+  void RegisterReceipt(const pugi::xml_document& ACheckPackage,
+                       pugi::xml_document& ADocumentOutputParameters, bool AIsCorrection);
+  // The correction of formats before 1.2: one command with totals per
+  // payment kind and per tax rate.
+  void ProcessLegacyCorrection(const pugi::xml_document& ACheckCorrectionPackage,
+                               pugi::xml_document& ADocumentOutputParameters);
   // ApplyReceiptPrinting / ApplyReportPrinting with their parameter.
   void WritePrintSetting(uint8_t AByte, uint8_t AEnableParameter);
   // Start and end of a marking session: the register's code table and the

@@ -1,6 +1,18 @@
-// Correction receipts in every fiscal data format.
+// Correction receipts. Format 1.2 builds them item by item like a receipt
+// (ProcessCheck with its own opening step); older formats take the whole
+// correction in one command.
 #include "fiscal/uDriver.h"
 
-void TDriver::ProcessCorrectionCheck(bool, const pugi::xml_document&, pugi::xml_document&) {
+void TDriver::ProcessCorrectionCheck(bool AElectronically,
+                                     const pugi::xml_document& ACheckCorrectionPackage,
+                                     pugi::xml_document& ADocumentOutputParameters) {
+  if (Instance().FFFDVersion == ffd12)
+    ProcessCheck(AElectronically, ACheckCorrectionPackage, ADocumentOutputParameters, true);
+  else
+    ProcessLegacyCorrection(ACheckCorrectionPackage, ADocumentOutputParameters);
+}
+
+// Not built yet: the one-command correction of older formats.
+void TDriver::ProcessLegacyCorrection(const pugi::xml_document&, pugi::xml_document&) {
   OperationUnavailable("ProcessCorrectionCheck");
 }

@@ -27,9 +27,14 @@ TEST(DeviceText, CyrillicGoesToCp866AndTheCutCountsCharacters) {
   EXPECT_EQ(TDevice::ToDeviceText("abc", 5), "abc");
 }
 
-TEST(DeviceText, BytesAboveF0BecomeSpaces) {
-  // Ё is 0xF0 in CP866 and stays; ё is 0xF1 and does not.
-  EXPECT_EQ(TDevice::ToDeviceText("Ёё"), Bytes({0xF0, 0x20}));
+TEST(DeviceText, BytesAboveF0BecomeSpacesAfterYoAndNumeroAreSpelledOut) {
+  // Ё is 0xF0 in CP866 and stays; ё (0xF1) is written as е and № (0xFC) as
+  // N so that names and numbers stay readable; any other byte above 0xF0
+  // (the degree sign is 0xF8) is still a blank.
+  EXPECT_EQ(TDevice::ToDeviceText("Ёё"), Bytes({0xF0, 0xA5}));
+  EXPECT_EQ(TDevice::ToDeviceText("Зелёный чай"), TDevice::ToDeviceText("Зеленый чай"));
+  EXPECT_EQ(TDevice::ToDeviceText("№5"), "N5");
+  EXPECT_EQ(TDevice::ToDeviceText("5°"), "5 ");
 }
 
 TEST(DeviceText, RegisterBytesComeBackAsUtf8) {

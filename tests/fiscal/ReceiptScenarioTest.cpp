@@ -1,0 +1,352 @@
+// Receipts through the real library against the virtual register, over TCP
+// and over a pty: what the register records, the order and arguments of the
+// commands that reach it, and the errors the host reads back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <pugixml.hpp>
+
+#include "common/uCommonUtils.h"
+#include "fiscal/EmuHostFixture.h"
+
+namespace {
+
+// A receipt package: Parameters attributes and children, positions, payments.
+std::string Receipt(const std::string& AParameters, const std::string& APositions,
+                    const std::string& APayments, const std::string& AParameterChildren = "") {
+  return "<CheckPackage><Parameters CashierName=\"Иванов\" " + AParameters + ">" +
+         AParameterChildren + "</Parameters><Positions>" + APositions + "</Positions><Payments " +
+         APayments + "/></CheckPackage>";
+}
+std::string Item(const std::string& AName, const std::string& AQuantity, const std::string& APrice,
+                 const std::string& AMore = "", const std::string& AChildren = "") {
+  return "<FiscalString Name=\"" + AName + "\" Quantity=\"" + AQuantity +
+         "\" PriceWithDiscount=\"" + APrice + "\" VATRate=\"20\" PaymentMethod=\"4\" " +
+         "CalculationSubject=\"1\" " + AMore + ">" + AChildren + "</FiscalString>";
+}
+
+class ReceiptScenarioTest : public EmuHostTest {
+ protected:
+  // Opens the shift, connects and forgets the connect's commands.
+  std::string Ready(const std::map<std::string, std::string>& AExtra = {}) {
+    Bench().OpenShift();
+    const std::string id = Connect(AExtra);
+    Bench().ClearCommands();
+    return id;
+  }
+  // ProcessCheck that must succeed; answers the output document's Parameters.
+  pugi::xml_node Sell(const std::string& AId, const std::string& APackage, bool AElectronically,
+                      pugi::xml_document& AOut) {
+    TCallResult r = Host.Call("ProcessCheck", {AId, AElectronically, APackage, THostArg::Empty()});
+    EXPECT_TRUE(r.Bool()) << LastError().Text;
+    if (!r.Bool()) return {};
+    AOut.load_string(r.ParamText(3).c_str());
+    return AOut.child("DocumentOutputParameters").child("Parameters");
+  }
+  std::vector<TEmuCall> Calls(const std::string& ACommand) {
+    std::vector<TEmuCall> found;
+    for (const TEmuCall& c : Bench().Commands())
+      if (c.Command == ACommand) found.push_back(c);
+    return found;
+  }
+  // Tag number -> value of every 57 command sent.
+  std::map<int, std::string> Tags() {
+    std::map<int, std::string> tags;
+    for (const TEmuCall& c : Calls("57")) tags[std::stoi(c.Args[0])] = c.Args[3];
+    return tags;
+  }
+};
+
+TEST_P(ReceiptScenarioTest, SaleOutputMatchesWhatTheRegisterStored) {
+  const std::string id = Ready();
+  pugi::xml_document out;
+  pugi::xml_node p =
+      Sell(id,
+           Receipt("OperationType=\"1\" TaxationSystem=\"0\"",
+                   Item("Зелёный чай №5", "2", "50,25", "ExciseAmount=\"1.5\" Department=\"3\"") +
+                       Item("Хлеб", "1", "40", "DiscountAmount=\"4.5\""),
+                   "Cash=\"200\" ElectronicPayment=\"0.5\""),
+           false, out);
+  const int number = Bench().Reg().LastDocumentNumber();
+  const auto stored = Bench().Reg().Document(number);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(p.attribute("CheckNumber").as_int(), number);
+  EXPECT_EQ(p.attribute("FiscalSign").as_ullong(), stored->FiscalSign);
+  EXPECT_EQ(p.attribute("ShiftNumber").as_int(), Bench().Reg().Snapshot().Shift.Number);
+  EXPECT_EQ(p.attribute("ShiftClosingCheckNumber").as_int(), 1);
+  EXPECT_EQ(std::string(p.attribute("DateTime").value()).size(), 19u);
+
+  const std::vector<TEmuCall> items = Calls("42");
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].Args[0], "Зеленый чай N5") << "ё and № survive the register's code page";
+  EXPECT_EQ(items[0].Args[2], "2");
+  EXPECT_EQ(items[0].Args[3], "50.25");
+  EXPECT_EQ(items[0].Args[6], "3");
+  EXPECT_EQ(items[0].Args[14], "1.5") << "the excise amount goes in rubles";
+  const std::vector<TEmuCall> payments = Calls("47");
+  ASSERT_EQ(payments.size(), 2u);
+  EXPECT_EQ(payments[0].Args[0], "1") << "electronic payment before cash";
+  EXPECT_EQ(payments[1].Args[0], "0");
+  const std::vector<TEmuCall> lines = Calls("49");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Utf8ToAnsi(lines[0].Args[2]).size(), 48u) << "one line of the font's width";
+  EXPECT_EQ(lines[0].Args[2].rfind("Скидка", 0), 0u);
+  EXPECT_EQ(lines[0].Args[2].substr(lines[0].Args[2].size() - 4), "4.50");
+  const TEmuState state = Bench().Reg().Snapshot();
+  EXPECT_EQ(state.Shift.Operations[0].Receipts, 1);
+  EXPECT_EQ(state.Shift.Operations[0].Sums[1], 50) << "kopecks paid electronically";
+}
+
+TEST_P(ReceiptScenarioTest, ReturnsAndPurchasesWithPaymentsOfEveryKind) {
+  const std::string id = Ready();
+  const std::string everyKind =
+      "Cash=\"1\" ElectronicPayment=\"1\" Payment6=\"1\" Payment7=\"1\" Payment8=\"1\" "
+      "Payment9=\"1\" Payment10=\"1\" PrePayment=\"1\" PostPayment=\"1\" Barter=\"1\" "
+      "Payment11=\"1\"";
+  Bench().Reg().SetCash(100000);
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"3\"", Item("Сырье", "4", "1") + Item("Тара", "6", "1"), everyKind),
+       false, out);
+  std::vector<std::string> codes;
+  for (const TEmuCall& c : Calls("47")) codes.push_back(c.Args[0]);
+  EXPECT_EQ(codes, (std::vector<std::string>{"1", "6", "7", "8", "9", "10", "13", "14", "15", "0"}))
+      << "the table's order, cash last, nothing for an unknown kind";
+  EXPECT_EQ(Calls("30")[0].Args[0], "6") << "a purchase";
+  EXPECT_EQ(Calls("30")[0].Args[4], "255") << "no taxation system goes out as 255";
+
+  Bench().ClearCommands();
+  Sell(id, Receipt("OperationType=\"2\"", Item("Хлеб", "1", "40"), "Cash=\"40\" Barter=\"-5\""),
+       false, out);
+  EXPECT_EQ(Calls("30")[0].Args[0], "3") << "a sale return";
+  EXPECT_EQ(Calls("47").size(), 1u) << "a negative amount is not sent";
+  const TEmuState state = Bench().Reg().Snapshot();
+  EXPECT_EQ(state.Shift.Operations[1].Receipts, 1);
+  EXPECT_EQ(state.Shift.Operations[2].Receipts, 1);
+  EXPECT_EQ(state.Shift.Operations[2].Total, 1000);
+}
+
+TEST_P(ReceiptScenarioTest, TheBuyersEmailWinsOverThePhoneUnlessBlank) {
+  const std::string id = Ready();
+  pugi::xml_document out;
+  const std::string item = Item("Хлеб", "1", "40");
+  Sell(id,
+       Receipt("OperationType=\"1\" CustomerEmail=\" a@b.ru \" CustomerPhone=\"+79001234567\"",
+               item, "Cash=\"40\""),
+       false, out);
+  Sell(id,
+       Receipt("OperationType=\"1\" CustomerEmail=\"  \" CustomerPhone=\" +79001234567 \"", item,
+               "Cash=\"40\""),
+       false, out);
+  const std::vector<TEmuCall> closes = Calls("31");
+  ASSERT_EQ(closes.size(), 2u);
+  EXPECT_EQ(closes[0].Args[1], "a@b.ru");
+  EXPECT_EQ(closes[1].Args[1], "+79001234567");
+  EXPECT_EQ(closes[0].Args.size(), 15u) << "format 1.2 sends the buyer's details";
+}
+
+TEST_P(ReceiptScenarioTest, PrintedLinesBarcodesAndTheWrappedReceiptText) {
+  const std::string id = Ready();
+  const std::string longText(80, 'x');
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"1\" ReceiptText=\"первая строка текста чека\"",
+               "<TextString Text=\"" + longText +
+                   "[cut]\"/><Barcode Type=\"qr\" Value=\"QRDATA\"/>" +
+                   "<Barcode Type=\"PDF417\" Value=\"x\"/><Barcode Type=\"EAN13\" " +
+                   "ValueBase64=\"" + Base64Encode("4601234567893") + "\"/>" +
+                   Item("Хлеб", "1", "40", "DiscountAmount=\"-15,5\""),
+               "Cash=\"40\""),
+       false, out);
+  const std::vector<TEmuCall> lines = Calls("49");
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0].Args[2], std::string(72, 'x')) << "one line, cut at 72, no paper cut";
+  EXPECT_TRUE(Calls("34").empty());
+  EXPECT_EQ(lines[1].Args[2].rfind("Наценка", 0), 0u);
+  EXPECT_EQ(lines[1].Args[2].substr(lines[1].Args[2].size() - 5), "15.50");
+  const std::vector<TEmuCall> barcodes = Calls("41");
+  ASSERT_EQ(barcodes.size(), 2u) << "an unknown barcode type is skipped";
+  EXPECT_EQ(barcodes[0].Args, (std::vector<std::string>{"0", "6", "0", "8", "QRDATA"}));
+  EXPECT_EQ(barcodes[1].Args[4], "4601234567893");
+  EXPECT_EQ(lines.back().Args[2], "первая строка текста чека") << "48 characters hold it all";
+}
+
+TEST_P(ReceiptScenarioTest, IndustryOperationalAndItemAgentDataInFormat12) {
+  const std::string id = Ready();
+  const std::string agent =
+      "<AgentData AgentOperation=\"Оплата\" AgentPhone=\"8 (912) 345-67-89; +7 900 1234567\" "
+      "AcquirerOperatorINN=\"7701234567\"/><VendorData VendorName=\"Поставщик\" "
+      "VendorINN=\"500100732259\" VendorPhone=\"+7(495)1112233\"/>";
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"1\" AdditionalAttribute=\"доп\" AgentType=\"6\"",
+               Item("Услуга", "1", "100", "CalculationAgent=\"2\"",
+                    agent + "<IndustryAttribute IdentifierFOIV=\"030\" DocumentDate=\"05.03.2024\" "
+                            "DocumentNumber=\"12\" AttributeValue=\"x=1\"/>"),
+               "Cash=\"100\"",
+               "<IndustryAttribute IdentifierFOIV=\"001\" DocumentDate=\"01.02.24\" "
+               "DocumentNumber=\"N7\" AttributeValue=\"a=b\"/>"
+               "<OperationalAttribute DateTime=\"2024-03-05T01:30:00+03:00\" OperationID=\"7\" "
+               "OperationData=\"данные\"/>"),
+       false, out);
+  const std::map<int, std::string> tags = Tags();
+  EXPECT_EQ(tags, (std::map<int, std::string>{{1192, "доп"},
+                                              {1262, "001"},
+                                              {1263, "01022024"},
+                                              {1264, "N7"},
+                                              {1265, "a=b"},
+                                              {1273, "040324"},
+                                              {1271, "#7"},
+                                              {1272, "данные"}}))
+      << "receipt agent data is not sent as tags in format 1.2";
+  const std::vector<TEmuCall> requisites = Calls("24");
+  ASSERT_EQ(requisites.size(), 1u);
+  const std::vector<std::string>& a = requisites[0].Args;
+  EXPECT_EQ(a[3], "4") << "agent kind 2 is bit 2";
+  EXPECT_EQ(a[4], "500100732259");
+  EXPECT_EQ(a[5], "+74951112233");
+  EXPECT_EQ(a[12], "+89123456789,+79001234567");
+  EXPECT_EQ(a[14], "030");
+  EXPECT_EQ(a[15], "05032024");
+}
+
+TEST_P(ReceiptScenarioTest, ReceiptAgentTagsAndLegacyMarkingCodesBefore12) {
+  StartRegister("1.05");
+  const std::string id = Ready();
+  const std::string code =
+      "0104601234567893215ABCdef\x1D"
+      "93abcd";
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"1\" AgentType=\"1\"",
+               Item("Обувь", "1", "100", "MarkingCode=\"" + Base64Encode(code) + "\""),
+               "Cash=\"100\"",
+               "<AgentData AgentOperation=\"Оплата\" AcquirerOperatorINN=\"7701234567\"/>"
+               "<VendorData VendorPhone=\"8-800-100-00-00\"/>"),
+       false, out);
+  EXPECT_EQ(Tags(),
+            (std::map<int, std::string>{
+                {1057, "#2"}, {1171, "+88001000000"}, {1016, "7701234567"}, {1044, "Оплата"}}));
+  const std::vector<TEmuCall> requisites = Calls("24");
+  ASSERT_EQ(requisites.size(), 1u);
+  EXPECT_EQ(requisites[0].Args.size(), 14u);
+  // GTIN 04601234567893 is 0x042F4EF3B2D5 in six bytes, then the serial;
+  // the byte below 32 is escaped like in every marking code.
+  EXPECT_EQ(Utf8ToOem(requisites[0].Args[0]),
+            "DM$04/N\xF3\xB2\xD5"
+            "5ABCdef");
+  EXPECT_EQ(requisites[0].Args[3], "0") << "no item agent before 1.2 is 0";
+
+  THostError e =
+      Failure("ProcessCheck",
+              {id, false,
+               Receipt("OperationType=\"1\"",
+                       Item("Обувь", "1", "100", "MarkingCode=\"" + Base64Encode("02x") + "\""),
+                       "Cash=\"100\""),
+               THostArg::Empty()});
+  EXPECT_EQ(e.Code, 1001);
+  EXPECT_EQ(e.Text, "Некорректный код маркировки 02x");
+}
+
+TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
+  const std::string id = Connect();
+  const std::string sale = Receipt("OperationType=\"1\"", Item("Хлеб", "1", "40"), "Cash=\"40\"");
+  Bench().ClearCommands();
+  THostError e = Failure("ProcessCheck", {id, false, sale, THostArg::Empty()});
+  EXPECT_EQ(e.Code, 3005);
+  EXPECT_EQ(e.Text, "Смена закрыта");
+  EXPECT_EQ(Bench().CommandCodes(), std::vector<std::string>{"00"}) << "only the state query";
+
+  Bench().OpenShift();
+  Bench().Reg().MoveClock(25 * 3600);
+  e = Failure("ProcessCheck", {id, false, sale, THostArg::Empty()});
+  EXPECT_EQ(e.Code, 3002);
+  Bench().Reg().MoveClock(-25 * 3600);
+
+  const std::vector<std::pair<std::string, int>> refused = {
+      {"<CheckPackage><Parameters OperationType=\"1\"/><Positions/></CheckPackage>", 1004},
+      {Receipt("OperationType=\"5\"", "", "Cash=\"1\""), 1004},
+      {Receipt("OperationType=\"1\"", Item("Хлеб", "1", "1e20"), "Cash=\"1\""), 1004},
+      {Receipt("OperationType=\"1\"", Item("Хлеб", "inf", "1"), "Cash=\"1\""), 1004},
+      {Receipt(
+           "OperationType=\"1\"",
+           "<FiscalString Name=\"Хлеб\" Quantity=\"1\" PriceWithDiscount=\"1\" VATRate=\" 20\"/>",
+           "Cash=\"1\""),
+       3010},
+      {Receipt("OperationType=\"1\" AgentType=\"7\"", Item("Хлеб", "1", "1"), "Cash=\"1\""), 3023},
+  };
+  for (const auto& [package, code] : refused) {
+    SCOPED_TRACE(package);
+    Bench().ClearCommands();
+    e = Failure("ProcessCheck", {id, false, package, THostArg::Empty()});
+    EXPECT_EQ(e.Code, code) << e.Text;
+    const std::vector<std::string> codes = Bench().CommandCodes();
+    if (code == 1004) {
+      EXPECT_EQ(std::count(codes.begin(), codes.end(), "30"), 0) << "not opened";
+    }
+    EXPECT_EQ(codes.back(), "12") << "the print byte is written back after a failure";
+  }
+  // The receipt left open by the agent kind is cancelled by the next one.
+  Bench().ClearCommands();
+  pugi::xml_document out;
+  Sell(id, sale, false, out);
+  EXPECT_EQ(Calls("32").size(), 1u);
+}
+
+TEST_P(ReceiptScenarioTest, ThePrintByteFollowsTheChoiceAndIsRestored) {
+  const std::string id = Ready({{"EnablePrinting", "1"}});
+  const std::string sale = Receipt("OperationType=\"1\"", Item("Хлеб", "1", "40"), "Cash=\"40\"");
+  pugi::xml_document out;
+  Sell(id, sale, true, out);
+  std::vector<TEmuCall> writes = Calls("12");
+  ASSERT_EQ(writes.size(), 2u);
+  const int init = std::stoi(writes.back().Args[2]);
+  EXPECT_EQ(std::stoi(writes.front().Args[2]), init | 0x80) << "electronic: not printed";
+  EXPECT_EQ(Bench().CommandCodes().back(), "12") << "restored last";
+  Bench().ClearCommands();
+  Sell(id, sale, false, out);
+  EXPECT_EQ(std::stoi(Calls("12").front().Args[2]), init & 0x7F);
+  EXPECT_NE(Bench().Tape().find("Хлеб"), std::string::npos);
+}
+
+TEST_P(ReceiptScenarioTest, Format12CorrectionOpensWithItsTypeByteAndBase) {
+  const std::string id = Ready();
+  const std::string body = Item("Хлеб", "1", "40");
+  const std::string data = "<CorrectionData Type=\"1\" Date=\"2024-02-29\" Number=\"№ 15\"/>";
+  TCallResult r = Host.Call(
+      "ProcessCorrectionCheck",
+      {id, false, Receipt("OperationType=\"4\" TaxationSystem=\"1\"", body, "Cash=\"40\"", data),
+       THostArg::Empty()});
+  ASSERT_TRUE(r.Bool()) << LastError().Text;
+  const std::vector<TEmuCall> opens = Calls("58");
+  ASSERT_EQ(opens.size(), 1u);
+  EXPECT_EQ(opens[0].Args[6], std::to_string(1 + 2 + 4 + 64)) << "purchase return: bits 1 and 6";
+  EXPECT_EQ(opens[0].Args[7], "290224");
+  EXPECT_EQ(opens[0].Args[8], "N 15");
+  EXPECT_TRUE(Calls("30").empty());
+  const int number = Bench().Reg().LastDocumentNumber();
+  pugi::xml_document out;
+  out.load_string(r.ParamText(3).c_str());
+  EXPECT_EQ(
+      out.child("DocumentOutputParameters").child("Parameters").attribute("CheckNumber").as_int(),
+      number);
+  EXPECT_EQ(Bench().Reg().Snapshot().Shift.Operations[3].Receipts, 1)
+      << "recorded as purchase return";
+
+  // Without a taxation system every bit from 2 up would be set: refused.
+  Bench().ClearCommands();
+  THostError e = Failure(
+      "ProcessCorrectionCheck",
+      {id, false, Receipt("OperationType=\"2\"", body, "Cash=\"40\"", data), THostArg::Empty()});
+  EXPECT_EQ(e.Code, 1004);
+  EXPECT_TRUE(Calls("58").empty());
+  e = Failure("ProcessCorrectionCheck",
+              {id, false, Receipt("OperationType=\"2\" TaxationSystem=\"0\"", body, "Cash=\"40\""),
+               THostArg::Empty()});
+  EXPECT_EQ(e.Text, "Не указаны данные для коррекции");
+}
+
+EMU_HOST_LINKS(ReceiptScenarioTest);
+
+}  // namespace
