@@ -1,9 +1,37 @@
-// Records of fiscal documents read back from the fiscal storage in TLV form.
+// Records of fiscal documents read back from the fiscal storage in TLV form,
+// and the table of the fiscal data format's requisites that decodes them.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
+
+// How the value of a requisite is written in the fiscal storage.
+enum TTLVDataType : uint8_t {
+  tdtUnknown = 0,     // not in the table: decoded as text
+  tdtString = 1,      // text in the register's code page
+  tdtBits = 3,        // bit field; tag 1055 reads as the number of its first byte
+  tdtUnixTime = 4,    // seconds since 1970-01-01, 4 bytes little-endian
+  tdtUInt32 = 5,      // 4 bytes little-endian
+  tdtByte = 6,        // one byte
+  tdtFiscalSign = 7,  // bytes 3 to 6 big-endian
+  tdtVLN = 8,         // money in kopecks, little-endian of any length
+  tdtFVLN = 9,        // decimal places, then a little-endian integer
+  tdtSTLV = 10,       // a container of further records
+};
+
+// One requisite of the table.
+struct TTLVTag {
+  int32_t Tag;
+  const char* ReqName;  // the short Russian name of the requisite, UTF-8
+  uint8_t DataType;     // TTLVDataType
+};
+
+// Every requisite the readout knows, in table order (uTLVTags.cpp).
+std::span<const TTLVTag> TLVTagTable();
+// The entry of ATag, or nullptr when the table does not hold it.
+const TTLVTag* FindTLVTag(int32_t ATag);
 
 // One decoded TLV record of a stored fiscal document.
 struct TDocElement {

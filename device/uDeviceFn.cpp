@@ -1,0 +1,221 @@
+// Reading a stored fiscal document back from the fiscal storage: 78/15 opens
+// the document and announces its length, 78/16 hands one TLV record per
+// answer. Records come from the device, so every length is checked against
+// the bytes that are really there before anything is decoded.
+#include <pugixml.hpp>
+
+#include <stdexcept>
+
+#include "common/uCommonUtils.h"
+#include "device/uDevice.h"
+#include "resources/uResources.h"
+
+namespace {
+
+constexpr size_t cHeaderSize = 4;
+// Containers in the fiscal data format nest three levels at most; anything
+// far deeper is damaged data, not a document.
+constexpr int cMaxNesting = 8;
+
+// Storage requests of command 78.
+constexpr int cLastDocumentNumber = 3;
+constexpr int cStartDocumentRead = 15;
+constexpr int cReadDocumentRecord = 16;
+
+// A record that does not hold together.
+class ETLVFormat : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The tag and the value length of the record header at AAt, checked against
+// the data: the whole record must be there.
+void ReadHeader(std::string_view AData, size_t AAt, int32_t& ATag, size_t& ALength) {
+  if (AData.size() - AAt < cHeaderSize)
+    throw ETLVFormat(ResFormat("FnHeaderCut", {std::to_string(AData.size() - AAt)}));
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(AData[AAt + i]); };
+  ATag = TDevice::Convert2CharToInt(byte(1), byte(0));
+  ALength = static_cast<size_t>(TDevice::Convert2CharToInt(byte(3), byte(2)));
+  if (ALength > AData.size() - AAt - cHeaderSize)
+    throw ETLVFormat(ResFormat("FnRecordPastEnd", {std::to_string(ATag)}));
+}
+
+// The children of a container with tag AParent: a container child is opened
+// in place and adds nothing itself; every other child becomes an element,
+// marked as an item field inside an item (1059) or its product code (1163).
+void DecodeContainer(std::string_view AValue, int32_t AParent, int ADepth,
+                     std::vector<TDocElement>& AList) {
+  if (ADepth > cMaxNesting)
+    throw ETLVFormat(
+        ResFormat("FnNestingTooDeep", {std::to_string(AParent), std::to_string(cMaxNesting)}));
+  const bool itemField = AParent == 1059 || AParent == 1163;
+  size_t at = 0;
+  while (at < AValue.size()) {
+    int32_t tag = 0;
+    size_t length = 0;
+    ReadHeader(AValue, at, tag, length);
+    const std::string_view record = AValue.substr(at, cHeaderSize + length);
+    const TTLVTag* entry = FindTLVTag(tag);
+    const uint8_t type = entry != nullptr ? entry->DataType : uint8_t{tdtUnknown};
+    if (type == tdtSTLV) {
+      DecodeContainer(record.substr(cHeaderSize), tag, ADepth + 1, AList);
+    } else {
+      std::string value;
+      TDevice::GetTLVValue(record, tag, value, 0, type);
+      AList.emplace_back(tag, entry != nullptr ? entry->ReqName : "", type, std::move(value),
+                         itemField);
+    }
+    at += cHeaderSize + length;
+  }
+}
+
+// One record as 78/16 hands it: exactly one TLV record. An unknown tag is
+// skipped.
+void DecodeRecord(std::string_view ABlock, std::vector<TDocElement>& AList) {
+  int32_t tag = 0;
+  size_t length = 0;
+  ReadHeader(ABlock, 0, tag, length);
+  if (ABlock.size() != cHeaderSize + length)
+    throw ETLVFormat(ResFormat("FnRecordTrailing", {std::to_string(tag)}));
+  uint8_t type = 0;
+  std::string name;
+  if (!TDevice::FindTag(ABlock, tag, type, name)) return;
+  if (type == tdtSTLV) {
+    AList.emplace_back(tag, std::move(name), type, std::string{}, false);
+    DecodeContainer(ABlock.substr(cHeaderSize), tag, 1, AList);
+    return;
+  }
+  std::string value;
+  TDevice::GetTLVValue(ABlock, tag, value, 0, type);
+  AList.emplace_back(tag, std::move(name), type, std::move(value), false);
+}
+
+// An attribute set once; a tag that occurs again overwrites it.
+void SetAttribute(pugi::xml_node ANode, const char* AName, const std::string& AValue) {
+  pugi::xml_attribute a = ANode.attribute(AName);
+  if (!a) a = ANode.append_attribute(AName);
+  a.set_value(AValue.c_str());
+}
+
+const char* ParameterName(int32_t ATag) {
+  switch (ATag) {
+    case 1012:
+      return "DateTime";
+    case 1021:
+      return "CashierName";
+    case 1040:
+      return "DocNumber";
+    case 1054:
+      return "OperationType";
+    case 1055:
+      return "TaxationSystem";
+    case 1077:
+      return "FiscalSign";
+    case 1203:
+      return "CashierINN";
+    default:
+      return nullptr;
+  }
+}
+
+const char* PositionName(int32_t ATag) {
+  switch (ATag) {
+    case 1023:
+      return "Quantity";
+    case 1030:
+      return "Name";
+    case 1043:
+      return "AmountWithDiscount";
+    case 1079:
+      return "PriceWithDiscount";
+    case 1200:
+      return "VATAmount";
+    case 1212:
+      return "CalculationSubject";
+    case 1214:
+      return "PaymentMethod";
+    case 1305:
+      return "MarkingCode";
+    default:
+      return nullptr;
+  }
+}
+
+const char* PaymentName(int32_t ATag) {
+  switch (ATag) {
+    case 1031:
+      return "Cash";
+    case 1081:
+      return "ElectronicPayment";
+    case 1215:
+      return "PrePayment";
+    case 1216:
+      return "PostPayment";
+    case 1217:
+      return "Barter";
+    default:
+      return nullptr;
+  }
+}
+
+// The receipt part of a document in the form of the host's receipt package.
+void WriteCheckPackage(const std::vector<TDocElement>& AList, int64_t ADocumentType,
+                       pugi::xml_document& AOutput) {
+  AOutput.reset();
+  pugi::xml_node decl = AOutput.append_child(pugi::node_declaration);
+  decl.append_attribute("version") = "1.0";
+  pugi::xml_node root = AOutput.append_child("CheckPackage");
+  pugi::xml_node parameters = root.append_child("Parameters");
+  SetAttribute(parameters, "DocumentType", std::to_string(ADocumentType));
+  pugi::xml_node positions, payments, position;
+  for (const TDocElement& e : AList) {
+    if (e.Tag == 1059) {
+      if (!positions) positions = root.append_child("Positions");
+      position = positions.append_child("FiscalString");
+      continue;
+    }
+    if (e.TagSection) {
+      const char* name = PositionName(e.Tag);
+      if (name == nullptr || !position) continue;
+      SetAttribute(position, name, e.Tag == 1305 ? Base64Encode(Utf8ToAnsi(e.Value)) : e.Value);
+      continue;
+    }
+    if (const char* name = ParameterName(e.Tag)) SetAttribute(parameters, name, e.Value);
+    if (const char* name = PaymentName(e.Tag)) {
+      if (!payments) payments = root.append_child("Payments");
+      SetAttribute(payments, name, e.Value);
+    }
+  }
+}
+
+}  // namespace
+
+void TDevice::GetDocumentFromFN(int ADocNumber, pugi::xml_document& AOutputParameters) {
+  FDocElementList.clear();
+  int64_t number = ADocNumber;
+  if (number <= 0) {
+    FNGetInfo(cLastDocumentNumber);
+    number = GetDataAsInteger(1);
+  }
+  FNGetInfo(cStartDocumentRead, number);
+  const int64_t documentType = GetDataAsInteger(1);
+  const int64_t total = GetDataAsInteger(2);
+
+  int64_t read = 0;
+  while (read < total) {
+    std::string block;
+    try {
+      FNGetInfo(cReadDocumentRecord);
+      block = HexToBytes(FData.empty() ? std::string{} : FData[0]);
+      // Every answer must bring a record: an empty one would never reach
+      // the announced length.
+      if (block.empty()) throw ETLVFormat(ResString("FnEmptyRecord"));
+      read += static_cast<int64_t>(block.size());
+      if (read > total) throw ETLVFormat(ResFormat("FnDocumentTooLong", {std::to_string(total)}));
+      DecodeRecord(block, FDocElementList);
+    } catch (const std::exception& E) {
+      throw std::runtime_error(ResFormat("FnReadError", {E.what()}));
+    }
+  }
+  WriteCheckPackage(FDocElementList, documentType, AOutputParameters);
+}
