@@ -347,6 +347,60 @@ TEST_P(ReceiptScenarioTest, Format12CorrectionOpensWithItsTypeByteAndBase) {
   EXPECT_EQ(e.Text, "Не указаны данные для коррекции");
 }
 
+TEST_P(ReceiptScenarioTest, CheckedMarkedSaleRunsTheRegistersCommandsInOrder) {
+  const std::string id = Ready();
+  const std::string code =
+      "0104600439931256215Ab3cD\x1d"
+      "91EE06\x1d"
+      "92hash=";
+  TCallResult check =
+      Host.Call("RequestKM", {id,
+                              "<RequestKM GUID=\"g1\" MarkingCode=\"" + Base64Encode(code) +
+                                  "\" PlannedStatus=\"1\" Quantity=\"1\" MeasureOfQuantity=\"0\"/>",
+                              THostArg::Empty()});
+  ASSERT_TRUE(check.Bool()) << LastError().Text;
+  ASSERT_TRUE(Host.Call("ConfirmKM", {id, "g1", 0}).Bool()) << LastError().Text;
+  Bench().ClearCommands();
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Сыр", "1", "100",
+                    "DiscountAmount=\"0\" MeasureOfQuantity=\"0\" MarkingCode=\"" +
+                        Base64Encode(code) + "\""),
+               "Cash=\"100\""),
+       false, out);
+  const std::vector<TEmuCall> calls = Bench().Commands();
+  std::vector<std::string> seen;
+  for (const TEmuCall& c : calls)
+    seen.push_back(c.Command == "79" || c.Command == "78" || c.Command == "01" || c.Command == "11"
+                       ? c.Command + "/" + c.Args[0]
+                       : c.Command);
+  EXPECT_EQ(seen, (std::vector<std::string>{"00", "00", "12", "30", "79/15", "24", "42", "44", "47",
+                                            "31", "78/3", "78/11", "01/1", "78/6", "11/83", "12"}));
+  ASSERT_EQ(calls.size(), 16u);
+  EXPECT_EQ(calls[4].Args[1], "0104600439931256215Ab3cD$1D91EE06$1D92hash=");
+  EXPECT_EQ(calls[8].Args[0], "0") << "cash";
+  EXPECT_EQ(calls[5].Args[0], "") << "a bound code is not sent again as the product code";
+  const TEmuState state = Bench().Reg().Snapshot();
+  EXPECT_EQ(state.LastReceipt.Sum, 10000);
+
+  // An unchecked code goes as a product code; GoodCodeData's EAN13 is one too.
+  Bench().ClearCommands();
+  const std::string other = "0104600439931256215Zz9yX";
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Сыр", "1", "1", "MarkingCode=\"" + Base64Encode(other) + "\"") +
+                   Item("Вода", "1", "1", "",
+                        "<GoodCodeData EAN13=\"" + Base64Encode("4601234567893") + "\"/>"),
+               "Cash=\"2\""),
+       false, out);
+  const std::vector<TEmuCall> requisites = Calls("24");
+  ASSERT_EQ(requisites.size(), 2u);
+  EXPECT_EQ(requisites[0].Args[0], "@" + other);
+  EXPECT_EQ(requisites[1].Args[0], "@4601234567893");
+  EXPECT_TRUE(Calls("79").empty());
+}
+
 EMU_HOST_LINKS(ReceiptScenarioTest);
 
 }  // namespace
