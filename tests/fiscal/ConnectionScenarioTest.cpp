@@ -109,6 +109,23 @@ TEST(TwoLinksScenarioTest, OneDriverObjectServesATcpAndAPtyRegisterAtOnce) {
     widths[i] = r.ParamInt(1);
   }
   EXPECT_NE(widths[0], widths[1]) << "fonts 0 and 2 differ in width";
+  // A sale on each lands on its own register, in that register's format.
+  for (int i : {0, 1}) {
+    benches[i]->OpenShift();
+    TCallResult r = host.Call(
+        "ProcessCheck",
+        {ids[i], false,
+         "<CheckPackage><Parameters OperationType=\"1\"/><Positions><FiscalString Name=\"Хлеб\" "
+         "Quantity=\"1\" PriceWithDiscount=\"" +
+             std::to_string(10 + i) +
+             "\" VATRate=\"10\"/></Positions><Payments Cash=\"20\"/></CheckPackage>",
+         THostArg::Empty()});
+    EXPECT_TRUE(r.Bool()) << "link " << i;
+    EXPECT_EQ(benches[i]->Reg().Snapshot().LastReceipt.Sum, (10 + i) * 100);
+  }
+  EXPECT_EQ(overPty.Calls("42").at(0).Args.size(), 12u) << "format 1.05 item on the pty";
+  EXPECT_EQ(overTcp.Calls("42").at(0).Args.size(), 15u) << "format 1.2 item over TCP";
+  for (TEmuBench* b : benches) b->ClearCommands();
   EXPECT_TRUE(host.Call("DisconnectEquipment", {ids[0]}).Bool());
   EXPECT_TRUE(host.Call("EquipmentTest", {THostArg::Empty(), overTcp.Parameters(THostLink::Tcp),
                                           THostArg::Empty(), THostArg::Empty()})

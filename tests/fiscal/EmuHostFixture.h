@@ -120,6 +120,13 @@ class TEmuBench : private TEmuCommandHandler {
     for (const TEmuCall& c : Commands()) codes.push_back(c.Command);
     return codes;
   }
+  // The recorded commands with the code ACommand.
+  std::vector<TEmuCall> Calls(const std::string& ACommand) {
+    std::vector<TEmuCall> found;
+    for (const TEmuCall& c : Commands())
+      if (c.Command == ACommand) found.push_back(c);
+    return found;
+  }
   void ClearCommands() {
     std::lock_guard lock(FCallsLock);
     FCalls.clear();

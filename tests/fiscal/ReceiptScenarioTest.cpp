@@ -44,12 +44,7 @@ class ReceiptScenarioTest : public EmuHostTest {
     AOut.load_string(r.ParamText(3).c_str());
     return AOut.child("DocumentOutputParameters").child("Parameters");
   }
-  std::vector<TEmuCall> Calls(const std::string& ACommand) {
-    std::vector<TEmuCall> found;
-    for (const TEmuCall& c : Bench().Commands())
-      if (c.Command == ACommand) found.push_back(c);
-    return found;
-  }
+  std::vector<TEmuCall> Calls(const std::string& ACommand) { return Bench().Calls(ACommand); }
   // Tag number -> value of every 57 command sent.
   std::map<int, std::string> Tags() {
     std::map<int, std::string> tags;
