@@ -18,6 +18,12 @@ const std::string kOther = "0104600439931256215Zz9yX";
 std::string Xml(const std::string& ABody) {
   return "<?xml version=\"1.0\"?>" + ABody;
 }
+std::string Sale(const std::string& ACode) {
+  return "<CheckPackage><Parameters CashierName=\"Иванов\" OperationType=\"1\"/><Positions>"
+         "<FiscalString Name=\"Сыр\" Quantity=\"1\" PriceWithDiscount=\"1\" VATRate=\"20\" "
+         "PaymentMethod=\"4\" CalculationSubject=\"1\" MeasureOfQuantity=\"0\" MarkingCode=\"" +
+         Base64Encode(ACode) + "\"/></Positions><Payments Cash=\"1\"/></CheckPackage>";
+}
 std::string Request(const std::string& AGuid, const std::string& ACode, const std::string& AAttrs,
                     const std::string& AChildren = "") {
   return "<RequestKM GUID=\"" + AGuid + "\" MarkingCode=\"" + Base64Encode(ACode) + "\" " + AAttrs +
@@ -37,7 +43,6 @@ class MarkingScenarioTest : public EmuHostTest {
     EXPECT_EQ(r.ParamInt(2), AStatus) << "request status";
     return r.ParamText(1);
   }
-  size_t Accepted() { return Bench().Reg().Snapshot().Marking.Accepted.size(); }
 };
 EMU_HOST_LINKS(MarkingScenarioTest);
 
@@ -60,11 +65,12 @@ TEST_P(MarkingScenarioTest, AMarkedItemIsCheckedConfirmedAndTheSessionCleared) {
   Ok("ConfirmKM", {id, "r1", 0});
   EXPECT_EQ(Bench().CommandCodes(), (TArgs{"00", "79", "79"})) << "reading the outcome sends none";
   EXPECT_EQ(Bench().Commands().back().Args, (TArgs{"2", "1"}));
-  EXPECT_EQ(Accepted(), 1u);
+  Ok("ProcessCheck", {id, false, Sale(kCode), ""});
+  EXPECT_EQ(Bench().Calls("79").back().Args, (TArgs{"15", kEscaped, "1", "0", "15", "0"}))
+      << "bound with the check's planned status and validation result";
 
   Ok("CloseSessionRegistrationKM", {id});
   EXPECT_EQ(Bench().Commands().back().Args, TArgs{"3"});
-  EXPECT_EQ(Accepted(), 0u);
 }
 
 TEST_P(MarkingScenarioTest, UnconfirmedRejectedAndRefusedCodes) {
@@ -81,7 +87,6 @@ TEST_P(MarkingScenarioTest, UnconfirmedRejectedAndRefusedCodes) {
   EXPECT_EQ(Bench().Commands()[1].Args, (TArgs{"2", "0"})) << "the unconfirmed code rejected first";
   Ok("ConfirmKM", {id, "r2", 1});
   EXPECT_EQ(Bench().Commands().back().Args, (TArgs{"2", "0"})) << "any type but 0 rejects";
-  EXPECT_EQ(Accepted(), 0u);
 
   const THostError e =
       Failure("RequestKM", {id, Request("r3", "refused", "PlannedStatus=\"1\""), ""});
@@ -89,6 +94,10 @@ TEST_P(MarkingScenarioTest, UnconfirmedRejectedAndRefusedCodes) {
   EXPECT_EQ(Outcome(id, 2), Xml("<ProcessingKMResult GUID=\"r3\" Result=\"false\" "
                                 "ResultCode=\"0\" StatusInfo=\"0\" HandleCode=\"0\"/>"))
       << "the failed request, not the earlier code's answer";
+  Bench().ClearCommands();
+  Ok("ProcessCheck", {id, false, Sale(kCode), ""});
+  EXPECT_TRUE(Bench().Calls("79").empty()) << "a code rejected unconfirmed is not bound";
+  EXPECT_EQ(Bench().Calls("24").at(0).Args[0], "@" + kEscaped.substr(0, 32));
 }
 
 TEST_P(MarkingScenarioTest, InFormat105TheFlowSendsAndWritesNothing) {
