@@ -73,6 +73,31 @@ class TDriver : public TEcrlDriver {
   void GetDateTime(std::string& ADateTime) override;
   void GetDocumentInformation(int32_t ADocNumber, pugi::xml_document& AOutputParameters) override;
 
+  // The register's day state minus one: 0 closed, 1 open, 2 open for more
+  // than 24 hours.
+  int GetShiftState();
+
+  // Output parts of the shift operations, by bit of their field set.
+  enum TCounterField : uint32_t {
+    cfShiftNumber = 1u << 0,
+    cfCheckNumber = 1u << 1,
+    cfShiftClosingCheckNumber = 1u << 2,
+    cfDateTime = 1u << 3,
+    cfShiftState = 1u << 4,
+    cfCountersSale = 1u << 5,
+    cfCountersRefund = 1u << 6,
+    cfBacklogCounter = 1u << 9,
+    cfCashBalance = 1u << 10,
+    cfBacklogFirstNumber = 1u << 11,
+    cfBacklogFirstDateTime = 1u << 12,
+    cfFNError = 1u << 13,
+    cfFNOverflow = 1u << 14,
+    cfFNFail = 1u << 15,
+    cfPayments = 1u << 17,
+    cfCashInOut = 1u << 18,
+    cfDeviceState = 1u << 19,
+  };
+
  protected:
   // The current connection; raises "Устройство не включено" when there is none.
   TDeviceDriver& Instance();
@@ -104,6 +129,33 @@ class TDriver : public TEcrlDriver {
   // them to ADocumentOutputParameters as
   // <DocumentOutputParameters><Parameters .../></DocumentOutputParameters>.
   void FillDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters);
+
+  // ---- shifts, reports, text documents, cash, older-format corrections ----
+  // CashierName, CashierINN (both through the register's code page) and
+  // PrintRequired of the input's "Parameters" into the connection, each on
+  // its own; a missing or unreadable one takes its default.
+  void ReadInputParameters(const pugi::xml_document& AInputParameters);
+  // Fills the connection's FCashCounters from the register, after a pause
+  // that lets the counters settle behind the last report or document.
+  void ReadCounters();
+  // ReadCounters, then <OutputParameters><Parameters .../>[<Payments/>]
+  // with the parts AFields names, in their fixed order.
+  void WriteCountersOutput(pugi::xml_document& AOutputParameters, uint32_t AFields);
+  // Runs AStep, then writes the print-settings byte read at connect back,
+  // also when AStep fails; a failing write-back never hides AStep's error.
+  template <class TStep>
+  void KeepingPrintSetting(TStep&& AStep) {
+    try {
+      AStep();
+    } catch (...) {
+      try {
+        RestorePrintSetting();
+      } catch (...) {
+      }
+      throw;
+    }
+    RestorePrintSetting();
+  }
 
   // Open connections by device identifier; owns them.
   std::map<std::string, std::unique_ptr<TDeviceDriver>> FInstanceList;

@@ -11,8 +11,3 @@ void TDriver::ProcessCorrectionCheck(bool AElectronically,
   else
     ProcessLegacyCorrection(ACheckCorrectionPackage, ADocumentOutputParameters);
 }
-
-// Not built yet: the one-command correction of older formats.
-void TDriver::ProcessLegacyCorrection(const pugi::xml_document&, pugi::xml_document&) {
-  OperationUnavailable("ProcessCorrectionCheck");
-}

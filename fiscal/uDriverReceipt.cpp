@@ -7,6 +7,8 @@
 
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
+#include "fiscal/uBarcodePrinting.h"
+#include "fiscal/uCorrectionData.h"
 #include "fiscal/uDriver.h"
 #include "fiscal/uInputReading.h"
 #include "fiscal/uReceiptText.h"
@@ -33,17 +35,6 @@ constexpr TPaymentKind kPayments[] = {
 // Product codes of a format 1.2 item, in the order the first present one wins.
 constexpr const char* kProductCodeAttributes[] = {"KMK",   "EAN8", "EAN13",   "ITF14",
                                                   "GS1.0", "MI",   "EGAIS20", "EGAIS30"};
-
-struct TBarcodeKind {
-  const char* Type;
-  int Options, Width, Height, Code;
-};
-constexpr TBarcodeKind kBarcodes[] = {
-    {"EAN8", 2, 0, 80, 3},
-    {"EAN13", 2, 0, 80, 2},
-    {"CODE39", 2, 2, 80, 4},
-    {"QR", 0, 6, 0, 8},
-};
 
 // Register document types of OperationType 1..4.
 constexpr int kDocumentTypes[] = {2, 3, 6, 7};
@@ -132,22 +123,6 @@ void CheckNumbers(const pugi::xml_node& APositions, const pugi::xml_node& APayme
   for (const TPaymentKind& kind : kPayments) ReadMoneyAttr(APayments, kind.Attribute);
 }
 
-// Base date of a correction, "yyyy-mm-dd" -> "ddmmyy"; empty means today.
-std::string CorrectionBaseDate(const std::string& ADate) {
-  TDateTime date;
-  if (ADate.empty()) {
-    date = Clock().LocalNow();
-  } else {
-    int64_t y = 0, m = 0, d = 0;
-    if (ADate.size() < 10 || !TryStrToInt64(ADate.substr(0, 4), y) ||
-        !TryStrToInt64(ADate.substr(5, 2), m) || !TryStrToInt64(ADate.substr(8, 2), d) ||
-        !TDateTime::IsValidDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)))
-      throw std::runtime_error(ResFormat("CorrectionDateInvalid", {ADate}));
-    date = {static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)};
-  }
-  return TDevice::DateToDevice(date);
-}
-
 // Opens a format 1.2 correction receipt in place of the ordinary open.
 void OpenCorrectionReceipt(TDevice& ADevice, const pugi::xml_node& ACorrectionData,
                            const std::string& ACashier, int AOperationType, int ATaxationSystem) {
@@ -155,15 +130,9 @@ void OpenCorrectionReceipt(TDevice& ADevice, const pugi::xml_node& ACorrectionDa
   const int type = ReadIntAttr(ACorrectionData, "Type", 0);
   const std::string baseDate = CorrectionBaseDate(ReadTextAttr(ACorrectionData, "Date"));
   const std::string baseNumber = ReadTextAttr(ACorrectionData, "Number");
-  // A missing taxation system times four would set the return bit and bit 7
-  // and record a correction of another kind: it is refused instead.
-  if (ATaxationSystem < 0 || ATaxationSystem > 5) throw MakeEquException(ecInvalidInput);
-  int kind = ATaxationSystem * 4;
-  if (type == 1) kind |= 0x01;
-  // Bit 1 is a purchase and bit 6 a return, so a purchase return carries both.
-  if (AOperationType == 3 || AOperationType == 4) kind |= 0x02;
-  if (AOperationType == 2 || AOperationType == 4) kind |= 0x40;
-  ADevice.CorrectionReceipt(ACashier, kind, baseDate, baseNumber);
+  ADevice.CorrectionReceipt(ACashier,
+                            CorrectionTypeByte(type, AOperationType, ATaxationSystem, true),
+                            baseDate, baseNumber);
 }
 
 // Receipt-level agent data: tags before format 1.2; format 1.2 takes agent
@@ -352,13 +321,7 @@ void TDriver::RegisterReceipt(const pugi::xml_document& ACheckPackage,
       // as the line is printed as it will read.
       device.PrintProps(AnsiToUtf8(Utf8ToAnsi(ReadTextAttr(position, "Text"))), font, false, false);
     } else if (SameText(position.name(), "Barcode")) {
-      const std::string type = ReadTextAttr(position, "Type");
-      for (const TBarcodeKind& kind : kBarcodes) {
-        if (!SameText(type, kind.Type)) continue;
-        std::string data = ReadTextAttr(position, "Value");
-        if (data.empty()) data = ReadBase64Attribute(position, "ValueBase64");
-        device.PrintBarcode(kind.Options, kind.Width, kind.Height, kind.Code, data);
-      }
+      PrintBarcodeElement(device, position);
     }
   }
 

@@ -1,12 +1,89 @@
 // Text documents, cash deposits and withdrawals, and the receipt copy.
-#include "fiscal/uDriver.h"
+#include <cstdint>
+#include <limits>
 
-void TDriver::PrintTextDocument(const pugi::xml_document&) {
-  OperationUnavailable("PrintTextDocument");
+#include "common/uCommonUtils.h"
+#include "fiscal/uBarcodePrinting.h"
+#include "fiscal/uDriver.h"
+#include "fiscal/uInputReading.h"
+
+namespace {
+
+// Document types of the open command.
+constexpr int kServiceDocument = 1;
+constexpr int kCashInDocument = 4;
+constexpr int kCashOutDocument = 5;
+// Error byte of a result that would go negative: less cash in the drawer
+// than the withdrawal asks for.
+constexpr uint8_t kNegativeResult = 0x0E;
+constexpr uint8_t kNoPaperBit = 0x80;
+// Cut codes of the short close.
+constexpr int kCloseWithoutCut = 1;
+
+void CloseWithoutBuyer(TDevice& ADevice) {
+  ADevice.CloseDocument("", "", "", "", "", "", "", "", "", "", "", "");
 }
-void TDriver::CashInOutcome(const pugi::xml_document&, int64_t) {
-  OperationUnavailable("CashInOutcome");
+
+}  // namespace
+
+void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
+  CancelOpenDocument();
+  KeepingPrintSetting([&] {
+    TDevice& device = Device();
+    // A text document is always printed: it exists only on paper.
+    device.WriteSettingTableByte(1, 0, Instance().FInitPrintSetting & ~kNoPaperBit);
+    const pugi::xml_node root = ADocumentPackage.child("Document");
+    const pugi::xml_node positions = root.child("Positions");
+    if (!positions) throw MakeEquException(ecInvalidInput);
+    const bool noCut = SameText(root.attribute("NoCut").value(), "true");
+
+    device.OpenDocument(kServiceDocument, 1, "", 1, 0);
+    for (const pugi::xml_node position : positions.children()) {
+      if (position.type() != pugi::node_element) continue;
+      if (SameText(position.name(), "TextString")) {
+        device.PrintString(AnsiToUtf8(Utf8ToAnsi(position.attribute("Text").value())),
+                           device.FontNumber(), false, false);
+      } else if (SameText(position.name(), "Barcode")) {
+        PrintBarcodeElement(device, position);
+      }
+    }
+    if (noCut)
+      device.CloseDocument(kCloseWithoutCut, "");
+    else
+      CloseWithoutBuyer(device);
+  });
 }
+
+// Every failure reaches the host: a cashier told that cash was deposited or
+// withdrawn when the register refused it counts the drawer wrong. A
+// withdrawal of more than the drawer holds gets its own code.
+void TDriver::CashInOutcome(const pugi::xml_document&, int64_t AAmount) {
+  // The one amount whose absolute value has no 64-bit form.
+  if (AAmount == std::numeric_limits<int64_t>::min()) throw MakeEquException(ecInvalidInput);
+  const bool withdrawal = AAmount < 0;
+  const int64_t amount = withdrawal ? -AAmount : AAmount;
+  bool shortage = false;
+  try {
+    CancelOpenDocument();
+    KeepingPrintSetting([&] {
+      TDevice& device = Device();
+      ApplyReceiptPrinting(Instance().FInitPrintSetting);
+      try {
+        device.OpenDocument(withdrawal ? kCashOutDocument : kCashInDocument, 1, " ", 1, 0);
+        device.Encash("", amount);
+        CloseWithoutBuyer(device);
+      } catch (...) {
+        // Read before the print byte is written back, which answers anew.
+        shortage = withdrawal && device.ErrorCode() == kNegativeResult;
+        throw;
+      }
+    });
+  } catch (...) {
+    if (shortage) throw MakeEquException(ecNotEnoughCash);
+    throw;
+  }
+}
+
 void TDriver::PrintCheckCopy(const std::string&) {
-  OperationUnavailable("PrintCheckCopy");
+  // The register keeps no printable copy of a receipt: nothing to do.
 }

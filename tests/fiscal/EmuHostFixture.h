@@ -127,6 +127,11 @@ class TEmuBench : private TEmuCommandHandler {
       if (c.Command == ACommand) found.push_back(c);
     return found;
   }
+  // The arguments of the first ACommand the register received (none: empty).
+  std::vector<std::string> ArgsOf(const std::string& ACommand) {
+    const std::vector<TEmuCall> found = Calls(ACommand);
+    return found.empty() ? std::vector<std::string>{} : found.front().Args;
+  }
   void ClearCommands() {
     std::lock_guard lock(FCallsLock);
     FCalls.clear();
