@@ -1,9 +1,261 @@
-// Registration data of the register and the fiscal-storage operations.
-#include "fiscal/uDriver.h"
+// Registration data of the register and the fiscal-storage operations: the
+// table of registration parameters (read once per connection) and the
+// registration or re-registration of the register with its fiscal storage.
+#include <stdexcept>
 
-void TDriver::GetDataKKT(pugi::xml_document&) {
-  OperationUnavailable("GetDataKKT");
+#include "common/uCommonUtils.h"
+#include "device/uEquipmentErrors.h"
+#include "driver/uXmlUtils.h"
+#include "fiscal/uDriver.h"
+#include "fiscal/uInputReading.h"
+#include "resources/uResources.h"
+
+namespace {
+
+// Fiscal storage requests (command 78) and register information requests
+// (command 02) the registration table reads.
+constexpr int kFnSerial = 1;
+constexpr int kFnLifePhase = 2;
+constexpr int kFnRegistrationTime = 4;
+constexpr int kFnRegistrationDocument = 5;
+constexpr int kFnVersions = 14;
+constexpr int kEcrSerial = 1;
+constexpr int kEcrInn = 3;
+constexpr int kEcrRegistrationNumber = 4;
+constexpr int kEcrWorkModes = 23;
+// Settings tables of the registration texts.
+constexpr int kOrganisationTable = 30;  // 0, 1: name halves; 2, 3: address halves
+constexpr int kAutomaticNumberTable = 70;
+constexpr int kOfdInnTable = 71;
+constexpr int kOfdNameTable = 81;
+constexpr int kSenderEmailTable = 82;
+constexpr int kFnsSiteTable = 83;
+constexpr int kSettlementPlaceTable = 85;
+// Life phase of a fiscal storage in fiscal mode (low four bits).
+constexpr int64_t kFiscalMode = 3;
+
+// Answer field AIndex of the last command: its bytes taken as CP1251 text.
+std::string AnsiField(const TDevice& ADevice, size_t AIndex) {
+  const auto& data = ADevice.Data();
+  return AIndex < data.size() ? AnsiToUtf8(data[AIndex]) : std::string{};
 }
-void TDriver::OperationFN(uint8_t, const pugi::xml_document&) {
-  OperationUnavailable("OperationFN");
+
+bool Bit(int64_t AValue, int ABit) {
+  return (AValue >> ABit & 1) != 0;
+}
+
+// The first ACount characters from character AStart (0-based). The register
+// holds one byte per character in its code page, so the cut is made there.
+std::string Characters(std::string_view AText, size_t AStart, size_t ACount) {
+  const std::string ansi = Utf8ToAnsi(AText);
+  return AStart >= ansi.size() ? std::string{} : AnsiToUtf8(ansi.substr(AStart, ACount));
+}
+
+// AText padded on the right with blanks to ALength characters; longer texts
+// are kept whole.
+std::string PadRight(const std::string& AText, size_t ALength) {
+  const size_t length = Utf8ToAnsi(AText).size();
+  return length >= ALength ? AText : AText + std::string(ALength - length, ' ');
+}
+
+// "True" in any letter case; anything else, "1" included, is false.
+bool ReadFlag(const pugi::xml_node& ANode, const char* AName) {
+  return SameText(ANode.attribute(AName).value(), "True");
+}
+
+// The text of a fiscal data format version code of the storage.
+std::string FFDVersionText(int64_t ACode) {
+  switch (ACode) {
+    case 0:
+    case 1:
+      return "1.0";
+    case 2:
+      return "1.0.5";
+    case 3:
+      return "1.1";
+    case 4:
+      return "1.2";
+    default:
+      return {};
+  }
+}
+
+// The numbers of the bits set among bits 0 to ACount - 1, ascending, joined
+// by ",": bits 0 and 3 give "0,3".
+std::string BitListText(int64_t AValue, int ACount) {
+  std::string text;
+  for (int bit = 0; bit < ACount; ++bit) {
+    if (!Bit(AValue, bit)) continue;
+    if (!text.empty()) text += ',';
+    text += std::to_string(bit);
+  }
+  return text;
+}
+
+// Fills the connection's registration data from the register, in the order
+// the register is asked.
+void ReadDataKKT(TDeviceDriver& AInstance) {
+  TDevice& dev = AInstance.Device();
+  TDataKKT& d = AInstance.FDataKKT;
+  dev.FNGetInfo(kFnLifePhase);
+  d.Fiscal = (dev.GetDataAsInteger(1) & 0x0F) == kFiscalMode;
+  dev.FNGetInfo(kFnSerial);
+  d.FNSerialNumber = AnsiField(dev, 1);
+  dev.GetECRInfo(kEcrRegistrationNumber);
+  d.KKTNumber = AnsiField(dev, 1);
+  dev.FNGetInfo(kFnVersions);
+  d.FFDVersion = FFDVersionText(dev.GetDataAsInteger(3));
+  d.FFDVersionFN = FFDVersionText(dev.GetDataAsInteger(5));
+  d.FFDVersionKKT = FFDVersionText(dev.GetDataAsInteger(3));
+  dev.GetECRInfo(kEcrSerial);
+  d.KKTSerialNumber = AnsiField(dev, 1);
+  dev.FNGetInfo(kFnRegistrationDocument);
+  d.DocumentNumber = AnsiField(dev, 1);
+  dev.FNGetInfo(kFnRegistrationTime);
+  d.DateTime = dev.GetDataAsDate(1);
+  const TDateTime time = dev.GetDataAsTime(2);
+  d.DateTime.Hour = time.Hour;
+  d.DateTime.Minute = time.Minute;
+  d.DateTime.Second = time.Second;
+  // The halves are joined as stored: a blank at a half's edge is trimmed away.
+  const std::string name2 = Trim(dev.ReadSettingTableStr(kOrganisationTable, 1));
+  d.CompanyName = Trim(dev.ReadSettingTableStr(kOrganisationTable, 0)) + name2;
+  dev.GetECRInfo(kEcrInn);
+  d.INN = AnsiField(dev, 1);
+  const std::string address2 = Trim(dev.ReadSettingTableStr(kOrganisationTable, 3));
+  d.SaleAddress = Trim(dev.ReadSettingTableStr(kOrganisationTable, 2)) + address2;
+  d.SaleLocation = dev.ReadSettingTableStr(kSettlementPlaceTable, 0);
+
+  dev.GetECRInfo(kEcrWorkModes);
+  const int64_t taxes = dev.GetDataAsInteger(1);
+  const int64_t modes = dev.GetDataAsInteger(2);
+  const int64_t extra = dev.GetDataAsInteger(3);
+  d.TaxationSystems = BitListText(taxes, 6);
+  d.IsEncrypted = Bit(modes, 0);
+  d.IsAutomatic = Bit(modes, 2);
+  d.IsOffline = Bit(modes, 1);
+  d.IsAutomaticPrinter = Bit(extra, 0);
+  d.IsService = Bit(modes, 3);
+  d.IsExcisable = Bit(modes, 6);
+  d.IsLottery = Bit(taxes, 15);
+  d.IsGambling = Bit(modes, 7);
+  d.IsOnlineOnly = Bit(modes, 5);
+  d.BSOSing = Bit(modes, 4);
+  const bool format12 = AInstance.FFFDVersion == ffd12;
+  d.IsMarking = format12 && Bit(extra, 1);
+  d.IsPawnshop = format12 && Bit(extra, 2);
+  d.IsAssurance = format12 && Bit(extra, 3);
+  // The later flags exist only in format 1.2; older registers leave them as
+  // an earlier reading on this connection found them.
+  if (format12) {
+    d.IsVendingMachine = Bit(extra, 4);
+    d.IsCateringServices = Bit(extra, 5);
+    d.IsWholesaleTrade = Bit(extra, 6);
+    d.PermissiveMarking = true;
+  }
+  d.AgentTypes = BitListText(modes >> 8 & 0x7F, 7);
+
+  d.AutomaticNumber = dev.ReadSettingTableStr(kAutomaticNumberTable, 0);
+  d.OFDCompany = dev.ReadSettingTableStr(kOfdNameTable, 0);
+  d.OFDCompanyINN = Trim(dev.ReadSettingTableStr(kOfdInnTable, 0));
+  d.FNSURL = dev.ReadSettingTableStr(kFnsSiteTable, 0);
+  d.SenderEmail = dev.ReadSettingTableStr(kSenderEmailTable, 0);
+  d.FirmwareVersion.clear();
+}
+
+}  // namespace
+
+void TDriver::GetDataKKT(pugi::xml_document& ATableParametersKKT) {
+  TDeviceDriver& instance = Instance();
+  // Read once per connection; a failed reading is read again next time.
+  if (!instance.FKKTDataCompleted) ReadDataKKT(instance);
+  const TDataKKT& d = instance.FDataKKT;
+  pugi::xml_node p = ATableParametersKKT.append_child("Parameters");
+  p.append_attribute("Fiscal") = XmlBool(d.Fiscal);
+  if (d.Fiscal) {
+    const auto text = [&p](const char* AName, const std::string& AValue) {
+      p.append_attribute(AName) = AValue.c_str();
+    };
+    const auto flag = [&p](const char* AName, bool AValue) {
+      p.append_attribute(AName) = XmlBool(AValue);
+    };
+    text("KKTNumber", d.KKTNumber);
+    text("FNSerialNumber", d.FNSerialNumber);
+    text("FFDVersion", d.FFDVersion);
+    text("FFDVersionFN", d.FFDVersionFN);
+    text("FFDVersionKKT", d.FFDVersionKKT);
+    text("KKTSerialNumber", d.KKTSerialNumber);
+    text("DocumentNumber", d.DocumentNumber);
+    text("DateTime", d.DateTime.ToXml());
+    text("CompanyName", d.CompanyName);
+    text("INN", d.INN);
+    text("SaleAddress", d.SaleAddress);
+    text("SaleLocation", d.SaleLocation);
+    text("TaxationSystems", d.TaxationSystems);
+    flag("IsEncrypted", d.IsEncrypted);
+    flag("IsAutomatic", d.IsAutomatic);
+    flag("IsOffline", d.IsOffline);
+    flag("IsAutomaticPrinter", d.IsAutomaticPrinter);
+    text("AutomaticNumber", d.AutomaticNumber);
+    text("AgentTypes", d.AgentTypes);
+    flag("IsService", d.IsService);
+    flag("IsExcisable", d.IsExcisable);
+    flag("IsLottery", d.IsLottery);
+    flag("IsGambling", d.IsGambling);
+    flag("IsOnlineOnly", d.IsOnlineOnly);
+    flag("IsMarking", d.IsMarking);
+    flag("IsPawnshop", d.IsPawnshop);
+    flag("IsAssurance", d.IsAssurance);
+    flag("BSOSing", d.BSOSing);
+    text("OFDCompany", d.OFDCompany);
+    text("OFDCompanyINN", d.OFDCompanyINN);
+    text("FNSURL", d.FNSURL);
+    text("SenderEmail", d.SenderEmail);
+    text("FirmwareVersion", d.FirmwareVersion);
+    flag("IsVendingMachine", d.IsVendingMachine);
+    flag("IsCateringServices", d.IsCateringServices);
+    flag("IsWholesaleTrade", d.IsWholesaleTrade);
+    flag("PermissiveMarking", d.PermissiveMarking);
+  }
+  instance.FKKTDataCompleted = true;
+}
+
+void TDriver::OperationFN(uint8_t /*AOperationType*/, const pugi::xml_document& AParametersFiscal) {
+  // Every operation type registers: closing the fiscal storage is a
+  // different register command that this operation never sends.
+  CancelOpenDocument();
+  const pugi::xml_node in = AParametersFiscal.document_element();
+  if (!in) throw MakeEquException(ecInvalidInput);
+  if (ReadTextAttr(in, "FFDVersion") == "1.2")
+    throw std::runtime_error(ResString("RegistrationFfd12Refused"));
+
+  const std::string taxationSystems = ReadTextAttr(in, "TaxationSystems");
+  int taxSystem = 0;
+  for (int bit = 0; bit <= 5; ++bit)
+    if (taxationSystems.find(static_cast<char>('0' + bit)) != std::string::npos)
+      taxSystem |= 1 << bit;
+  int workMode = 0;
+  const char* const workModeFlags[] = {"IsEncrypted", "IsOffline",    "IsAutomatic", "IsService",
+                                       "BSOSing",     "IsOnlineOnly", "IsExcisable", "IsGambling"};
+  for (int bit = 0; bit < 8; ++bit)
+    if (ReadFlag(in, workModeFlags[bit])) workMode |= 1 << bit;
+  int addWorkMode = 0;
+  const char* const addWorkModeFlags[] = {
+      "IsAutomaticPrinter", "IsMarking",          "IsPawnshop",      "IsAssurance",
+      "IsVendingMachine",   "IsCateringServices", "IsWholesaleTrade"};
+  for (int bit = 0; bit < 7; ++bit)
+    if (ReadFlag(in, addWorkModeFlags[bit])) addWorkMode |= 1 << bit;
+  int64_t reason = 0;
+  if (!TryStrToInt64(ReadTrimmedAttr(in, "RegistrationReasonCode"), reason)) reason = 0;
+
+  const std::string company = ReadTextAttr(in, "CompanyName");
+  const std::string address = ReadTextAttr(in, "SaleAddress");
+  Device().RegisterCashRegister(
+      reason == 0, taxSystem, workMode, PadRight(ReadTextAttr(in, "KKTNumber"), 16),
+      ReadTextAttr(in, "INN"), ReadTextAttr(in, "CashierName"), Characters(company, 0, 44),
+      Characters(company, 44, 44), Characters(address, 0, 44), Characters(address, 44, 44),
+      Characters(ReadTextAttr(in, "SaleLocation"), 0, 112),
+      PadRight(ReadTextAttr(in, "AutomaticNumber"), 12), ReadTextAttr(in, "OFDCompany"),
+      PadRight(ReadTextAttr(in, "OFDCompanyINN"), 12), ReadTextAttr(in, "SenderEmail"),
+      ReadTextAttr(in, "FNSURL"), addWorkMode);
 }
