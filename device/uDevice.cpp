@@ -52,8 +52,6 @@ void TDevice::Enable() {}
 
 void TDevice::Disable() {}
 
-void TDevice::RunCommand(std::string_view, const TDeviceArgs&, int) {}
-
 void TDevice::Run(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
   RunCommand(ACmd, AData, ATimeout);
 }
@@ -127,7 +125,9 @@ void TDevice::CheckAnswerError(std::string_view AField) {
   std::string message = RegisterErrorText(FErrorCode);
   if (value == 1) {
     // The register explains error 01 through command 06. An error 01 in the
-    // answer to that command itself must not ask again.
+    // answer to that command itself must not ask again. The failed command's
+    // error code stays what the caller reads: the query's own error byte
+    // would report success.
     std::string description;
     if (!FFetchingExtError) {
       FFetchingExtError = true;
@@ -136,6 +136,7 @@ void TDevice::CheckAnswerError(std::string_view AField) {
       } catch (...) {
         description.clear();
       }
+      FErrorCode = 1;
       FFetchingExtError = false;
     }
     message += ". " + description;

@@ -1,8 +1,11 @@
 // TDevice: the register as the fiscal operations see it. It knows the command
-// set, builds request frames, checks answers, keeps the answer fields of the
-// last command and reads them as typed values. It never touches the wire: the
-// link subclasses (TCOMDevice over a serial port, TSocketDevice over TCP)
-// override Enable, Disable and RunCommand and only move and log bytes.
+// set, builds request frames, runs the exchange of one command (probe, frame,
+// resends, answer, checks), keeps the answer fields of the last command and
+// reads them as typed values. It never touches the wire: the link subclasses
+// (TCOMDevice over a serial port, TSocketDevice over TCP) open and close
+// their link and supply the few operations the exchange needs from it
+// (sending, timed receiving into the link's input buffer, the probe policy,
+// the waits, the resend pause, what to do when the stream is out of step).
 //
 // Text conventions: every text parameter and result of this class is UTF-8.
 // Arguments handed to RunCommand and the fields in FData are the register's
@@ -10,6 +13,7 @@
 // Money values are 64-bit integers of value x 10000 (four implied decimals).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "common/uClock.h"
+#include "device/uDeviceLink.h"
 #include "device/uKMResult.h"
 #include "device/uTLVStructure.h"
 
@@ -60,8 +65,19 @@ class TDevice {
   virtual void Enable();
   virtual void Disable();
   // Sends one command and waits for its answer; afterwards FData holds the
-  // answer's fields. Raises on any failure. Nothing in TDevice.
+  // answer's fields. Raises on any failure. The one exchange of both links:
+  // BeginExchange, the frame (the same one for up to 11 sends, the link's
+  // resend pause between them while the first answer byte is not STX), the
+  // answer up to ETX, its checksum, then CheckAnswer. Every byte is logged
+  // with the link's source. Without a link (TDevice itself) it fails with
+  // "Порт не открыт".
   virtual void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout);
+  // The link probe: ENQ until ACK, as often and as far apart as the link's
+  // policy says. A byte other than ACK at the last try is a protocol error;
+  // a failed send or receive raises the link's message.
+  void CheckConnection();
+
+  static constexpr int cSendAttempts = 11;
 
   // Advances FPacketID (0x21 ... 0xF0, then 0x20) and returns it.
   uint8_t NextPacketID();
@@ -341,6 +357,55 @@ class TDevice {
   // The password bytes a frame carries.
   std::string PasswordBytes() const;
 
+  // ---- What a link supplies to the exchange ------------------------------
+  // How long the exchange waits, given the command's own time limit.
+  struct TLinkWaits {
+    std::chrono::milliseconds AnswerStart{0};  // for the first byte of an answer
+    std::chrono::milliseconds NextByte{0};     // for each later byte, and a probe's answer
+    std::chrono::milliseconds Checksum{0};     // for both checksum characters in all
+    std::chrono::milliseconds ChecksumGap{0};  // between them once one came (0: no own bound)
+  };
+  struct TLinkPolicy {
+    int ProbeAttempts = 1;
+    std::chrono::milliseconds ProbePause{0};
+    std::chrono::milliseconds ResendPause{0};
+    // Nothing at all in place of the checksum is a receive failure; without
+    // it only a failed system call is, and a short checksum fails its check.
+    bool ChecksumNeedsAByte = false;
+  };
+  // The log's source: the link's class name.
+  virtual std::string_view LinkSource() const;
+  virtual TLinkWaits LinkWaits(int ATimeout) const;
+  virtual TLinkPolicy LinkPolicy() const;
+  // Before a command's frame is built (the serial link purges, the TCP link
+  // reconnects after a failure and probes).
+  virtual void BeginExchange();
+  // All of ABytes out, or the reason they did not go.
+  virtual TLinkStatus LinkSend(std::string_view ABytes);
+  // Appends what has arrived to FInput in one read, without waiting (no
+  // byte when nothing is there); a failure when the link hung up or broke.
+  virtual TLinkStatus LinkReadNow();
+  // Waits until input may be there: done, lfTimedOut once ADeadline has
+  // passed on Clock(), or a failure.
+  virtual TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point ADeadline);
+  // The message for a failed step.
+  virtual std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const;
+  // The stream may hold bytes of a broken exchange (the TCP link drops the
+  // connection; the serial link purges before each command anyway).
+  virtual void LinkOutOfStep();
+
+  // Reads into FInput, waiting until ADeadline for the first byte to come:
+  // done with at least one new byte, or why none came.
+  TLinkStatus ReceiveInput(std::chrono::steady_clock::time_point ADeadline);
+
+  // Received bytes not yet taken by the exchange; links clear it with the
+  // input they drop.
+  TLinkInput FInput;
+  // When the read that brought the last input began. The waits between the
+  // bytes of an answer run from there, so a pause of the register counts in
+  // full however late this side gets to its next read.
+  std::chrono::steady_clock::time_point FLastInputAt{};
+
   std::string FConnectPwd;  // CP1251 bytes, at most 4; empty = default
   int FLineLength = 40;
   uint8_t FErrorCode = 0;  // 0 = none, 255 = unreadable
@@ -354,5 +419,15 @@ class TDevice {
   std::vector<std::string> FData;  // answer fields of the last command
 
  private:
+  // One byte from FInput, or from the link by ADeadline.
+  TLinkStatus TakeByte(char& AByte, std::chrono::steady_clock::time_point ADeadline);
+  // The answer from after STX up to and including ETX.
+  std::string ReceiveAnswerBody(const TLinkWaits& AWaits);
+  std::string ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy);
+  void LogLink(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const;
+  // Raises the link's message for a failed step; the stream is out of step.
+  [[noreturn]] void FailLink(const TLinkStatus& AStatus, TLinkStep AStep);
+  [[noreturn]] void FailOutOfStep(std::string_view AMessage);
+
   bool FFetchingExtError = false;  // command 06 runs for an error 01
 };

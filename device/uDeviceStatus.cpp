@@ -77,6 +77,9 @@ void TDevice::GetLastReceiptInfo(int64_t& ARecType, std::string& AOperCounter, i
 }
 
 std::string TDevice::GetExtErrorDescription() {
+  // Only this answer's own field counts: an answer without data must not be
+  // read through the fields of an older one.
+  FData.clear();
   Run("06", {"1"});
   int64_t code = -1;
   if (FData.size() <= 1 || !TryInteger(FData[1], code)) code = -1;

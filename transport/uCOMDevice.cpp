@@ -3,14 +3,20 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <system_error>
 
-#include "common/uClock.h"
-#include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
-#include "transport/uLinkLog.h"
+
+using std::chrono::milliseconds;
 
 namespace {
-constexpr std::string_view kSource = "TCOMDevice";
+// One read takes at most this much of what has arrived.
+constexpr size_t kReadChunk = 4096;
+
+// The port could not be opened because there is no device behind its name.
+bool IsMissingDevice(int AError) {
+  return AError == ENOENT || AError == ENODEV || AError == ENXIO;
+}
 }  // namespace
 
 TCOMDevice::TCOMDevice() : FCom(std::make_unique<TCOM>()) {}
@@ -19,19 +25,12 @@ TCOMDevice::~TCOMDevice() {
   TCOMDevice::Disable();
 }
 
-void TCOMDevice::RaisePortError() const {
-  RaiseError(FCom->ExtResultDescription());
-}
-
 void TCOMDevice::Enable() {
   FCom->Close();
+  FInput.Clear();
   if (!FCom->Open()) {
-    int error = FCom->LastSystemError();
-    // A missing device: the path does not exist, or nothing answers behind it.
-    if (error == ENOENT || error == ENODEV || error == ENXIO ||
-        LowerCase(FCom->ExtResultDescription()).find("файл") != std::string::npos)
-      RaiseError(EquMessages::DeviceNotConnected);
-    RaisePortError();
+    if (IsMissingDevice(FCom->LastSystemError())) RaiseError(EquMessages::DeviceNotConnected);
+    RaiseError(FCom->ExtResultDescription());
   }
   CheckConnection();
 }
@@ -39,65 +38,87 @@ void TCOMDevice::Enable() {
 void TCOMDevice::Disable() {
   TDevice::Disable();
   if (FCom && FCom->Opened()) FCom->Close();
+  FInput.Clear();
 }
 
-void TCOMDevice::CheckConnection() {
-  const std::string enq(1, ENQ);
-  bool written = false;
-  bool read = false;
-  for (int attempt = 0; attempt < cProbeAttempts; ++attempt) {
-    if (attempt > 0) Clock().Sleep(std::chrono::milliseconds(cProbePauseMs));
-    written = FCom->WriteChar(static_cast<uint8_t>(ENQ));
-    LogLinkBytes(kSource, "-> ", enq, written);
-    read = false;
-    if (!written) continue;
-    uint8_t answer = 0;
-    read = FCom->ReadChar(answer);
-    LogLinkBytes(kSource, "<- ", read ? std::string(1, char(answer)) : std::string(), read);
-    if (read && answer == uint8_t(ACK)) return;
-  }
-  if (written && read) RaiseError(EquMessages::ProtocolError);
-  RaisePortError();
+std::string_view TCOMDevice::LinkSource() const {
+  return "TCOMDevice";
 }
 
-void TCOMDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
-  FCommand = std::string(ACmd.substr(0, 2));
-  std::string answer;
-  FCom->Purge(true);  // stale bytes of an earlier exchange; a failure shows at the write
-  const std::string frame = BuildPacket(ACmd, AData);
+TDevice::TLinkWaits TCOMDevice::LinkWaits(int ATimeout) const {
+  // The first byte waits for the command's own limit; every later read is
+  // bounded by the port's limits, as a read of that many bytes would be.
+  TLinkWaits waits;
+  waits.AnswerStart = milliseconds(ATimeout > 0 ? ATimeout : 0);
+  waits.NextByte = FCom->ReadTotalLimit(1);
+  waits.Checksum = FCom->ReadTotalLimit(2);
+  const uint32_t gap = FCom->Timeouts().ReadIntervalTimeout;
+  waits.ChecksumGap = gap == kNoTimeLimitWait ? milliseconds(0) : milliseconds(gap);
+  return waits;
+}
 
-  uint8_t first = 0;
-  const uint32_t firstByteLimit = ATimeout > 0 ? uint32_t(ATimeout) : 0;
-  for (int attempt = 0; attempt < cSendAttempts; ++attempt) {
-    if (attempt > 0) Clock().Sleep(std::chrono::milliseconds(cResendPauseMs));
-    bool written = FCom->WriteStr(frame, 0);
-    LogLinkBytes(kSource, "-> ", frame, written);
-    if (!written) RaisePortError();
-    bool read = FCom->ReadChar(first, firstByteLimit);
-    LogLinkBytes(kSource, "<- ", read ? std::string(1, char(first)) : std::string(), read);
-    if (!read) RaisePortError();
-    if (first == uint8_t(STX)) break;
+TDevice::TLinkPolicy TCOMDevice::LinkPolicy() const {
+  TLinkPolicy policy;
+  policy.ProbeAttempts = cProbeAttempts;
+  policy.ProbePause = milliseconds(cProbePauseMs);
+  policy.ResendPause = milliseconds(cResendPauseMs);
+  return policy;
+}
+
+void TCOMDevice::BeginExchange() {
+  // Stale bytes of an earlier exchange go, in the port and in the buffer; a
+  // failure to purge shows at the write.
+  FCom->Purge(true);
+  FInput.Clear();
+}
+
+TLinkStatus TCOMDevice::LinkSend(std::string_view ABytes) {
+  if (FCom->WriteStr(ABytes, 0)) return TLinkStatus::Done();
+  // A write that went out short within the write limits has no system error.
+  if (FCom->LastSystemError() == 0) return TLinkStatus::Failed(TLinkFault::lfShortWrite);
+  return TLinkStatus::System(FCom->LastSystemError());
+}
+
+TLinkStatus TCOMDevice::LinkReadNow() {
+  size_t read = 0;
+  bool closed = false;
+  char* space = FInput.Space(kReadChunk);
+  if (!FCom->ReadNow(space, kReadChunk, read, closed))
+    return TLinkStatus::System(FCom->LastSystemError());
+  if (closed) return TLinkStatus::Failed(TLinkFault::lfClosed);
+  FInput.Commit(read);
+  return TLinkStatus::Done();
+}
+
+TLinkStatus TCOMDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) {
+  switch (FCom->WaitInput(ADeadline)) {
+    case TWaitResult::wrReady:
+      return TLinkStatus::Done();
+    case TWaitResult::wrTimedOut:
+      return TLinkStatus::Failed(TLinkFault::lfTimedOut);
+    case TWaitResult::wrFailed:
+      break;
   }
-  if (first != uint8_t(STX)) RaiseError(EquMessages::ProtocolError);
+  return TLinkStatus::System(FCom->LastSystemError());
+}
 
-  for (;;) {
-    uint8_t next = 0;
-    if (!FCom->ReadChar(next)) {
-      LogLinkBytes(kSource, "<- ", answer, false);
-      RaisePortError();
-    }
-    answer.push_back(char(next));
-    if (next == uint8_t(ETX)) break;
-    if (answer.size() >= cMaxAnswerSize) {
-      LogLinkBytes(kSource, "<- ", answer, false);
-      RaiseError(EquMessages::ProtocolError);
-    }
+std::string TCOMDevice::LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const {
+  switch (AStatus.Fault) {
+    case TLinkFault::lfTimedOut:
+      // Waiting for the start of an answer is the timed read; every other
+      // read is one within the port's limits.
+      return std::string(AStep == TLinkStep::lsAnswerStart ? EquMessages::PortReadError
+                                                           : EquMessages::DeviceNoAnswer);
+    case TLinkFault::lfClosed:
+      return std::string(EquMessages::DeviceNoAnswer);
+    case TLinkFault::lfShortWrite:
+      return std::string(EquMessages::PortWriteError);
+    case TLinkFault::lfNotOpen:
+      return std::string(EquMessages::PortNotOpen);
+    case TLinkFault::lfSystem:
+      return std::generic_category().message(AStatus.SystemError);
+    case TLinkFault::lfNone:
+      break;
   }
-  LogLinkBytes(kSource, "<- ", answer, true);
-
-  std::string checksum;
-  bool read = FCom->ReadString(2, checksum);
-  LogLinkBytes(kSource, "<- ", checksum, read);
-  if (!read) RaisePortError();
-  CheckAnswer(answer, checksum);
+  return FCom->ExtResultDescription();
 }

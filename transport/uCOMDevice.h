@@ -1,10 +1,10 @@
 // TCOMDevice: the register over a serial line.
 //
-// Frames are built and answers checked by TDevice; this class moves the bytes
-// over its TCOM port, probes the link (ENQ, expecting ACK), resends a frame
-// while the register does not start its answer with STX, collects the answer
-// up to ETX and its two checksum characters, and logs every byte with the
-// source "TCOMDevice".
+// TDevice runs the exchange; this class opens and closes its TCOM port and
+// supplies what is the serial line's own: sending through the port, reading
+// what has arrived within the port's time limits, the probe (up to 11 tries
+// 50 ms apart, made when the port opens), 100 ms between resends, and the
+// purge before every command. The log's source is "TCOMDevice".
 //
 // Creating a link for serial port n at a given rate:
 //   auto device = std::make_unique<TCOMDevice>();
@@ -22,7 +22,6 @@
 class TCOMDevice : public TDevice {
  public:
   static constexpr int cProbeAttempts = 11;
-  static constexpr int cSendAttempts = 11;
   static constexpr int cProbePauseMs = 50;
   static constexpr int cResendPauseMs = 100;
 
@@ -34,17 +33,18 @@ class TCOMDevice : public TDevice {
   void Enable() override;
   // Closes the port.
   void Disable() override;
-  // One command: purge, frame (the same one for every resend), answer,
-  // checks. ATimeout bounds the wait for the first answer byte.
-  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) override;
-  // Up to 11 probes 50 ms apart until one is answered with ACK.
-  void CheckConnection();
 
   TCOM& Com() { return *FCom; }
 
  protected:
-  std::unique_ptr<TCOM> FCom;
+  std::string_view LinkSource() const override;
+  TLinkWaits LinkWaits(int ATimeout) const override;
+  TLinkPolicy LinkPolicy() const override;
+  void BeginExchange() override;
+  TLinkStatus LinkSend(std::string_view ABytes) override;
+  TLinkStatus LinkReadNow() override;
+  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) override;
+  std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const override;
 
- private:
-  [[noreturn]] void RaisePortError() const;
+  std::unique_ptr<TCOM> FCom;
 };

@@ -33,34 +33,6 @@ std::string SystemMessage(int error) {
   return std::generic_category().message(error);
 }
 
-// Milliseconds for poll() until `deadline` on the process clock, rounded up.
-int PollMillis(TTimePoint deadline) {
-  auto left = deadline - Clock().SteadyNow();
-  if (left <= TTimePoint::duration::zero()) return 0;
-  auto ms = std::chrono::ceil<milliseconds>(left).count();
-  return static_cast<int>(std::min<long long>(ms, 24LL * 3600 * 1000));
-}
-
-// Waits until `fd` is ready for `events` or `deadline` passes. Returns 1 when
-// ready, 0 on time-out, -1 with errno on failure. A poll that ran its full
-// real-time course counts as the limit reached even when an injected clock
-// has not moved, so waits end under any clock.
-int WaitReady(int fd, short events, TTimePoint deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    int r = poll(&p, 1, PollMillis(deadline));
-    if (r > 0) {
-      if (p.revents & POLLNVAL) {
-        errno = EBADF;
-        return -1;
-      }
-      return 1;  // ready, or an error/hang-up the following call reports
-    }
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
 }  // namespace
 
 std::string ComPortDeviceName(int portNumber) {
@@ -92,19 +64,18 @@ bool TComm::OpenHandle() {
   std::string name = DeviceName();
   // Non-blocking so that opening never waits for a carrier; every read and
   // write below is driven by poll() anyway.
-  int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  TFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   int error = errno;
-  if (fd >= 0) {
+  if (fd) {
     // The port is ours alone while it is open, as an unshared handle is.
-    if (!isatty(fd)) {
+    if (!isatty(fd.Get())) {
       error = ENOTTY;
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    } else if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
       error = errno == EWOULDBLOCK ? EBUSY : errno;
     } else {
-      FHandle = fd;
+      FHandle = std::move(fd);
       return true;
     }
-    ::close(fd);
   }
   FLastSystemError = error;
   FExtResultDescription = std::string(EquMessages::PortOpenError) + ". " + SystemMessage(error);
@@ -118,10 +89,7 @@ bool TComm::Open() {
   bool ok = OpenHandle() && Purge(true) && ApplyState() && ApplyTimeouts();
   if (!ok) {
     int error = FLastSystemError != 0 ? FLastSystemError : EIO;
-    if (Opened()) {
-      ::close(FHandle);
-      FHandle = -1;
-    }
+    FHandle.Reset();
     return Fail(error);
   }
   if (FOverlappedMode) SetMask();
@@ -132,10 +100,9 @@ bool TComm::Close() {
   if (!Opened()) return true;
   StopEventWaiting();
   int dtr = TIOCM_DTR;  // a line without modem control refuses; that is fine here
-  (void)ioctl(FHandle, TIOCMBIC, &dtr);
+  (void)ioctl(FHandle.Get(), TIOCMBIC, &dtr);
   Purge(true);
-  ::close(FHandle);  // releases the lock as well
-  FHandle = -1;
+  FHandle.Reset();  // releases the lock as well
   return true;
 }
 
@@ -147,22 +114,22 @@ bool TComm::Purge(bool Abort) {
   if (!EnsureOpened()) return false;
   // Nothing is ever pending asynchronously, so aborting and clearing are the same flush.
   (void)Abort;
-  if (tcflush(FHandle, TCIOFLUSH) != 0) return Fail(errno);
+  if (tcflush(FHandle.Get(), TCIOFLUSH) != 0) return Fail(errno);
   return true;
 }
 
 bool TComm::ApplyState() {
   if (!Opened()) return true;
   termios tio{};
-  if (tcgetattr(FHandle, &tio) != 0) return Fail(errno);
+  if (tcgetattr(FHandle.Get(), &tio) != 0) return Fail(errno);
   FillTermios(tio);
   bool standardRate = SetStandardSpeed(tio, BaudRateAsInt());
-  if (tcsetattr(FHandle, TCSANOW, &tio) != 0) return Fail(errno);
-  if (!standardRate && !SetCustomSpeed(FHandle, BaudRateAsInt())) return Fail(errno);
+  if (tcsetattr(FHandle.Get(), TCSANOW, &tio) != 0) return Fail(errno);
+  if (!standardRate && !SetCustomSpeed(FHandle.Get(), BaudRateAsInt())) return Fail(errno);
   // DTR and RTS as the flow-control record asks; lines without modem control
   // (pseudo-terminals, some adapters) have none to set.
   auto setLine = [this](int line, bool raise) {
-    (void)ioctl(FHandle, raise ? TIOCMBIS : TIOCMBIC, &line);
+    (void)ioctl(FHandle.Get(), raise ? TIOCMBIS : TIOCMBIC, &line);
   };
   if (FFlowControl.FControlDtr != dtrHandshake)
     setLine(TIOCM_DTR, FFlowControl.FControlDtr == dtrEnable);
@@ -246,7 +213,7 @@ void TComm::SetTimeouts(const TCommTimeouts& Value) {
 
 bool TComm::SetModemLine(int line, bool raise) {
   if (!EnsureOpened()) return false;
-  if (ioctl(FHandle, raise ? TIOCMBIS : TIOCMBIC, &line) != 0) return Fail(errno);
+  if (ioctl(FHandle.Get(), raise ? TIOCMBIS : TIOCMBIC, &line) != 0) return Fail(errno);
   return true;
 }
 
@@ -261,24 +228,25 @@ bool TComm::SetCommRTS(bool Value) {
 
 bool TComm::WriteStr(std::string_view Data, int SleepTime) {
   if (Data.empty()) return true;
+  FLastSystemError = 0;
   if (!EnsureOpened()) return false;
   uint64_t limit = uint64_t(FTimeouts.WriteTotalTimeoutMultiplier) * Data.size() +
                    FTimeouts.WriteTotalTimeoutConstant;
   milliseconds total =
       limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
-  TTimePoint deadline = Clock().SteadyNow() + total;
+  TTimePoint deadline = DeadlineAfter(total);
   size_t written = 0;
   while (written < Data.size()) {
-    ssize_t n = ::write(FHandle, Data.data() + written, Data.size() - written);
+    ssize_t n = ::write(FHandle.Get(), Data.data() + written, Data.size() - written);
     if (n > 0) {
       written += size_t(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return Fail(errno);
-    int r = WaitReady(FHandle, POLLOUT, deadline);
-    if (r < 0) return Fail(errno);
-    if (r == 0) break;
+    TWaitResult r = WaitFd(FHandle.Get(), POLLOUT, deadline);
+    if (r == TWaitResult::wrFailed) return Fail(errno);
+    if (r == TWaitResult::wrTimedOut) break;
   }
   if (written < Data.size()) {
     FExtResultDescription = EquMessages::PortWriteError;
@@ -293,28 +261,29 @@ bool TComm::WriteByte(uint8_t Value) {
   return WriteStr(std::string_view(&c, 1), 0);
 }
 
+std::chrono::milliseconds TComm::ReadTotalLimit(uint32_t ACount) const {
+  const TCommTimeouts& t = FTimeouts;
+  // A maximal interval limit returns whatever has arrived, once anything has.
+  const bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0)
+    return milliseconds(0);  // only what is already there
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait)
+    return milliseconds(t.ReadTotalTimeoutConstant);
+  uint64_t limit = uint64_t(t.ReadTotalTimeoutMultiplier) * ACount + t.ReadTotalTimeoutConstant;
+  return limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
+}
+
 bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
   Data.clear();
   if (!Opened()) return Fail(EBADF);
   if (Count == 0) return true;
-  const TCommTimeouts& t = FTimeouts;
-  // A maximal interval limit returns whatever has arrived, once anything has.
-  bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
-  milliseconds interval{returnOnAny ? 0 : t.ReadIntervalTimeout};
-  milliseconds total;
-  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
-    total = milliseconds(0);  // only what is already there
-  } else if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait) {
-    total = milliseconds(t.ReadTotalTimeoutConstant);
-  } else {
-    uint64_t limit = uint64_t(t.ReadTotalTimeoutMultiplier) * Count + t.ReadTotalTimeoutConstant;
-    total = limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
-  }
-  TTimePoint deadline = Clock().SteadyNow() + total;
+  const bool returnOnAny = FTimeouts.ReadIntervalTimeout == kNoTimeLimitWait;
+  const milliseconds interval{returnOnAny ? 0 : FTimeouts.ReadIntervalTimeout};
+  const TTimePoint deadline = DeadlineAfter(ReadTotalLimit(Count));
   char buffer[4096];
   while (Data.size() < Count) {
     size_t want = std::min<size_t>(sizeof buffer, Count - Data.size());
-    ssize_t n = ::read(FHandle, buffer, want);
+    ssize_t n = ::read(FHandle.Get(), buffer, want);
     if (n > 0) {
       Data.append(buffer, size_t(n));
       if (returnOnAny) break;
@@ -324,13 +293,39 @@ bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
     if (errno == EINTR) continue;
     if (errno != EAGAIN) return Fail(errno);
     TTimePoint until = deadline;
-    if (!Data.empty() && interval.count() > 0)
-      until = std::min(deadline, Clock().SteadyNow() + interval);
-    int r = WaitReady(FHandle, POLLIN, until);
-    if (r < 0) return Fail(errno);
-    if (r == 0) break;
+    if (!Data.empty() && interval.count() > 0) until = std::min(deadline, DeadlineAfter(interval));
+    TWaitResult r = WaitFd(FHandle.Get(), POLLIN, until);
+    if (r == TWaitResult::wrFailed) return Fail(errno);
+    if (r == TWaitResult::wrTimedOut) break;
   }
   return true;
+}
+
+bool TComm::ReadNow(char* ABuffer, size_t ASize, size_t& ARead, bool& AClosed) {
+  ARead = 0;
+  AClosed = false;
+  if (!Opened()) return Fail(EBADF);
+  for (;;) {
+    ssize_t n = ::read(FHandle.Get(), ABuffer, ASize);
+    if (n >= 0) {
+      ARead = size_t(n);
+      AClosed = n == 0;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return true;
+    return Fail(errno);
+  }
+}
+
+TWaitResult TComm::WaitInput(TTimePoint ADeadline) {
+  if (!Opened()) {
+    Fail(EBADF);
+    return TWaitResult::wrFailed;
+  }
+  TWaitResult r = WaitFd(FHandle.Get(), POLLIN, ADeadline);
+  if (r == TWaitResult::wrFailed) Fail(errno);
+  return r;
 }
 
 bool TComm::ReadString(uint32_t Count, std::string& Data) {
@@ -350,10 +345,9 @@ bool TComm::ReadByte(uint8_t& Value) {
 
 bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
   if (!Opened()) return Fail(EBADF);
-  TTimePoint deadline = Clock().SteadyNow() + milliseconds(Timeout);
-  int r = WaitReady(FHandle, POLLIN, deadline);
-  if (r < 0) return Fail(errno);
-  if (r == 0) {
+  TWaitResult r = WaitFd(FHandle.Get(), POLLIN, DeadlineAfter(milliseconds(Timeout)));
+  if (r == TWaitResult::wrFailed) return Fail(errno);
+  if (r == TWaitResult::wrTimedOut) {
     FExtResultDescription = EquMessages::PortReadError;
     return false;
   }
@@ -366,7 +360,7 @@ uint32_t TComm::InQueueCount() {
     Fail(EBADF);
     return 0;
   }
-  if (ioctl(FHandle, FIONREAD, &count) != 0) {
+  if (ioctl(FHandle.Get(), FIONREAD, &count) != 0) {
     Fail(errno);
     return 0;
   }

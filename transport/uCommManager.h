@@ -16,9 +16,12 @@
 // on Clock().
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "common/uFd.h"
 
 struct termios;
 
@@ -95,6 +98,15 @@ class TComm {
   // (then with fewer, possibly none). False only when the system call fails.
   bool ReadString(uint32_t Count, std::string& Data);
 
+  // Reads what has arrived, at most ASize bytes, in one read without
+  // waiting. False only when a system call failed; ARead is 0 when nothing
+  // is there, and AClosed then tells a line that hung up.
+  bool ReadNow(char* ABuffer, size_t ASize, size_t& ARead, bool& AClosed);
+  // Waits until input is there or ADeadline passes (Clock()).
+  TWaitResult WaitInput(std::chrono::steady_clock::time_point ADeadline);
+  // How long a read of ACount bytes may take in all under the time limits.
+  std::chrono::milliseconds ReadTotalLimit(uint32_t ACount) const;
+
   uint32_t InQueueCount();
   bool SetCommDTR(bool Value);
   bool SetCommRTS(bool Value);
@@ -104,7 +116,7 @@ class TComm {
   void StopEventWaiting() {}
   void SetEvtChar(char Value) { FEvtChar = Value; }
 
-  bool Opened() const { return FHandle >= 0; }
+  bool Opened() const { return FHandle.Valid(); }
   TBaudRate BaudRate() const { return FBaudRate; }
   void SetBaudRate(TBaudRate Value);
   int BaudRateAsInt() const { return BaudRateToInt(FBaudRate); }
@@ -134,8 +146,9 @@ class TComm {
   uint16_t XoffLimit() const { return FXoffLimit; }
   void SetXoffLimit(uint16_t Value) { FXoffLimit = Value; }
 
-  // errno of the last failed system call (0 after a success of Open). The
-  // link reads it to tell "no such device" from other open failures.
+  // errno of the last failed system call (0 after a success of Open, and
+  // after a write that went out short without one). The link reads it to
+  // tell "no such device" from other open failures.
   int LastSystemError() const { return FLastSystemError; }
   // The device path the port opens.
   std::string DeviceName() const { return ComPortDeviceName(FPortNumber); }
@@ -147,7 +160,7 @@ class TComm {
   char FEvtChar = 0;
   uint16_t FXonLimit = 256;
   uint16_t FXoffLimit = 256;
-  int FHandle = -1;
+  TFd FHandle;
   bool FOverlappedMode = false;  // stored only: reads and writes here are always poll-driven
   TBaudRate FBaudRate = br9600;
   int FPortNumber = 1;

@@ -12,35 +12,14 @@
 #include <cerrno>
 #include <chrono>
 
-#include "common/uClock.h"
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
-#include "transport/uLinkLog.h"
+
+using std::chrono::milliseconds;
 
 namespace {
-
-constexpr std::string_view kSource = "TSocketDevice";
-using TTimePoint = std::chrono::steady_clock::time_point;
-
-TTimePoint DeadlineAfter(int ms) {
-  return Clock().SteadyNow() + std::chrono::milliseconds(std::max(ms, 0));
-}
-
-// Waits for `events` until `deadline` on the process clock: 1 ready, 0 time
-// out, -1 failure. A poll that ran its full course ends the wait even under
-// a clock that has not moved.
-int WaitSocket(int fd, short events, TTimePoint deadline) {
-  for (;;) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock().SteadyNow());
-    int ms = int(std::clamp<long long>(left.count(), 0, 24LL * 3600 * 1000));
-    pollfd p{fd, events, 0};
-    int r = poll(&p, 1, ms);
-    if (r > 0) return (p.revents & POLLNVAL) ? -1 : 1;
-    if (r == 0) return 0;
-    if (errno != EINTR) return -1;
-  }
-}
-
+// One receive takes at most this much of what has arrived.
+constexpr size_t kReadChunk = 4096;
 }  // namespace
 
 TSocketDevice::~TSocketDevice() {
@@ -59,10 +38,9 @@ void TSocketDevice::Disable() {
 }
 
 void TSocketDevice::CloseSocket() {
-  if (FSocket < 0) return;
-  shutdown(FSocket, SHUT_RDWR);
-  ::close(FSocket);
-  FSocket = -1;
+  if (FSocket) ::shutdown(FSocket.Get(), SHUT_RDWR);
+  FSocket.Reset();
+  FInput.Clear();
 }
 
 void TSocketDevice::Disconnect() {
@@ -81,50 +59,122 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
     RaiseError(EquMessages::IPAddressSyntax);
   if (APort <= 0 || APort > 65535) RaiseError(EquMessages::ConnectError);
 
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) RaiseError(EquMessages::SocketCreateError);
+  TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd) RaiseError(EquMessages::SocketCreateError);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(uint16_t(APort));
   peer.sin_addr = address;
-  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
-  if (!connected && errno == EINPROGRESS) {
-    if (WaitSocket(fd, POLLOUT, DeadlineAfter(FLimits.Connect)) == 1) {
-      int error = 0;
-      socklen_t length = sizeof error;
-      connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-    }
+  bool connected = ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+  if (!connected && errno == EINPROGRESS &&
+      WaitFd(fd.Get(), POLLOUT, DeadlineAfter(milliseconds(FLimits.Connect))) ==
+          TWaitResult::wrReady) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    connected = getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
   }
-  if (!connected) {
-    ::close(fd);
-    RaiseError(EquMessages::ConnectError);
-  }
-  // Blocking again; the receive limit is also set on the socket as a backstop
-  // to the poll() that precedes every receive.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!connected) RaiseError(EquMessages::ConnectError);
+  // Every receive waits with poll() first and reads without blocking; the
+  // send limit keeps a register that stopped reading from holding a send.
   timeval limit{FLimits.Receive / 1000, (FLimits.Receive % 1000) * 1000};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  fcntl(fd.Get(), F_SETFL, fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
   int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  FSocket = fd;
+  setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  FSocket = std::move(fd);
   FReconnect = false;
 }
 
-int TSocketDevice::SendData(std::string_view ABytes) {
+// ---- The link operations -------------------------------------------------------
+
+std::string_view TSocketDevice::LinkSource() const {
+  return "TSocketDevice";
+}
+
+TDevice::TLinkWaits TSocketDevice::LinkWaits(int ATimeout) const {
+  TLinkWaits waits;
+  const milliseconds receive(FLimits.Receive);
+  // A register printing a long report starts its answer when it is done.
+  waits.AnswerStart = std::max(receive, milliseconds(ATimeout));
+  waits.NextByte = receive;
+  waits.Checksum = receive;
+  return waits;
+}
+
+TDevice::TLinkPolicy TSocketDevice::LinkPolicy() const {
+  TLinkPolicy policy;
+  policy.ProbeAttempts = 1;
+  policy.ResendPause = milliseconds(cResendPauseMs);
+  policy.ChecksumNeedsAByte = true;
+  return policy;
+}
+
+void TSocketDevice::BeginExchange() {
+  if (FReconnect) Connect(FIPAddress, FTCPPort);
+  CheckConnection();
+}
+
+TLinkStatus TSocketDevice::LinkSend(std::string_view ABytes) {
+  if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
   size_t sent = 0;
-  while (FSocket >= 0 && sent < ABytes.size()) {
+  while (sent < ABytes.size()) {
     // MSG_NOSIGNAL: a register that has gone away must not end the process.
-    ssize_t n = ::send(FSocket, ABytes.data() + sent, ABytes.size() - sent, MSG_NOSIGNAL);
+    ssize_t n = ::send(FSocket.Get(), ABytes.data() + sent, ABytes.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += size_t(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      break;
+      return n < 0 ? TLinkStatus::System(errno) : TLinkStatus::Failed(TLinkFault::lfShortWrite);
     }
   }
-  if (FSocket < 0 || sent < ABytes.size()) {
+  return TLinkStatus::Done();
+}
+
+TLinkStatus TSocketDevice::LinkReadNow() {
+  if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
+  for (;;) {
+    char* space = FInput.Space(kReadChunk);
+    ssize_t n = ::recv(FSocket.Get(), space, kReadChunk, MSG_DONTWAIT);
+    if (n > 0) {
+      FInput.Commit(size_t(n));
+      return TLinkStatus::Done();
+    }
+    if (n == 0) return TLinkStatus::Failed(TLinkFault::lfClosed);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return TLinkStatus::Done();
+    return TLinkStatus::System(errno);
+  }
+}
+
+TLinkStatus TSocketDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) {
+  if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
+  switch (WaitFd(FSocket.Get(), POLLIN, ADeadline)) {
+    case TWaitResult::wrReady:
+      return TLinkStatus::Done();
+    case TWaitResult::wrTimedOut:
+      return TLinkStatus::Failed(TLinkFault::lfTimedOut);
+    case TWaitResult::wrFailed:
+      break;
+  }
+  return TLinkStatus::System(errno);
+}
+
+std::string TSocketDevice::LinkFailureText(const TLinkStatus&, TLinkStep AStep) const {
+  return std::string(AStep == TLinkStep::lsSend ? EquMessages::SendError
+                                                : EquMessages::ReceiveError);
+}
+
+void TSocketDevice::LinkOutOfStep() {
+  if (!FSocket) return;
+  CloseSocket();
+  FReconnect = true;
+}
+
+// ---- The link's own send and receive ---------------------------------------------
+
+int TSocketDevice::SendData(std::string_view ABytes) {
+  if (!LinkSend(ABytes).Ok()) {
     FExtResultDescription = EquMessages::SendError;
     return cSendErrorCode;
   }
@@ -134,18 +184,20 @@ int TSocketDevice::SendData(std::string_view ABytes) {
 int TSocketDevice::ReceiveBytes(size_t AN, std::string& ABytes) {
   ABytes.assign(AN, '\0');
   size_t got = 0;
-  TTimePoint deadline = DeadlineAfter(FLimits.Receive);
-  while (FSocket >= 0 && got < AN) {
-    if (WaitSocket(FSocket, POLLIN, deadline) != 1) break;
-    ssize_t n = ::recv(FSocket, ABytes.data() + got, AN - got, MSG_DONTWAIT);
-    if (n > 0) {
-      got += size_t(n);
-      continue;
+  const auto deadline = DeadlineAfter(milliseconds(FLimits.Receive));
+  while (got < AN) {
+    if (FInput.Empty()) {
+      TLinkStatus status = ReceiveInput(deadline);
+      if (!status.Ok()) {
+        // Closed by the register, or broken: nothing more will come.
+        if (status.Fault != TLinkFault::lfTimedOut) FReconnect = true;
+        break;
+      }
     }
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    // Closed by the register, or broken: nothing more will come.
-    FReconnect = true;
-    break;
+    const size_t take = std::min(AN - got, FInput.Size());
+    FInput.View().copy(ABytes.data() + got, take);
+    FInput.Drop(take);
+    got += take;
   }
   // Bytes still missing may come late and would be taken for the next answer.
   if (got < AN) FReconnect = true;
@@ -161,81 +213,4 @@ int TSocketDevice::ReceiveByte(uint8_t& AByte) {
   int result = ReceiveBytes(1, one);
   if (result == 0) AByte = uint8_t(one[0]);
   return result;
-}
-
-void TSocketDevice::LinkFailure(std::string_view AMessage) {
-  std::string message(AMessage);  // may be FExtResultDescription itself
-  if (FSocket >= 0) {
-    CloseSocket();
-    FReconnect = true;
-  }
-  RaiseError(message);
-}
-
-void TSocketDevice::CheckConnection() {
-  const std::string enq(1, ENQ);
-  int result = SendData(enq);
-  LogLinkBytes(kSource, "-> ", enq, result == 0);
-  if (result != 0) LinkFailure(FExtResultDescription);
-  uint8_t answer = 0;
-  result = ReceiveByte(answer);
-  LogLinkBytes(kSource, "<- ", result == 0 ? std::string(1, char(answer)) : std::string(),
-               result == 0);
-  if (result != 0) LinkFailure(FExtResultDescription);
-  if (answer != uint8_t(ACK)) LinkFailure(EquMessages::ProtocolError);
-}
-
-void TSocketDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
-  (void)ATimeout;
-  FCommand = std::string(ACmd.substr(0, 2));
-  std::string answer;
-  if (FReconnect) Connect(FIPAddress, FTCPPort);
-  CheckConnection();
-  const std::string frame = BuildPacket(ACmd, AData);
-
-  uint8_t first = 0;
-  for (int attempt = 0; attempt < cSendAttempts; ++attempt) {
-    if (attempt > 0) Clock().Sleep(std::chrono::milliseconds(cResendPauseMs));
-    int result = SendData(frame);
-    LogLinkBytes(kSource, "-> ", frame, result == 0);
-    if (result != 0) LinkFailure(FExtResultDescription);
-    result = ReceiveByte(first);
-    LogLinkBytes(kSource, "<- ", result == 0 ? std::string(1, char(first)) : std::string(),
-                 result == 0);
-    if (result != 0) LinkFailure(FExtResultDescription);
-    if (first == uint8_t(STX)) break;
-  }
-  if (first != uint8_t(STX)) LinkFailure(EquMessages::ProtocolError);
-
-  for (;;) {
-    uint8_t next = 0;
-    if (ReceiveByte(next) != 0) {
-      LogLinkBytes(kSource, "<- ", answer, false);
-      LinkFailure(FExtResultDescription);
-    }
-    answer.push_back(char(next));
-    if (next == uint8_t(ETX)) break;
-    if (answer.size() >= cMaxAnswerSize) {
-      LogLinkBytes(kSource, "<- ", answer, false);
-      LinkFailure(EquMessages::ProtocolError);
-    }
-  }
-  LogLinkBytes(kSource, "<- ", answer, true);
-
-  std::string checksum;
-  int result = ReceiveBytes(2, checksum);
-  LogLinkBytes(kSource, "<- ", checksum, result == 0);
-  if (result != 0) LinkFailure(FExtResultDescription);
-  // A checksum cut short by a closed connection or by the receive limit is a
-  // checksum error, and the connection is made again for the next command.
-  if (FReconnect) CloseSocket();
-  // An answer that does not hold together (an ETX inside the data, say) may
-  // leave the rest of itself in the stream: the connection goes with it. A
-  // register error byte leaves the stream in step and the connection open.
-  try {
-    CheckAnswerFrame(answer, checksum);
-  } catch (const std::exception& e) {
-    LinkFailure(e.what());
-  }
-  CheckAnswer(answer, checksum);
 }

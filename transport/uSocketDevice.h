@@ -1,15 +1,17 @@
 // TSocketDevice: the register over TCP.
 //
-// The frames are those of the serial link; the differences are the link
-// itself: a connection to a dotted IPv4 address made within 5 s, a probe
-// (ENQ, expecting ACK) before every command, every receive bounded by 10 s
-// whatever time limit the command carries, and 200 ms between resends.
+// TDevice runs the exchange; this class makes and drops the connection and
+// supplies what is TCP's own: a connection to a dotted IPv4 address made
+// within 5 s, one probe (ENQ, expecting ACK) before every command, 200 ms
+// between resends, and its waits: the first byte of an answer may take the
+// command's own time limit when that is longer than the 10 s receive limit
+// (reports and the shift close run long), every later byte at most 10 s.
 //
 // After a failure of the link (nothing or garbage received, an answer whose
 // frame does not hold together, the register closed the connection, a send
-// failed) the connection is closed, so no stale
-// byte can be taken for the next answer; the next command connects again to
-// the same address before its probe.
+// failed) the connection is closed, so no stale byte can be taken for the
+// next answer; the next command connects again to the same address before
+// its probe.
 //
 // Creating a link for a register at IP address and port:
 //   auto device = std::make_unique<TSocketDevice>();
@@ -22,6 +24,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/uFd.h"
 #include "device/uDevice.h"
 
 // Time limits of the TCP link, in milliseconds.
@@ -32,7 +35,6 @@ struct TSocketTimeLimits {
 
 class TSocketDevice : public TDevice {
  public:
-  static constexpr int cSendAttempts = 11;
   static constexpr int cResendPauseMs = 200;
 
   TSocketDevice() = default;
@@ -44,17 +46,12 @@ class TSocketDevice : public TDevice {
   void Enable() override;
   // Closes the connection.
   void Disable() override;
-  // Probe, frame (the same one for every resend), answer, checks. ATimeout
-  // is not used: every receive is bounded by the receive limit.
-  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) override;
 
   // Raises "Синтаксическая ошибка в IP-адресе" for anything but a dotted IPv4
   // address (255.255.255.255 included), "Ошибка при создании сокета", or
   // "Ошибка при установлении подключения к ФР"; no socket stays open then.
   void Connect(std::string_view AAddress, int APort);
   void Disconnect();
-  // One probe, no retries.
-  void CheckConnection();
 
   // 0, or 605 with ExtResultDescription "Ошибка при отправке данных серверу".
   int SendData(std::string_view ABytes);
@@ -70,18 +67,26 @@ class TSocketDevice : public TDevice {
   int TCPPort() const { return FTCPPort; }
   void SetTCPPort(int AValue) { FTCPPort = AValue; }
   const std::string& ExtResultDescription() const { return FExtResultDescription; }
-  bool Connected() const { return FSocket >= 0; }
+  bool Connected() const { return FSocket.Valid(); }
 
  protected:
-  int FSocket = -1;  // -1 when closed
+  std::string_view LinkSource() const override;
+  TLinkWaits LinkWaits(int ATimeout) const override;
+  TLinkPolicy LinkPolicy() const override;
+  void BeginExchange() override;
+  TLinkStatus LinkSend(std::string_view ABytes) override;
+  TLinkStatus LinkReadNow() override;
+  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) override;
+  std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const override;
+  void LinkOutOfStep() override;
+
+  TFd FSocket;  // not valid while closed
   std::string FIPAddress;
   int FTCPPort = 0;
   std::string FExtResultDescription;
   TSocketTimeLimits FLimits;
 
  private:
-  // Closes the connection after a link failure and raises AMessage.
-  [[noreturn]] void LinkFailure(std::string_view AMessage);
   void CloseSocket();
   bool FReconnect = false;  // the connection was dropped after a failure
 };

@@ -1,5 +1,7 @@
 #include "wire/uEmuServer.h"
 
+#include "common/uClock.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -30,11 +32,6 @@ std::string SystemError(const std::string& what, int err) {
   return what + ": " + std::strerror(err);
 }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 bool SetNonBlocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -60,7 +57,7 @@ bool IsPseudoTerminalPath(const std::string& path) {
 struct TEmuServer::TLink {
   enum TKind { lkTcp, lkPty };
   TKind Kind;
-  int Fd = -1;
+  TFd Fd;
   std::string Name;
   std::unique_ptr<TEmuLinkSession> Session;
   std::string In;
@@ -68,7 +65,6 @@ struct TEmuServer::TLink {
   size_t OutPos = 0;
   bool Sending = false;
   bool CloseAfter = false;
-  std::chrono::steady_clock::time_point SendAt{};
 
   void ClearBuffers() {
     In.clear();
@@ -77,7 +73,7 @@ struct TEmuServer::TLink {
     Sending = false;
     CloseAfter = false;
   }
-  bool WantsInput() const { return Fd >= 0 && !Sending && In.size() < kInputLimit; }
+  bool WantsInput() const { return Fd.Valid() && !Sending && In.size() < kInputLimit; }
 };
 
 TEmuServer::TEmuServer(TEmuCommandHandler& handler, TEmuServerOptions options)
@@ -115,8 +111,8 @@ void TEmuServer::Start() {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
       throw std::runtime_error(SystemError("pipe", errno));
-    FWakeRead = pipeFds[0];
-    FWakeWrite = pipeFds[1];
+    FWakeRead.Reset(pipeFds[0]);
+    FWakeWrite.Reset(pipeFds[1]);
     if (FOptions.Tcp) OpenListener();
     if (FOptions.Pty) OpenPty();
   } catch (...) {
@@ -130,21 +126,19 @@ void TEmuServer::Stop() {
   if (FThread.joinable()) {
     FStopping = true;
     char b = 1;
-    [[maybe_unused]] ssize_t n = ::write(FWakeWrite, &b, 1);
+    [[maybe_unused]] ssize_t n = ::write(FWakeWrite.Get(), &b, 1);
     FThread.join();
   }
   CloseAll();
 }
 
 void TEmuServer::CloseAll() {
-  if (FTcpLink) CloseFd(FTcpLink->Fd);
-  if (FPtyLink) CloseFd(FPtyLink->Fd);
   FTcpLink.reset();
   FPtyLink.reset();
-  CloseFd(FListener);
-  CloseFd(FPtySlave);
-  CloseFd(FWakeRead);
-  CloseFd(FWakeWrite);
+  FListener.Reset();
+  FPtySlave.Reset();
+  FWakeRead.Reset();
+  FWakeWrite.Reset();
   if (!FPtyLinkMade.empty()) {
     // Remove the symlink only while it is still ours.
     char target[4096];
@@ -162,17 +156,17 @@ void TEmuServer::OpenListener() {
   addr.sin_port = htons(FOptions.Port);
   if (::inet_pton(AF_INET, FOptions.BindAddress.c_str(), &addr.sin_addr) != 1)
     throw std::runtime_error("not a dotted IPv4 address: " + FOptions.BindAddress);
-  FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (FListener < 0) throw std::runtime_error(SystemError("socket", errno));
+  FListener.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!FListener) throw std::runtime_error(SystemError("socket", errno));
   int on = 1;
-  ::setsockopt(FListener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(FListener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   std::string where = FOptions.BindAddress + ":" + std::to_string(FOptions.Port);
-  if (::bind(FListener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+  if (::bind(FListener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     throw std::runtime_error(SystemError("cannot listen on " + where, errno));
-  if (::listen(FListener, 4) != 0)
+  if (::listen(FListener.Get(), 4) != 0)
     throw std::runtime_error(SystemError("listen on " + where, errno));
   socklen_t len = sizeof addr;
-  if (::getsockname(FListener, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+  if (::getsockname(FListener.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
     throw std::runtime_error(SystemError("getsockname", errno));
   FPort = ntohs(addr.sin_port);
   FTcpLink = std::make_unique<TLink>();
@@ -189,10 +183,10 @@ void TEmuServer::OpenPty() {
     throw std::runtime_error(SystemError("openpty", errno));
   ::fcntl(master, F_SETFD, FD_CLOEXEC);
   ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-  FPtySlave = slave;
+  FPtySlave.Reset(slave);
   FPtyLink = std::make_unique<TLink>();
   FPtyLink->Kind = TLink::lkPty;
-  FPtyLink->Fd = master;
+  FPtyLink->Fd.Reset(master);
   FPtyLink->Name = "pty";
   // Raw from the start, so a client that does not set the line up still gets
   // the bytes unchanged; a client's own settings replace these.
@@ -230,35 +224,27 @@ void TEmuServer::OpenPty() {
 void TEmuServer::Run() {
   std::vector<pollfd> fds;
   while (!FStopping) {
-    auto now = std::chrono::steady_clock::now();
-    int timeout = kIdlePollMs;
+    const int timeout = kIdlePollMs;
     fds.clear();
-    fds.push_back({FWakeRead, POLLIN, 0});
+    fds.push_back({FWakeRead.Get(), POLLIN, 0});
     int listenerAt = -1;
     // While a client is served the next one waits in the backlog; it is
     // taken as soon as the current one leaves.
-    if (FListener >= 0 && FTcpLink->Fd < 0) {
+    if (FListener && !FTcpLink->Fd) {
       listenerAt = static_cast<int>(fds.size());
-      fds.push_back({FListener, POLLIN, 0});
+      fds.push_back({FListener.Get(), POLLIN, 0});
     }
     TLink* links[2] = {FTcpLink.get(), FPtyLink.get()};
     int linkAt[2] = {-1, -1};
     for (int i = 0; i < 2; ++i) {
       TLink* link = links[i];
-      if (!link || link->Fd < 0) continue;
+      if (!link || !link->Fd) continue;
       short events = 0;
       if (link->Kind == TLink::lkTcp) events |= POLLRDHUP;
       if (link->WantsInput()) events |= POLLIN;
-      if (link->Sending) {
-        if (link->SendAt <= now) {
-          events |= POLLOUT;
-        } else {
-          auto wait = std::chrono::ceil<std::chrono::milliseconds>(link->SendAt - now).count();
-          timeout = static_cast<int>(std::min<long long>(timeout, wait));
-        }
-      }
+      if (link->Sending) events |= POLLOUT;
       linkAt[i] = static_cast<int>(fds.size());
-      fds.push_back({link->Fd, events, 0});
+      fds.push_back({link->Fd.Get(), events, 0});
     }
     int ready = ::poll(fds.data(), fds.size(), timeout);
     if (ready < 0) {
@@ -268,7 +254,7 @@ void TEmuServer::Run() {
     }
     if (fds[0].revents) {
       char drain[64];
-      while (::read(FWakeRead, drain, sizeof drain) > 0) {
+      while (::read(FWakeRead.Get(), drain, sizeof drain) > 0) {
       }
     }
     if (FStopping) break;
@@ -285,8 +271,8 @@ void TEmuServer::Run() {
 void TEmuServer::AcceptClients() {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
-  int fd =
-      ::accept4(FListener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int fd = ::accept4(FListener.Get(), reinterpret_cast<sockaddr*>(&peer), &len,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
       Log(SystemError("accept", errno), true);
@@ -298,7 +284,7 @@ void TEmuServer::AcceptClients() {
   TLink& link = *FTcpLink;
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  link.Fd = fd;
+  link.Fd.Reset(fd);
   link.ClearBuffers();
   link.Session->Reset();
   ++FCounters.ClientsAccepted;
@@ -316,12 +302,12 @@ void TEmuServer::DropClient(TLink& link, const std::string& why, bool graceful) 
   if (graceful) {
     // Let what was written arrive: FIN after the data, and no unread input
     // that would turn the close into a reset.
-    ::shutdown(link.Fd, SHUT_WR);
+    ::shutdown(link.Fd.Get(), SHUT_WR);
     char drain[512];
-    while (::recv(link.Fd, drain, sizeof drain, 0) > 0) {
+    while (::recv(link.Fd.Get(), drain, sizeof drain, 0) > 0) {
     }
   }
-  CloseFd(link.Fd);
+  link.Fd.Reset();
   link.ClearBuffers();
   link.Session->Reset();
   Log("tcp: " + why);
@@ -330,16 +316,16 @@ void TEmuServer::DropClient(TLink& link, const std::string& why, bool graceful) 
 void TEmuServer::ServiceLink(TLink& link, short revents) {
   if (revents & POLLNVAL) {
     Log(link.Name + ": descriptor became invalid", true);
-    link.Fd = -1;
+    link.Fd.Release();  // no longer ours to close
     return;
   }
   if (revents & POLLOUT) WritePending(link);
-  if (link.Fd < 0) return;
+  if (!link.Fd) return;
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     if (link.WantsInput()) {
       char buf[kInputLimit];
       size_t room = kInputLimit - link.In.size();
-      ssize_t n = ::read(link.Fd, buf, room);
+      ssize_t n = ::read(link.Fd.Get(), buf, room);
       if (n > 0) {
         link.In.append(buf, static_cast<size_t>(n));
       } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
@@ -350,7 +336,7 @@ void TEmuServer::ServiceLink(TLink& link, short revents) {
         }
         // Should not happen while the slave is held open; stop rather than spin.
         Log(n == 0 ? "pty: end of input, closed" : SystemError("pty failed, closed", errno), true);
-        CloseFd(link.Fd);
+        link.Fd.Reset();
         return;
       }
     } else if (link.Kind == TLink::lkTcp && (revents & (POLLHUP | POLLERR))) {
@@ -360,7 +346,7 @@ void TEmuServer::ServiceLink(TLink& link, short revents) {
   }
   if (link.Kind == TLink::lkPty && (revents & (POLLHUP | POLLERR)) && !(revents & POLLIN)) {
     Log(link.Name + ": pseudo-terminal hung up, closed", true);
-    CloseFd(link.Fd);
+    link.Fd.Reset();
     return;
   }
   if (link.Kind == TLink::lkTcp && (revents & POLLRDHUP) && !(revents & POLLIN)) {
@@ -370,14 +356,14 @@ void TEmuServer::ServiceLink(TLink& link, short revents) {
   // Answer what is buffered, one reply at a time, as far as the socket takes it.
   for (;;) {
     Pump(link);
-    if (!link.Sending || link.SendAt > std::chrono::steady_clock::now()) break;
+    if (!link.Sending) break;
     WritePending(link);
-    if (link.Sending || link.Fd < 0) break;
+    if (link.Sending || !link.Fd) break;
   }
 }
 
 void TEmuServer::Pump(TLink& link) {
-  while (link.Fd >= 0 && !link.Sending && !link.In.empty()) {
+  while (link.Fd && !link.Sending && !link.In.empty()) {
     TEmuOutput out;
     bool replied = false;
     size_t used = link.Session->Consume(link.In, out, replied);
@@ -387,7 +373,20 @@ void TEmuServer::Pump(TLink& link) {
     link.OutPos = 0;
     link.Sending = true;
     link.CloseAfter = out.CloseAfter;
-    link.SendAt = std::chrono::steady_clock::now() + out.Delay;
+    if (out.Delay.count() > 0) Pause(out.Delay);
+  }
+}
+
+void TEmuServer::Pause(std::chrono::milliseconds delay) {
+  // The register is busy for the time (a long report prints): nothing is
+  // served meanwhile. Time runs on the process clock, so a test clock passes
+  // it at once; Stop cuts a real pause short.
+  using std::chrono::milliseconds;
+  constexpr milliseconds kSlice{100};
+  while (delay.count() > 0 && !FStopping) {
+    const milliseconds step = std::min(delay, kSlice);
+    Clock().Sleep(step);
+    delay -= step;
   }
 }
 
@@ -395,8 +394,8 @@ void TEmuServer::WritePending(TLink& link) {
   while (link.Sending && link.OutPos < link.Out.size()) {
     const char* data = link.Out.data() + link.OutPos;
     size_t size = link.Out.size() - link.OutPos;
-    ssize_t n = link.Kind == TLink::lkTcp ? ::send(link.Fd, data, size, MSG_NOSIGNAL)
-                                          : ::write(link.Fd, data, size);
+    ssize_t n = link.Kind == TLink::lkTcp ? ::send(link.Fd.Get(), data, size, MSG_NOSIGNAL)
+                                          : ::write(link.Fd.Get(), data, size);
     if (n > 0) {
       link.OutPos += static_cast<size_t>(n);
       continue;

@@ -4,7 +4,10 @@
 // wait in its socket) and is taken when the first leaves, so a client that
 // reconnects never races the server noticing its old connection's end. The
 // pty is always there.
-// Both links talk to the same command handler, one request at a time.
+// Both links talk to the same command handler, one request at a time. An
+// answer delayed by a fault keeps the register busy on both links for the
+// delay, as a register printing a long report is; the delay runs on the
+// process clock (Clock()), so a test clock passes it at once.
 //
 //   TEmuServer server(registerHandler, options);
 //   server.Start();                 // throws std::runtime_error when a link cannot open
@@ -21,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "common/uFd.h"
 #include "wire/uEmuCommandHandler.h"
 #include "wire/uEmuFaults.h"
 #include "wire/uEmuLinkSession.h"
@@ -81,6 +85,7 @@ class TEmuServer {
   void ServiceLink(TLink& link, short revents);
   void Pump(TLink& link);
   void WritePending(TLink& link);
+  void Pause(std::chrono::milliseconds delay);
   void AcceptClients();
   void DropClient(TLink& link, const std::string& why, bool graceful);
 
@@ -90,9 +95,9 @@ class TEmuServer {
   TEmuWireCounters FCounters;
   std::mutex FHandlerLock;
 
-  int FListener = -1;
-  int FWakeRead = -1, FWakeWrite = -1;
-  int FPtySlave = -1;  // kept open so the master never sees a hang-up between clients
+  TFd FListener;
+  TFd FWakeRead, FWakeWrite;
+  TFd FPtySlave;  // kept open so the master never sees a hang-up between clients
   uint16_t FPort = 0;
   std::string FPtyPath;
   std::string FPtyLinkMade;

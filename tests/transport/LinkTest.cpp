@@ -29,7 +29,7 @@ enum class TLinkKind { Serial, Tcp };
 class TTestSocketDevice : public TSocketDevice {
  public:
   using TSocketDevice::TSocketDevice;
-  int Fd() const { return FSocket; }
+  int Fd() const { return FSocket.Get(); }
   TSocketTimeLimits& Limits() { return FLimits; }
 };
 
@@ -96,9 +96,9 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
 
   // Keeps the real waits for a silent register short.
   void ShortLimits() {
+    FFirstByteLimit = 100;
     if (Serial()) {
       FCom->Com().SetTimeouts({50, 0, 50, 50, 100});
-      FFirstByteLimit = 100;
     } else {
       FSocket->Limits().Receive = 100;
     }
@@ -110,9 +110,9 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
   }
 
   void NormalLimits() {
+    FFirstByteLimit = 15000;
     if (Serial()) {
       FCom->Com().SetTimeouts(TCOM().Timeouts());
-      FFirstByteLimit = 15000;
     } else {
       FSocket->Limits() = TSocketTimeLimits();
     }

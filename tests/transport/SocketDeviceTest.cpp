@@ -20,7 +20,7 @@ namespace {
 class TTestSocketDevice : public TSocketDevice {
  public:
   using TSocketDevice::TSocketDevice;
-  int Fd() const { return FSocket; }
+  int Fd() const { return FSocket.Get(); }
   TSocketTimeLimits& Limits() { return FLimits; }
 };
 
