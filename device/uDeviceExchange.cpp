@@ -98,6 +98,9 @@ TLinkStatus TDevice::ReceiveInput(std::chrono::steady_clock::time_point ADeadlin
     TLinkStatus status = LinkReadNow();
     if (!status.Ok()) return status;
     if (FInput.Size() > before) {
+      // Bytes in hand only after the limit are late, however long they lay
+      // there: the limit is on having them, by the process clock.
+      if (Clock().SteadyNow() > ADeadline) return TLinkStatus::Failed(TLinkFault::lfTimedOut);
       FLastInputAt = at;
       return status;
     }

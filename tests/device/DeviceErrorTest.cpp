@@ -55,6 +55,18 @@ TEST(DeviceErrorByte, Error01FetchesTheExtendedDescriptionWithCommand06) {
   EXPECT_EQ(device.PacketID(), 0x22);
 }
 
+TEST(DeviceErrorByte, Error01KeepsItsCodeAndIsDescribedOnlyByTheAnswerTo06) {
+  TScriptedDevice device;
+  device.Answer({"5", "0"});  // an earlier command; its field 1 reads as "no error"
+  ASSERT_EQ(ErrorOf([&] { device.GetDrawerState(); }), "");
+  device.Answer({}, "01");  // the command
+  device.Answer({}, "00");  // command 06 without any field
+  EXPECT_EQ(ErrorOf([&] { device.OpenDay("x"); }),
+            "Функция невыполнима при данном статусе ККМ. Неизвестная ошибка (-1)")
+      << "the description must not come from the earlier command's fields";
+  EXPECT_EQ(device.ErrorCode(), 1) << "the failed command's error, not that of command 06";
+}
+
 TEST(DeviceErrorByte, Error01InTheAnswerTo06FetchesNothingFurther) {
   TScriptedDevice device;
   device.Answer({}, "01");

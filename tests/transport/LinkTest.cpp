@@ -14,6 +14,7 @@
 
 #include "common/Common.Log.h"
 #include "common/uClock.h"
+#include "support/ErrorOf.h"
 #include "transport/ScriptedPeer.h"
 #include "transport/uCOMDevice.h"
 #include "transport/uSocketDevice.h"
@@ -264,6 +265,19 @@ TEST_P(LinkTest, ARegisterThatStopsMidAnswerEndsWithinTheLimit) {
   // What did come is in the log, marked as a failure.
   EXPECT_TRUE(LogHas("ERROR", "<- 21 30 30 30 30 31 32")) << Log();
   ExpectUsable("an answer cut short");
+}
+
+TEST_P(LinkTest, APauseWithinAnAnswerIsBoundedByTheByteLimitNotTheCommandLimit) {
+  // The start of an answer may take the command's own limit; a register that
+  // stops for 12 s after it has started is gone on either link.
+  FPeer->Then([](const std::string& r) {
+    std::string answer = peer::AnswerTo(r, "00", {"1"});
+    return TPeerReply{{answer.substr(0, 4), answer.substr(4)}, false, milliseconds(12000)};
+  });
+  EXPECT_EQ(ErrorOf([&] { FDevice->RunCommand("20", {}, 88000); }),
+            Serial() ? "Устройство не отвечает" : "Ошибка при получении ответа от сервера");
+  EXPECT_TRUE(LogHas("ERROR", "<- 21 32 30")) << "what came before the pause: " << Log();
+  ExpectUsable("a pause within an answer");
 }
 
 TEST_P(LinkTest, AnAnswerWithoutEtxIsCutOffAtItsCap) {

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/uClock.h"
+
 namespace peer {
 
 constexpr char STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, NAK = 0x15, FS = 0x1C;
@@ -83,6 +85,10 @@ struct TPeerReply {
   // driver has taken in everything sent before (so chunks arrive apart).
   std::vector<std::string> Chunks;
   bool Close = false;  // TCP: close the connection after the chunks
+  // Time that passes on the process clock before every chunk but the first
+  // (once the driver has taken in the earlier ones): a register that pauses
+  // within its answer, at no real cost under a test clock.
+  std::chrono::milliseconds Pause{0};
 };
 using TResponder = std::function<TPeerReply(const std::string& request)>;
 
@@ -296,7 +302,10 @@ class TScriptedPeer {
       }
     }
     for (size_t i = 0; i < reply.Chunks.size(); ++i) {
-      if (i > 0) WaitDrained(/*requireSeen=*/true);
+      if (i > 0) {
+        WaitDrained(/*requireSeen=*/true);
+        if (reply.Pause.count() > 0) Clock().Sleep(reply.Pause);
+      }
       if (!WriteAll(reply.Chunks[i])) break;
     }
     if (reply.Close && FKind == kTcp && FConn >= 0) {

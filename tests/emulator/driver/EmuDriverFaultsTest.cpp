@@ -120,6 +120,19 @@ TEST_P(EmuDriverFaults, ADelayedAnswerWithinTheLimitIsTaken) {
   EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(Dev().GetDrawerState(), 0); }), "");
 }
 
+TEST_P(EmuDriverFaults, AnAnswerIsAwaitedForTheCommandsOwnTimeLimit) {
+  // An X report that takes 12 s to print: past the TCP link's 10 s for a
+  // byte, within the report's own 88 s. The delay runs on the test clock.
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::Delay, 1, milliseconds(12000)});
+  EXPECT_EQ(ErrorOf([&] { Dev().XReport(); }), "") << "the report's answer came within its limit";
+  // An ordinary command is not waited for past its own 15 s.
+  Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::Delay, 1, milliseconds(16000)});
+  EXPECT_EQ(
+      ErrorOf([&] { Dev().GetDrawerState(); }),
+      Serial() ? "Ошибка при чтении данных из порта" : "Ошибка при получении ответа от сервера");
+  ExpectUsable("an answer later than its limit");
+}
+
 TEST_P(EmuDriverFaults, AFailedCommandGivesTheCatalogueMessage) {
   auto& faults = Server().Faults();
   faults.FailCommand({"30", 0x01, 20, 1});
