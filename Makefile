@@ -25,7 +25,7 @@ asan: asan-build
 		ctest --output-on-failure -j$(JOBS) --timeout 300
 
 bench: build
-	@for b in $(BUILD)/bench/quarnel-bench-*; do [ -x "$$b" ] && "$$b"; done
+	$(BUILD)/bench/quarnel-bench
 
 demo: build
 	@if [ -x scripts/demo ]; then bash scripts/demo $(BUILD); else \
