@@ -1,0 +1,67 @@
+// The register's side of an exchange as the wire may bring it: the fuzz
+// input is every byte the link receives, in pieces, while TDevice probes,
+// sends a command (resending while the answer does not start), collects the
+// answer and checks it. Every input must end in fields or in an error with a
+// message, within the resends and the answer cap, never in a crash or a hang.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "device/uDevice.h"
+
+namespace {
+
+// Delivers the input in pieces whose sizes the input's first byte sets;
+// nothing more comes once it is used up.
+class TFuzzLinkDevice : public TDevice {
+ public:
+  TFuzzLinkDevice(std::string_view AInput, size_t APiece) : FInputBytes(AInput), FPiece(APiece) {}
+  int Sends = 0;
+
+ protected:
+  std::string_view LinkSource() const override { return "TFuzzLink"; }
+  TLinkWaits LinkWaits(int) const override {
+    const std::chrono::hours hour(1);
+    return {hour, hour, hour, hour};
+  }
+  TLinkPolicy LinkPolicy() const override { return {2, {}, {}, true}; }
+  TLinkStatus LinkSend(std::string_view) override {
+    ++Sends;
+    return TLinkStatus::Done();
+  }
+  TLinkStatus LinkReadNow() override {
+    const size_t n = std::min(FPiece, FInputBytes.size());
+    FInputBytes.copy(FInput.Space(n), n);
+    FInput.Commit(n);
+    FInputBytes.remove_prefix(n);
+    return TLinkStatus::Done();
+  }
+  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point) override {
+    // A link that has nothing left behaves as one whose register went quiet.
+    return FInputBytes.empty() ? TLinkStatus::Failed(TLinkFault::lfTimedOut) : TLinkStatus::Done();
+  }
+
+ private:
+  std::string_view FInputBytes;
+  size_t FPiece;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const size_t piece = 1 + data[0] % 64;
+  TFuzzLinkDevice device(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1),
+                         piece);
+  try {
+    device.CheckConnection();
+    device.RunCommand("00", {}, 15000);
+    (void)device.GetDataAsString(0);
+  } catch (const std::runtime_error& e) {
+    if (std::string(e.what()).empty()) __builtin_trap();  // every failure says what it is
+  }
+  if (device.Sends > 1 + TDevice::cSendAttempts + 2) __builtin_trap();
+  return 0;
+}
