@@ -24,6 +24,7 @@
 #include "common/Common.BaseSecurity.h"
 #include "common/uClock.h"
 #include "common/uCommonUtils.h"
+#include "common/uFd.h"
 
 namespace fs = std::filesystem;
 
@@ -104,22 +105,6 @@ std::string LogStem() {
   if (name.empty()) name = ApplicationFileName();
   return fs::path(name).stem().string();
 }
-
-// A descriptor closed when it goes out of scope.
-class TFd {
- public:
-  explicit TFd(int fd) : FFd(fd) {}
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  int Release() { return std::exchange(FFd, -1); }
-
- private:
-  int FFd;
-};
 
 bool OwnedByUsOrRoot(const struct stat& st) {
   return st.st_uid == ::geteuid() || st.st_uid == 0;
@@ -225,7 +210,7 @@ void WriteAll(int fd, const std::string& bytes, const std::string& file) {
 
 // Opens the day file for appending inside the folder: never through a link
 // planted at its name, never anything but our own (or root's) regular file.
-int OpenDayFile(const fs::path& folder, const std::string& name) {
+TFd OpenDayFile(const fs::path& folder, const std::string& name) {
   const std::string file = (folder / name).string();
   TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.Get() < 0)
@@ -235,19 +220,18 @@ int OpenDayFile(const fs::path& folder, const std::string& name) {
     throw std::system_error(errno, std::generic_category(), "Открытие папки журнала " + file);
   RequireOwnFolder(st, folder);
   // O_NONBLOCK: a FIFO at the name must not hang the caller; it is refused below.
-  const int fd = ::openat(
-      dir.Get(), name.c_str(),
-      O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0664);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "Открытие журнала " + file);
-  TFd guard(fd);
-  if (::fstat(fd, &st) != 0)
+  TFd fd(::openat(dir.Get(), name.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                  0664));
+  if (!fd) throw std::system_error(errno, std::generic_category(), "Открытие журнала " + file);
+  if (::fstat(fd.Get(), &st) != 0)
     throw std::system_error(errno, std::generic_category(), "Открытие журнала " + file);
   if (!S_ISREG(st.st_mode))
     throw std::runtime_error("Журнал " + file + " не является обычным файлом");
   if (!OwnedByUsOrRoot(st))
     throw std::runtime_error("Журнал " + file + " принадлежит другому пользователю (uid " +
                              std::to_string(st.st_uid) + ")");
-  return guard.Release();
+  return fd;
 }
 
 struct TLostLines {
@@ -403,7 +387,7 @@ void AppendLogLine(std::string_view line) {
   std::string bytes(line);
   bytes += "\r\n";
   std::lock_guard lock(State().LogLock);
-  TFd fd(OpenDayFile(folder, name));
+  const TFd fd = OpenDayFile(folder, name);
   // Other processes that log to the same day file wait for this line.
   while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
   }
