@@ -6,10 +6,11 @@
 
 #include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
-#include "driver/uDesktop.h"
 #include "driver/uXmlUtils.h"
 #include "hostbridge/uV8Dispatch.h"
 #include "resources/uResources.h"
+#include "ui/ufmDocView.h"
+#include "ui/ufmLog.h"
 
 namespace {
 
@@ -302,11 +303,11 @@ void TCommonDriver::DoAdditionalAction(const std::string& AName) {
 }
 
 void TCommonDriver::ViewLog() {
-  OpenFolderOnDesktop(GetLogFileName(true));
+  ShowLogViewer(GetLogFileName(true));
 }
 
 void TCommonDriver::ShowHelp() {
-  throw std::runtime_error(ResString("ShowHelpUnavailable"));
+  ShowHelpDocument("help", "Справка");
 }
 
 // ---- LogEnabled ----

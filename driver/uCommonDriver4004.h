@@ -90,7 +90,7 @@ class TCommonDriver : public TCustomDriver {
   // ---- additional actions ----
   // Opens the log folder in the desktop's file manager.
   void ViewLog();
-  // The help viewer.
+  // The help manual ("help" of md.zip beside the library) in the desktop's browser.
   void ShowHelp();
 
  protected:

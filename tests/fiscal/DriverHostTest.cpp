@@ -255,9 +255,6 @@ TEST_F(DriverHostTest, AdditionalActionsAreListedAndRunByExactName) {
   TLastError unknown = Failure("DoAdditionalAction", {"viewlog"});
   EXPECT_EQ(unknown.Code, 1001);
   EXPECT_EQ(unknown.Text, "Action not found");
-
-  TLastError help = Failure("DoAdditionalAction", {"ShowHelp"});
-  EXPECT_EQ(help.Text, "Справка в этой сборке драйвера недоступна");
 }
 
 TEST_F(DriverHostTest, ViewLogWithoutADesktopFailsNamingTheFolder) {

@@ -1,4 +1,4 @@
-#include "driver/uDesktop.h"
+#include "ui/uDesktop.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -7,10 +7,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <stdexcept>
 
 #include "common/uClock.h"
-#include "resources/uResources.h"
 
 extern char** environ;
 
@@ -34,27 +32,26 @@ constexpr std::chrono::seconds kLaunchLimit{5};
 
 }  // namespace
 
-void OpenFolderOnDesktop(const std::string& Folder) {
-  if (!HasGraphicalSession()) throw std::runtime_error(ResFormat("ViewLogNoDisplay", {Folder}));
-  const char* argv[] = {"sh", "-c", kLaunchScript, "sh", Folder.c_str(), nullptr};
+TDesktopOpen OpenOnDesktop(const std::string& APath) {
+  if (!HasGraphicalSession()) return TDesktopOpen::NoDisplay;
+  const char* argv[] = {"sh", "-c", kLaunchScript, "sh", APath.c_str(), nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
-    throw std::runtime_error(ResFormat("ViewLogFailed", {Folder}));
+    return TDesktopOpen::Failed;
   int status = 0;
   const auto deadline = Clock().SteadyNow() + kLaunchLimit;
   for (;;) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
-    if (done < 0 && errno != EINTR) throw std::runtime_error(ResFormat("ViewLogFailed", {Folder}));
+    if (done < 0 && errno != EINTR) return TDesktopOpen::Failed;
     if (Clock().SteadyNow() >= deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
-      throw std::runtime_error(ResFormat("ViewLogFailed", {Folder}));
+      return TDesktopOpen::Failed;
     }
     Clock().Sleep(std::chrono::milliseconds(10));
   }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-    throw std::runtime_error(ResFormat("ViewLogNoXdgOpen", {Folder}));
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    throw std::runtime_error(ResFormat("ViewLogFailed", {Folder}));
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return TDesktopOpen::NoOpener;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return TDesktopOpen::Failed;
+  return TDesktopOpen::Opened;
 }

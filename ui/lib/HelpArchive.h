@@ -1,0 +1,14 @@
+// Reading documents out of the help archive (a zip file) with libzip.
+#pragma once
+
+#include <string>
+
+// Entries larger than this are not documents of ours: a damaged or foreign
+// archive must not make the driver allocate without bound.
+inline constexpr size_t cMaxHelpEntrySize = 8 * 1024 * 1024;
+
+// Entry AEntry of the zip archive AArchive, whole, into AContent; false when
+// the archive has no such entry. Raises std::runtime_error naming the archive
+// when it is missing, cannot be read, or the entry is damaged or too large.
+bool ReadArchiveEntry(const std::string& AArchive, const std::string& AEntry,
+                      std::string& AContent);
