@@ -246,13 +246,16 @@ std::string TDevice::FloatToDevice(double AValue) {
   if (AValue == 0) return "0";  // also for -0
   // Fifteen significant digits, as the register's own software writes them,
   // but always in positional form: the register does not read exponents.
+  // to_chars writes a point whatever locale the host process runs in.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", AValue);
+  char* end =
+      std::to_chars(buf, buf + sizeof buf - 1, AValue, std::chars_format::scientific, 14).ptr;
+  *end = '\0';
   int exponent = std::atoi(std::strchr(buf, 'e') + 1);
   int decimals = std::max(0, 14 - exponent);
   char out[512];
-  std::snprintf(out, sizeof out, "%.*f", decimals, AValue);
-  std::string s = out;
+  std::string s(
+      out, std::to_chars(out, out + sizeof out, AValue, std::chars_format::fixed, decimals).ptr);
   if (s.find('.') != std::string::npos) {
     while (!s.empty() && s.back() == '0') s.pop_back();
     if (!s.empty() && s.back() == '.') s.pop_back();

@@ -1,8 +1,8 @@
 // Receipts: from the host's receipt package to the register's commands and
 // back. The same routine carries a format 1.2 correction receipt, which
 // differs only in how the document is opened.
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <stdexcept>
 
 #include "common/uCommonUtils.h"
@@ -104,9 +104,10 @@ void SendTagIfGiven(TDevice& ADevice, int ATag, std::string_view AValue, bool AN
 // The absolute amount of four implied decimals with two decimals: 155000 -> "15.50".
 std::string TwoDecimals(int64_t AAmount) {
   const double value = std::fabs(static_cast<double>(AAmount) / 10000.0);
+  // With a point whatever locale the host process runs in.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2f", value);
-  return buf;
+  return std::string(buf,
+                     std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 2).ptr);
 }
 
 // Every amount and quantity of the package is read once before the document

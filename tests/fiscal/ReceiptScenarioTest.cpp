@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include <pugixml.hpp>
 
@@ -91,6 +95,40 @@ TEST_P(ReceiptScenarioTest, SaleOutputMatchesWhatTheRegisterStored) {
   const TEmuState state = Bench().Reg().Snapshot();
   EXPECT_EQ(state.Shift.Operations[0].Receipts, 1);
   EXPECT_EQ(state.Shift.Operations[0].Sums[1], 50) << "kopecks paid electronically";
+}
+
+// The platform's process may run in a Russian locale, whose numbers have a
+// decimal comma; the register reads only a point.
+TEST_P(ReceiptScenarioTest, AHostInACommaLocaleStillSendsNumbersWithAPoint) {
+  const std::string id = Ready();
+  const std::string dir = DataDir.Path() + "/locale";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir + ".def") << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \"\"\n"
+                                 "grouping -1\nEND LC_NUMERIC\n";
+  const std::string build =
+      "localedef -c -i '" + dir + ".def' -f ANSI_X3.4-1968 '" + dir + "/xx_COMMA' >/dev/null 2>&1";
+  std::system(build.c_str());
+  setenv("LOCPATH", dir.c_str(), 1);
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  if (std::setlocale(LC_NUMERIC, "xx_COMMA") == nullptr) {
+    unsetenv("LOCPATH");
+    GTEST_SKIP() << "localedef could not build a comma locale";
+  }
+  TCallResult r =
+      Host.Call("ProcessCheck",
+                {id, false,
+                 Receipt("OperationType=\"1\"",
+                         Item("Чай", "1.5", "50.25", "DiscountAmount=\"4.5\""), "Cash=\"75.38\""),
+                 THostArg::Empty()});
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  unsetenv("LOCPATH");
+  ASSERT_TRUE(r.Bool()) << LastError().Text;
+  const TEmuCall item = Calls("42").at(0);
+  EXPECT_EQ(item.Args[2], "1.5");
+  EXPECT_EQ(item.Args[3], "50.25");
+  EXPECT_EQ(Calls("47").at(0).Args[1], "75.38");
+  const std::string line = Calls("49").at(0).Args[2];
+  EXPECT_EQ(line.substr(line.size() - 4), "4.50");
 }
 
 TEST_P(ReceiptScenarioTest, ReturnsPurchasesPaymentsOfEveryKindAndTheBuyersAddress) {
