@@ -205,11 +205,13 @@ void RegisterPosition(TDeviceDriver& AHolder, const pugi::xml_node& AItem) {
       // Catering sells by the package code, not by the marking code.
       productCode = "@" + itf14;
     } else if (!markingCode.empty()) {
-      const std::string escaped = TDevice::SetMarkingCode(Utf8ToAnsi(markingCode));
+      // Escaped in the text form the code checks keyed it by, so that a
+      // checked code with a letter outside ASCII is found too.
+      const std::string escaped = TDevice::SetMarkingCode(markingCode);
       if (device.KMListResult().count(escaped) != 0) {
         device.BindMarkingCode(escaped, measure);
       } else {
-        productCode = "@" + AnsiToUtf8(escaped.substr(0, 32));
+        productCode = "@" + AnsiToUtf8(Utf8ToAnsi(escaped).substr(0, 32));
       }
     }
   } else if (!markingCode.empty()) {

@@ -425,6 +425,24 @@ TEST_P(ReceiptScenarioTest, CheckedMarkedSaleRunsTheRegistersCommandsInOrder) {
   EXPECT_EQ(requisites[0].Args[0], "@" + other);
   EXPECT_EQ(requisites[1].Args[0], "@4601234567893");
   EXPECT_TRUE(Calls("79").empty());
+
+  // A checked code with a letter outside ASCII (a scanner in the Russian
+  // layout) is found and bound like any other.
+  const std::string cyrillic = Base64Encode(Utf8ToAnsi("0104600439931256215Жж1"));
+  ASSERT_TRUE(Host.Call("RequestKM", {id,
+                                      "<RequestKM GUID=\"g2\" MarkingCode=\"" + cyrillic +
+                                          "\" PlannedStatus=\"1\" Quantity=\"1\"/>",
+                                      THostArg::Empty()})
+                  .Bool())
+      << LastError().Text;
+  ASSERT_TRUE(Host.Call("ConfirmKM", {id, "g2", 0}).Bool()) << LastError().Text;
+  Bench().ClearCommands();
+  Sell(id,
+       Receipt("OperationType=\"1\"", Item("Сыр", "1", "1", "MarkingCode=\"" + cyrillic + "\""),
+               "Cash=\"1\""),
+       false, out);
+  EXPECT_EQ(Calls("79").size(), 1u) << "bound";
+  EXPECT_EQ(Calls("24").at(0).Args[0], "");
 }
 
 EMU_HOST_LINKS(ReceiptScenarioTest);
