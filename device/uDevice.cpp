@@ -154,6 +154,9 @@ void TDevice::CheckAnswerFrame(std::string_view ABody, std::string_view AChecksu
 
 void TDevice::CheckAnswer(std::string_view ABody, std::string_view AChecksum) {
   CheckAnswerFrame(ABody, AChecksum);
+  // Every answer replaces the fields, one without data too: a reader must
+  // never return what an earlier command answered.
+  FData.clear();
   CheckAnswerError(ABody.substr(3, 2));
   // Identifier, command and error take 5 bytes; ETX closes the answer.
   if (ABody.size() > 6) FData = SplitFields(ABody.substr(5, ABody.size() - 6));

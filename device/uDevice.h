@@ -89,7 +89,7 @@ class TDevice {
   // ABody runs from STX's successor (the packet identifier) up to and
   // including ETX, AChecksum is what arrived after it. Checksum, length,
   // packet identifier, command echo, then the error byte; on success the
-  // data part becomes FData (an answer without data leaves FData as it was).
+  // data part becomes FData (an answer without data leaves it empty).
   void CheckAnswer(std::string_view ABody, std::string_view AChecksum);
   // The frame checks of CheckAnswer alone (checksum, length, packet
   // identifier, command echo), without the error byte and the data: a link

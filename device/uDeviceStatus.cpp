@@ -10,12 +10,23 @@
 
 using namespace DeviceFormat;
 
+namespace {
+
+// A number the register's own field could never hold is no answer of the
+// register: cut to the field, 65544 would read as 8, a shift over 24 hours.
+int64_t WithinField(int64_t AValue, int64_t AMax) {
+  if (AValue < 0 || AValue > AMax) RaiseError(EquMessages::ProtocolError);
+  return AValue;
+}
+
+}  // namespace
+
 void TDevice::GetECRStatus(uint8_t& AFatalStatus, uint16_t& ACurrentStatus,
                            uint8_t& ADocumentStatus) {
   Run("00");
-  AFatalStatus = static_cast<uint8_t>(GetDataAsInteger(0));
-  ACurrentStatus = static_cast<uint16_t>(GetDataAsInteger(1));
-  ADocumentStatus = static_cast<uint8_t>(GetDataAsInteger(2));
+  AFatalStatus = static_cast<uint8_t>(WithinField(GetDataAsInteger(0), 0xFF));
+  ACurrentStatus = static_cast<uint16_t>(WithinField(GetDataAsInteger(1), 0xFFFF));
+  ADocumentStatus = static_cast<uint8_t>(WithinField(GetDataAsInteger(2), 0xFF));
 }
 
 int TDevice::GetDayState() {
@@ -63,8 +74,12 @@ void TDevice::GetLastReceiptInfo(int64_t& ARecType, std::string& AOperCounter, i
                                  int64_t& ADocNumber, int64_t& ARecSum, int64_t& ARecDiscount,
                                  int64_t& ARecMargin, std::string& ARecKPK) {
   Run("03", {"2"});
+  // Four implied decimals; a sum beyond the 64-bit money range would wrap.
   auto money = [this](size_t i) {
-    return static_cast<int64_t>(std::llround(GetDataAsFloat(i) * 10000.0));
+    const double scaled = GetDataAsFloat(i) * 10000.0;
+    if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0))
+      RaiseError(EquMessages::ProtocolError);
+    return static_cast<int64_t>(std::llround(scaled));
   };
   ARecType = GetDataAsInteger(1);
   AOperCounter = GetDataAsString(2);

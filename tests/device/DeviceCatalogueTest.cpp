@@ -353,6 +353,32 @@ TEST(DeviceCatalogueAnswers, LastReceiptInfo) {
   EXPECT_EQ(kpk, "KPK1");
 }
 
+TEST(DeviceCatalogueAnswers, ValuesTheirFieldsCannotHoldAreProtocolErrors) {
+  TScriptedDevice device;
+  int64_t type, rec, doc, sum, discount, margin;
+  std::string oper, kpk;
+  for (const char* tooLarge : {"1000000000000000", "-1e15"}) {
+    device.Answer({"0", "2", "17", "5", "120", tooLarge, "0", "0", "KPK1"});
+    EXPECT_EQ(ErrorOf([&] {
+                device.GetLastReceiptInfo(type, oper, rec, doc, sum, discount, margin, kpk);
+              }),
+              "Ошибка протокола обмена")
+        << tooLarge << " must not wrap into a sum";
+  }
+  uint8_t fatal = 0, document = 0;
+  uint16_t current = 0;
+  for (const std::vector<std::string>& status : std::vector<std::vector<std::string>>{
+           {"0", "65544", "0"}, {"256", "4", "0"}, {"0", "4", "-1"}}) {
+    device.Answer(status);
+    EXPECT_EQ(ErrorOf([&] { device.GetECRStatus(fatal, current, document); }),
+              "Ошибка протокола обмена")
+        << status[0] << "/" << status[1] << "/" << status[2];
+  }
+  device.Answer({"0", "65544", "0"});
+  EXPECT_EQ(ErrorOf([&] { device.GetDayState(); }), "Ошибка протокола обмена")
+      << "65544 cut to 16 bits would be a shift over 24 hours";
+}
+
 TEST(DeviceCatalogueAnswers, SettingTableReads) {
   TScriptedDevice device;
   device.Answer({"200"});

@@ -120,14 +120,17 @@ TEST(DeviceAnswer, MalformedAnswersAreProtocolErrors) {
   EXPECT_EQ(check(Body(0x21, "02", "00")), "");
 }
 
-TEST(DeviceAnswer, AnswerWithoutDataKeepsThePreviousFields) {
+// Changed: an answer without data used to keep the previous command's
+// fields, so that GetPrinterState could return the drawer's 7.
+TEST(DeviceAnswer, AnswerWithoutDataLeavesNoFieldsOfThePreviousOne) {
   TScriptedDevice device;
   device.SetPacketID(0x21);
   device.SetCommand("00");
-  device.SetData({"old"});
+  device.SetData({"7"});
   std::string body = Body(0x21, "00", "00");
   device.CheckAnswer(body, TDevice::CalcChecksum(body));
-  EXPECT_EQ(device.Data(), std::vector<std::string>{"old"});
+  EXPECT_TRUE(device.Data().empty());
+  EXPECT_EQ(device.GetDataAsInteger(0), 0) << "a reader must not return another command's value";
 
   body = Body(0x21, "00", "00",
               "1\x1C\x1C"
