@@ -45,14 +45,23 @@ TEST_P(CorrectionScenarioTest, OlderFormatsSendTotalsPerPaymentAndRateInOneComma
   EXPECT_EQ(Bench().Commands().back().Args, (std::vector<std::string>{"1", "0", "0"}));
 
   Bench().ClearCommands();
-  EXPECT_TRUE(Host.Call("ProcessCorrectionCheck",
-                        {id, false, Package("OperationType=\"1\" TaxationSystem=\"1\"", "", ""),
-                         THostArg::Empty()})
-                  .Bool())
+  EXPECT_TRUE(
+      Host.Call("ProcessCorrectionCheck",
+                {id, false,
+                 Package("OperationType=\"1\" TaxationSystem=\"1\"",
+                         "<FiscalString VATRate=\"10\" VATAmount=\"3\"/><FiscalString "
+                         "VATRate=\"10/110\" VATAmount=\"4\"/><FiscalString VATRate=\"NONE\" "
+                         "VATAmount=\"0.5\"/><FiscalString VATRate=\"0\" VATAmount=\"0.25\"/>",
+                         ""),
+                 THostArg::Empty()})
+          .Bool())
       << LastError().Text;
   const std::vector<std::string> args = Bench().ArgsOf("58");
   EXPECT_EQ(args.at(6) + " " + args.at(7), "36 " + DateText(Clock().LocalNow()))
       << "no base date is today";
+  EXPECT_EQ(std::vector<std::string>(args.begin() + 10, args.end()),
+            (std::vector<std::string>{"0", "3", "0.25", "0.5", "0", "4"}))
+      << "each rate's tax in its own field";
 }
 
 TEST_P(CorrectionScenarioTest, OlderFormatsRefuseWhatTheirCommandCannotCarry) {
@@ -63,6 +72,8 @@ TEST_P(CorrectionScenarioTest, OlderFormatsRefuseWhatTheirCommandCannotCarry) {
       {Package("OperationType=\"2\" TaxationSystem=\"0\"", kItem), 1004},
       {Package("OperationType=\"1\" TaxationSystem=\"0\"", "<FiscalString VATRate=\"5\"/>"), 3010},
       {Package("OperationType=\"1\"", kItem), 1004},
+      // 8 x 4 lands on the older-format bit: the register would take it as system 0.
+      {Package("OperationType=\"1\" TaxationSystem=\"8\"", kItem), 1004},
       {"<P><Parameters OperationType=\"1\"/><Positions/><Payments/></P>", 1004},
       {Package("OperationType=\"1\" TaxationSystem=\"0\"", kItem, "Date=\"2024-02-30\""), 1001}};
   for (const auto& [package, code] : cases) {
