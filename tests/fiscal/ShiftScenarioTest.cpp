@@ -73,7 +73,8 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
   Sell(1, "50.5", "ElectronicPayment");
   Sell(2, "20", "Cash");
   EXPECT_TRUE(Host.Call("CashInOutcome", {FId, "<In/>", 300.0}).Bool()) << LastError().Text;
-  EXPECT_TRUE(Host.Call("CashInOutcome", {FId, "<In/>", -30.25}).Bool()) << LastError().Text;
+  EXPECT_TRUE(Host.Call("CashInOutcome", {FId, "<In/>", -30.0}).Bool()) << LastError().Text;
+  EXPECT_TRUE(Host.Call("CashInOutcome", {FId, "<In/>", -0.25}).Bool()) << LastError().Text;
   EXPECT_EQ(Refusal("CashInOutcome", {FId, "<In/>", -1000.0}),
             "3006 Недостаточно наличных в кассе");
   EXPECT_TRUE(Host.Call("PrintXReport", {FId, "<In/>"}).Bool()) << LastError().Text;
@@ -82,17 +83,19 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
       SecondsToCivil(Bench().Reg().Snapshot().FnDocuments.at(1).Time).ToXml() + "\n";
   EXPECT_EQ(Output("ReportCurrentStatusOfSettlements", kCashier),
             "OutputParameters\nParameters CashBalance=349.75 ShiftState=2 "
-            "BacklogDocumentsCounter=7 " +
+            "BacklogDocumentsCounter=8 " +
                 backlog);
   Bench().ClearCommands();
+  Bench().Reg().SetPaperOut(true);
+  Bench().Reg().SetDrawerOpen(true);
   EXPECT_EQ(Output("GetCurrentStatus", "<In><Parameters GetCounters=\"TRUE\"/></In>"),
-            "OutputParameters\nParameters CashBalance=349.75 RecState=0 DrawerState=0 CoverOpen=0 "
-            "ShiftState=2 ShiftNumber=1 CheckNumber=8 ShiftClosingCheckNumber=3 "
-            "BacklogDocumentsCounter=7 " +
+            "OutputParameters\nParameters CashBalance=349.75 RecState=2 DrawerState=1 CoverOpen=0 "
+            "ShiftState=2 ShiftNumber=1 CheckNumber=9 ShiftClosingCheckNumber=3 "
+            "BacklogDocumentsCounter=8 " +
                 backlog +
                 "CountersOperationType1 CheckCount=2 TotalChecksAmount=150.50\n"
                 "CountersOperationType2 CheckCount=1 TotalChecksAmount=20.00\n"
-                "CashIn Count=1 TotalAmount=300.00\nCashOut Count=1 TotalAmount=30.25\nPayments\n"
+                "CashIn Count=1 TotalAmount=300.00\nCashOut Count=2 TotalAmount=30.25\nPayments\n"
                 "Cash Count=2 Sell=100.00 SellReturn=20.00\n"
                 "NonCash Count=1 Sell=50.50 SellReturn=0.00\n"
                 "Prepaid Count=0 Sell=0.00 SellReturn=0.00\n"
@@ -104,6 +107,8 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
   EXPECT_EQ(calls, "78/3 78/11 78/6 01/1 02/7 00 78/7 01/7 01/8 01/3 01/5 01/4 01/6 04 81 04 ");
   EXPECT_EQ(Output("GetCurrentStatus", "<In><Parameters GetCounters=\"1\"/></In>").find("Counters"),
             std::string::npos);
+  Bench().Reg().SetPaperOut(false);
+  Bench().Reg().SetDrawerOpen(false);
 
   Bench().Reg().MoveClock(25 * 3600);
   EXPECT_EQ(Refusal("OpenShift", {FId, "<In/>", THostArg::Empty()}),
@@ -112,11 +117,12 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
   EXPECT_EQ(Failure("CloseShift", {FId, kCashier, THostArg::Empty()}).Code, 1001);
   EXPECT_EQ(PrintByte(), "5") << "restored after a refused report";
   Bench().Reg().SetCoverOpen(false);
+  Bench().Reg().SetFnWarnings(0x04);  // the storage is nearly full
   out = Output("CloseShift", kCashier);
   EXPECT_EQ(out,
-            "OutputParameters\nParameters FNError=false FNFail=false FNOverflow=false "
+            "OutputParameters\nParameters FNError=false FNFail=false FNOverflow=true "
             "CashBalance=349.75 ShiftState=1 ShiftNumber=1 DateTime=" +
-                lastDateTime() + " BacklogDocumentsCounter=8 " + backlog +
+                lastDateTime() + " BacklogDocumentsCounter=9 " + backlog +
                 "CountersOperationType1 CheckCount=2 TotalChecksAmount=150.50\n"
                 "CountersOperationType2 CheckCount=1 TotalChecksAmount=20.00\n")
       << "a shift of more than 24 hours is closed";
