@@ -207,7 +207,14 @@ std::string TCommonDriver::GetDriverDescription() {
   root.append_attribute("DownloadURL") = info.DownloadURL.c_str();
   // The current log switch, not the record's field.
   root.append_attribute("LogIsEnabled") = XmlBool(GetLogEnabled());
-  root.append_attribute("LogPath") = GetLogFileName(true).c_str();
+  // The log is best effort: a folder that cannot be used leaves the path
+  // empty rather than hiding the whole driver from the host.
+  std::string logPath;
+  try {
+    logPath = GetLogFileName(true);
+  } catch (const std::exception&) {
+  }
+  root.append_attribute("LogPath") = logPath.c_str();
   return XmlText(doc);
 }
 

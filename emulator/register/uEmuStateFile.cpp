@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -145,9 +146,21 @@ void ValidateEmuState(const TEmuState& s) {
     Require(MoneyInRange(total), "grand total out of range");
   Require(MoneyInRange(s.Cash), "cash out of range");
   Require(s.Shift.Operations.size() == 4, "shift totals must have 4 kinds");
-  for (const auto& op : s.Shift.Operations)
+  const auto allInRange = [](const std::vector<int64_t>& values) {
+    return std::all_of(values.begin(), values.end(), MoneyInRange);
+  };
+  for (const auto& op : s.Shift.Operations) {
     Require(op.Sums.size() == 16 && op.Counts.size() == 16 && op.TaxSums.size() == 10,
             "shift totals have the wrong size");
+    // Shift totals and counts grow like the grand totals.
+    Require(allInRange(op.Sums) && allInRange(op.Counts) && allInRange(op.TaxSums) &&
+                MoneyInRange(op.Receipts) && MoneyInRange(op.Total),
+            "shift totals out of range");
+  }
+  const TEmuShift& sh = s.Shift;
+  Require(allInRange({sh.CashInCount, sh.CashInSum, sh.CashOutCount, sh.CashOutSum, sh.Corrections,
+                      sh.Cancelled, sh.Discounts, sh.Margins}),
+          "shift totals out of range");
   Require(s.Shift.Number >= 0 && s.Shift.Receipts >= 0 && s.Shift.Documents >= 0,
           "negative shift counters");
   Require(s.Shift.Number < 1000000000 && s.Shift.Receipts < 1000000000 &&

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "support/TestHost.h"
 
@@ -98,6 +99,13 @@ TEST_F(AddInHostTest, LogEnabledPropertyIsAHostBoolean) {
   EXPECT_TRUE(Host.SetProp("ЛогВключен", false));
   EXPECT_FALSE(Host.GetProp("LogEnabled").Bool());
   EXPECT_TRUE(Host.Connection.Errors.empty());
+}
+
+TEST_F(AddInHostTest, AnUnusableLogFolderDoesNotHideTheDriversDescription) {
+  std::ofstream(Data.Path() + "/Dravex") << "a file where the folder must be";
+  TCallResult r = Host.Call("GetDescription", {THostArg::Empty()});
+  EXPECT_TRUE(r.Bool());
+  EXPECT_NE(r.ParamText(0).find("LogPath=\"\""), std::string::npos) << r.ParamText(0);
 }
 
 TEST_F(AddInHostTest, UnsupportedArgumentTypeIsOneHostError) {

@@ -105,7 +105,8 @@ TEST_F(EmuRegisterTest, StateFileRefusesMoneyThatLaterOperationsWouldOverflow) {
   for (const std::string& money :
        {std::string("\"Cash\": 9223372036854775000"), std::string("\"Cash\": -1"),
         std::string("\"GrandTotals\": [0, 9223372036854775000, 0, 0]"),
-        std::string("\"GrandTotals\": [0, 0, -5, 0]")}) {
+        std::string("\"GrandTotals\": [0, 0, -5, 0]"),
+        std::string("\"Shift\": {\"CashInSum\": 9223372036854775000}")}) {
     {
       std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"Format\": 1, " << money << "}";
     }
