@@ -1,6 +1,7 @@
 // quarnel-emulator: a virtual register on TCP and/or a pseudo-terminal.
-// Prints "port N" and "pty PATH" (one line each) once it serves, so that
-// scripts can read where to connect; serves until SIGINT or SIGTERM.
+// Prints "port N" and "pty PATH" (one line each) as the first lines of
+// standard output once it serves, so that scripts can read where to connect;
+// serves until SIGINT or SIGTERM.
 #include <pthread.h>
 #include <signal.h>
 
@@ -53,6 +54,14 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!cl.StateFile.empty()) {
+    const std::string problem = StateFileProblem(cl.StateFile);
+    if (!problem.empty()) {
+      Complain(problem);
+      return 1;
+    }
+  }
+
   try {
     TEmuRegisterOptions registerOptions;
     registerOptions.FfdVersion = cl.Ffd;
@@ -62,10 +71,14 @@ int main(int argc, char** argv) {
 
     TEmuServer server(cashRegister, cl.Server);
     server.Faults().Apply(cl.Faults);
-    server.Start();
-    if (server.Port() != 0) std::printf("port %u\n", static_cast<unsigned>(server.Port()));
-    if (!server.PtyPath().empty()) std::printf("pty %s\n", server.PtyPath().c_str());
-    std::fflush(stdout);
+    {
+      // No command runs, so no tape line is printed, before the ready lines are out.
+      const auto hold = server.LockHandler();
+      server.Start();
+      if (server.Port() != 0) std::cout << "port " << server.Port() << "\n";
+      if (!server.PtyPath().empty()) std::cout << "pty " << server.PtyPath() << "\n";
+      std::cout.flush();
+    }
 
     int signalNumber = 0;
     sigwait(&stopSignals, &signalNumber);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/uCommonUtils.h"
+#include "emulator/wire/uEmuCodePage.h"
 
 void Refuse(uint8_t error, int ext, const std::string& reason) {
   throw EEmuRefusal(error, ext, reason);
@@ -50,6 +51,14 @@ std::string DateText(const TDateTime& t) {
 std::string TimeText(const TDateTime& t) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d%02d%02d", t.Hour, t.Minute, t.Second);
+  return buf;
+}
+
+std::string DateTimeText(int64_t seconds) {
+  const TDateTime t = SecondsToCivil(seconds);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d", t.Day, t.Month, t.Year, t.Hour,
+                t.Minute);
   return buf;
 }
 
@@ -145,7 +154,7 @@ int64_t TEmuArgs::Quantity(size_t i, int ext) const {
 std::string TEmuArgs::Text(size_t i, size_t maxLen, int ext) const {
   if (Raw(i).size() > maxLen)
     Refuse(EmuError::BadParameter, ext, "argument " + std::to_string(i + 1) + " too long");
-  return OemToUtf8(Raw(i));
+  return EmuOemToUtf8(Raw(i));
 }
 
 TDateTime TEmuArgs::DateTimeAt(size_t i, int ext) const {

@@ -107,6 +107,8 @@ TDateTime SecondsToCivil(int64_t seconds);
 // "ddmmyy" / "hhnnss" of a local time.
 std::string DateText(const TDateTime& t);
 std::string TimeText(const TDateTime& t);
+// "dd.mm.yyyy hh:nn", the form every printed document shows its time in.
+std::string DateTimeText(int64_t seconds);
 // Kopecks as "1500.00" / "-3.05".
 std::string MoneyText(int64_t kopecks);
 // A number as an answer field carries it.

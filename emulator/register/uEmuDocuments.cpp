@@ -5,8 +5,23 @@
 
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
+#include "emulator/wire/uEmuCodePage.h"
 
 namespace {
+
+// The kind of settlement a receipt of this document type records.
+const char* SettlementName(int type) {
+  switch (type) {
+    case edtSaleReturn:
+      return "ВОЗВРАТ ПРИХОДА";
+    case edtPurchase:
+      return "РАСХОД";
+    case edtPurchaseReturn:
+      return "ВОЗВРАТ РАСХОДА";
+    default:
+      return "ПРИХОД";
+  }
+}
 
 constexpr int64_t kMaxSum = 10000000000;  // 100 000 000.00 in kopecks
 
@@ -222,7 +237,7 @@ TEmuAnswer TEmuRegister::CmdRequisites(const TEmuArgs& args) {
   if (!industry.Empty()) extra.Container(1260, industry);
 
   doc.HasPending = true;
-  doc.PendingProductCode = OemToUtf8(code);
+  doc.PendingProductCode = EmuOemToUtf8(code);
   doc.PendingExtra.Data = extra.Bytes();
   return {};
 }
@@ -233,7 +248,7 @@ TEmuAnswer TEmuRegister::CmdItem(const TEmuArgs& args) {
   TEmuItem item;
   // The command takes 256 characters; the stored name (tag 1030) holds 128.
   args.Text(0, 256, EmuExt::ItemName);
-  item.Name = OemToUtf8(args.Raw(0).substr(0, 128));
+  item.Name = EmuOemToUtf8(args.Raw(0).substr(0, 128));
   if (Trim(item.Name).empty()) Refuse(EmuError::BadParameter, EmuExt::ItemName, "empty name");
   args.Text(1, 18, EmuExt::Article);
   item.Quantity = args.Quantity(2, EmuExt::Quantity);
@@ -438,7 +453,7 @@ TEmuAnswer TEmuRegister::CmdBarcode(const TEmuArgs& args) {
                         })
           : true;
   if (!ok) Refuse(EmuError::BadParameter, EmuExt::None, "barcode data does not fit its type");
-  PrintLine(TEmuTape::BarcodeLine(kNames[type], Printable(OemToUtf8(data))));
+  PrintLine(TEmuTape::BarcodeLine(kNames[type], Printable(EmuOemToUtf8(data))));
   return {};
 }
 
@@ -479,7 +494,7 @@ TEmuAnswer TEmuRegister::CmdOfdProps(const TEmuArgs& args) {
     doc.Tags.push_back({tag, {encoded}});
   }
   const bool named = !Trim(name).empty() && name != "(null)";
-  PrintLine(Printable(named ? name + " " + OemToUtf8(value) : OemToUtf8(value)));
+  PrintLine(Printable(named ? name + " " + EmuOemToUtf8(value) : EmuOemToUtf8(value)));
   return {};
 }
 
@@ -492,8 +507,16 @@ TEmuAnswer TEmuRegister::CmdCancelDocument(const TEmuArgs& args) {
     Refuse(EmuError::WrongState, EmuExt::DocumentNotOpen, "no document open");
   if (IsFiscalReceipt(doc.Type) && !doc.Copy) ++FState.Shift.Cancelled;
   if (Printing() && !FState.PaperOut && !FState.CoverOpen && doc.Type != edtService) {
+    // The header and the line under the mark say which document it was.
+    const bool cash = doc.Type == edtCashIn || doc.Type == edtCashOut;
+    PrintHeader(cash             ? (doc.Type == edtCashIn ? "ВНЕСЕНИЕ" : "ИЗЪЯТИЕ")
+                : doc.Correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ"
+                                 : "КАССОВЫЙ ЧЕК");
+    if (!cash) FTape.Line(TEmuTape::Center(SettlementName(doc.Type)));
     FTape.Lines(RenderLines(doc));
     FTape.Line(TEmuTape::Center("*** ДОКУМЕНТ АННУЛИРОВАН ***"));
+    FTape.Line(TEmuTape::TwoColumns("СМЕНА " + std::to_string(FState.Shift.Number),
+                                    "ОТКРЫТ " + DateTimeText(doc.OpenedAt)));
     FTape.Cut();
   }
   FState.Document = TEmuOpenDocument{};

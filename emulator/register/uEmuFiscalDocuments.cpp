@@ -7,6 +7,7 @@
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/register/uEmuSettingTables.h"
+#include "emulator/wire/uEmuCodePage.h"
 
 namespace {
 
@@ -53,14 +54,6 @@ std::string QuantityText(int64_t micro) {
   return s + "." + f;
 }
 
-std::string DateTimeLine(int64_t seconds) {
-  const TDateTime t = SecondsToCivil(seconds);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d", t.Day, t.Month, t.Year, t.Hour,
-                t.Minute);
-  return buf;
-}
-
 // Tag of a product code sent with the item requisites ("@" and the code).
 uint16_t ProductCodeTag(const std::string& code) {
   const bool digits =
@@ -101,18 +94,18 @@ void TEmuRegister::AddHeader(TEmuTlv& tlv, const char* name, int64_t time,
   const auto& reg = FState.Registration;
   std::string inn = reg.Inn;
   inn.resize(std::max<size_t>(inn.size(), 12), ' ');
-  tlv.Str(1000, Utf8ToOem(name));
+  tlv.Str(1000, EmuUtf8ToOem(name));
   tlv.Time(1012, time);
   tlv.Str(1048,
-          Utf8ToOem(Trim(Table(EmuTable::Organisation, 0) + Table(EmuTable::Organisation, 1))));
+          EmuUtf8ToOem(Trim(Table(EmuTable::Organisation, 0) + Table(EmuTable::Organisation, 1))));
   tlv.Str(1018, inn);
   tlv.Str(1037, reg.RegNumber);
   tlv.Str(1013, reg.KktSerial);
   tlv.Str(1041, reg.FnSerial);
   tlv.Str(1009,
-          Utf8ToOem(Trim(Table(EmuTable::Organisation, 2) + Table(EmuTable::Organisation, 3))));
+          EmuUtf8ToOem(Trim(Table(EmuTable::Organisation, 2) + Table(EmuTable::Organisation, 3))));
   const std::string place = Table(EmuTable::SettlementPlace, 0);
-  if (!place.empty()) tlv.Str(1187, Utf8ToOem(place));
+  if (!place.empty()) tlv.Str(1187, EmuUtf8ToOem(place));
   tlv.Byte(1209, static_cast<uint8_t>(FfdCode()));
   // The driver sends "INN&name" when it knows the cashier's tax number.
   const size_t amp = cashier.find('&');
@@ -121,15 +114,15 @@ void TEmuRegister::AddHeader(TEmuTlv& tlv, const char* name, int64_t time,
     personInn = Trim(cashier.substr(0, amp));
     person = cashier.substr(amp + 1);
   }
-  if (!Trim(person).empty()) tlv.Str(1021, Utf8ToOem(Trim(person)));
-  if (!personInn.empty()) tlv.Str(1203, Utf8ToOem(personInn));
+  if (!Trim(person).empty()) tlv.Str(1021, EmuUtf8ToOem(Trim(person)));
+  if (!personInn.empty()) tlv.Str(1203, EmuUtf8ToOem(personInn));
 }
 
 namespace {
 
 TEmuTlv ItemTlv(const TEmuItem& item, bool f12) {
   TEmuTlv t;
-  t.Str(1030, Utf8ToOem(item.Name));
+  t.Str(1030, EmuUtf8ToOem(item.Name));
   int64_t digits = item.Quantity;
   uint8_t decimals = 6;
   while (decimals > 0 && digits % 10 == 0) {
@@ -153,14 +146,14 @@ TEmuTlv ItemTlv(const TEmuItem& item, bool f12) {
   t.Byte(1214, static_cast<uint8_t>(item.Method));
   if (f12) t.Byte(2108, static_cast<uint8_t>(item.Measure < 0 ? 0 : item.Measure));
   if (item.Excise > 0) t.Vln(1229, static_cast<uint64_t>(item.Excise));
-  const std::string product = Utf8ToOem(item.ProductCode);
+  const std::string product = EmuUtf8ToOem(item.ProductCode);
   if (f12) {
     TEmuTlv codes;
     if (!product.empty()) {
       const std::string code = product[0] == '@' ? product.substr(1) : product;
       if (!code.empty()) codes.Str(ProductCodeTag(code), code);
     }
-    if (!item.MarkingCode.empty()) codes.Str(1305, Utf8ToOem(item.MarkingCode));
+    if (!item.MarkingCode.empty()) codes.Str(1305, EmuUtf8ToOem(item.MarkingCode));
     if (!codes.Empty()) t.Container(1163, codes);
     if (!item.MarkingCode.empty()) {
       t.Byte(2106, static_cast<uint8_t>(item.ValidationResult));
@@ -201,7 +194,7 @@ TEmuFnDocument& TEmuRegister::CloseReceipt(const TEmuBuyer& buyer) {
     t.Byte(1173, static_cast<uint8_t>(doc.CorrectionKind));
     TEmuTlv base;
     base.Time(1178, doc.CorrectionBaseDate);
-    base.Str(1179, Utf8ToOem(doc.CorrectionBaseNumber));
+    base.Str(1179, EmuUtf8ToOem(doc.CorrectionBaseNumber));
     t.Container(1174, base);
   }
   if (!buyer.Address.empty()) t.Str(1008, buyer.Address);
@@ -257,8 +250,8 @@ TEmuFnDocument& TEmuRegister::CloseReceipt(const TEmuBuyer& buyer) {
   if (!industry.Empty()) t.Container(1261, industry);
   if (!operation.Empty()) t.Container(1270, operation);
   const std::string email = Table(EmuTable::SenderEmail, 0);
-  if (!email.empty()) t.Str(1117, Utf8ToOem(email));
-  t.Str(1060, Utf8ToOem(Table(EmuTable::FnsSite, 0)));
+  if (!email.empty()) t.Str(1117, EmuUtf8ToOem(email));
+  t.Str(1060, EmuUtf8ToOem(Table(EmuTable::FnsSite, 0)));
 
   const TEmuFnDocument& fn = StoreDocument(doc.Correction ? efdCorrection : efdReceipt, t, now);
 
@@ -412,7 +405,7 @@ void TEmuRegister::PrintFiscalFooter(const TEmuFnDocument& doc, bool cut) {
   const auto& reg = FState.Registration;
   FTape.Separator();
   FTape.Line(
-      TEmuTape::TwoColumns("СМЕНА " + std::to_string(FState.Shift.Number), DateTimeLine(doc.Time)));
+      TEmuTape::TwoColumns("СМЕНА " + std::to_string(FState.Shift.Number), DateTimeText(doc.Time)));
   FTape.Line(TEmuTape::TwoColumns("ИНН " + reg.Inn, "РН ККТ " + reg.RegNumber));
   FTape.Line(TEmuTape::TwoColumns("ЗН ККТ " + reg.KktSerial, "ФН " + reg.FnSerial));
   FTape.Line(TEmuTape::TwoColumns("ФД " + std::to_string(doc.Number),
@@ -479,7 +472,7 @@ void TEmuRegister::PrintReceipt(const TEmuOpenDocument& doc, const TEmuBuyer& bu
       FTape.Line(TEmuTape::TwoColumns(std::string("СУММА ") + kRateName[code],
                                       "=" + MoneyText(vat[code])));
   if (!Trim(doc.Cashier).empty()) FTape.Line("КАССИР " + doc.Cashier);
-  if (!buyer.Address.empty()) FTape.Line("ЭЛ. АДР. ПОКУПАТЕЛЯ " + OemToUtf8(buyer.Address));
+  if (!buyer.Address.empty()) FTape.Line("ЭЛ. АДР. ПОКУПАТЕЛЯ " + EmuOemToUtf8(buyer.Address));
   if (fn != nullptr) {
     PrintFiscalFooter(*fn, buyer.Cut);
   } else {
@@ -517,7 +510,7 @@ std::vector<std::string> TEmuRegister::DescribeDocument(const TEmuFnDocument& do
       } else if (in(kMoney)) {
         out.push_back(head + MoneyText(static_cast<int64_t>(number)));
       } else if (r.Tag == 1012 || r.Tag == 1178) {
-        out.push_back(head + DateTimeLine(static_cast<int64_t>(number)));
+        out.push_back(head + DateTimeText(static_cast<int64_t>(number)));
       } else if (r.Tag == 1077) {
         out.push_back(head + std::to_string(doc.FiscalSign));
       } else if (r.Tag == 1023 && !r.Value.empty()) {
@@ -530,7 +523,7 @@ std::vector<std::string> TEmuRegister::DescribeDocument(const TEmuFnDocument& do
       } else if (in(kNumbers)) {
         out.push_back(head + std::to_string(number));
       } else {
-        std::string text = OemToUtf8(r.Value);
+        std::string text = EmuOemToUtf8(r.Value);
         for (char& c : text)
           if (static_cast<unsigned char>(c) < 0x20) c = ' ';
         out.push_back(head + text);

@@ -5,6 +5,7 @@
 
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
+#include "emulator/wire/uEmuCodePage.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ std::string CodeArgument(const TEmuArgs& args, size_t i) {
   std::string raw = UnescapeMarkingCode(escaped);
   if (raw.empty() || raw.size() > kMaxCodeLength)
     Refuse(EmuError::BadParameter, EmuExt::MarkingType, "marking code empty or too long");
-  return OemToUtf8(raw);
+  return EmuOemToUtf8(raw);
 }
 
 // Quantity of a check: a number, or numerator/denominator of a fraction.
@@ -57,7 +58,7 @@ TEmuAnswer TEmuRegister::CmdMarking(const TEmuArgs& args) {
       args.Int(6, 0, 255, EmuExt::None);
       if (marking.Pending)
         Refuse(EmuError::MarkingSequence, EmuExt::None, "previous code not yet accepted");
-      const auto found = FMarkingOutcomes.find(Utf8ToOem(code));
+      const auto found = FMarkingOutcomes.find(EmuUtf8ToOem(code));
       const TEmuMarkingOutcome& outcome =
           found != FMarkingOutcomes.end() ? found->second : FMarkingDefault;
       if (outcome.Error != 0) Refuse(outcome.Error, outcome.Ext, "marking check failed");

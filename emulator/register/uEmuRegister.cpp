@@ -7,6 +7,7 @@
 
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuSettingTables.h"
+#include "emulator/wire/uEmuCodePage.h"
 
 namespace {
 
@@ -303,7 +304,7 @@ TEmuAnswer TEmuRegister::CmdInfo(const TEmuArgs& args) {
     case 4:
       return {0, {echo, reg.RegNumber}};
     case 5:
-      return {0, {echo, Utf8ToOem("ВЕЛМОР-01Ф")}};
+      return {0, {echo, EmuUtf8ToOem("ВЕЛМОР-01Ф")}};
     case 7:
       return {0, {echo, MoneyText(FState.Cash)}};
     case 18: {
@@ -352,7 +353,7 @@ TEmuAnswer TEmuRegister::CmdReadTable(const TEmuArgs& args) {
   const int index = static_cast<int>(args.Int(1, 0, 255, EmuExt::RequestNumber));
   if (FindTableField(table, index) == nullptr)
     Refuse(EmuError::BadParameter, EmuExt::RequestNumber, "no such table field");
-  return {0, {Utf8ToOem(Table(table, index))}};
+  return {0, {EmuUtf8ToOem(Table(table, index))}};
 }
 
 TEmuAnswer TEmuRegister::CmdWriteTable(const TEmuArgs& args) {

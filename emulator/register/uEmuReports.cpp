@@ -4,6 +4,7 @@
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/register/uEmuSettingTables.h"
+#include "emulator/wire/uEmuCodePage.h"
 
 namespace {
 
@@ -131,8 +132,7 @@ TEmuAnswer TEmuRegister::CmdXReport(const TEmuArgs& args) {
   RequirePrinter();
   FTape.Separator('=');
   FTape.Lines(ShiftReportLines("X-ОТЧЁТ"));
-  FTape.Line(TEmuTape::Center(TimeText(SecondsToCivil(NowSeconds())) + " " +
-                              DateText(SecondsToCivil(NowSeconds()))));
+  FTape.Line(TEmuTape::Center(DateTimeText(NowSeconds())));
   FTape.Cut();
   return {};
 }
@@ -219,14 +219,14 @@ void TEmuRegister::StoreRegistration(bool first, const std::string& cashier, boo
             cashier);
   t.Byte(1062, static_cast<uint8_t>(reg.TaxSystems));
   const std::string ofdInn = Table(EmuTable::OfdInn, 0);
-  if (!ofdInn.empty()) t.Str(1017, Utf8ToOem(ofdInn));
+  if (!ofdInn.empty()) t.Str(1017, EmuUtf8ToOem(ofdInn));
   const std::string ofdName = Table(EmuTable::OfdName, 0);
-  if (!ofdName.empty()) t.Str(1046, Utf8ToOem(ofdName));
+  if (!ofdName.empty()) t.Str(1046, EmuUtf8ToOem(ofdName));
   const std::string email = Table(EmuTable::SenderEmail, 0);
-  if (!email.empty()) t.Str(1117, Utf8ToOem(email));
-  t.Str(1060, Utf8ToOem(Table(EmuTable::FnsSite, 0)));
+  if (!email.empty()) t.Str(1117, EmuUtf8ToOem(email));
+  t.Str(1060, EmuUtf8ToOem(Table(EmuTable::FnsSite, 0)));
   const std::string automatic = Trim(Table(EmuTable::AutomaticNumber, 0));
-  if (!automatic.empty()) t.Str(1036, Utf8ToOem(automatic));
+  if (!automatic.empty()) t.Str(1036, EmuUtf8ToOem(automatic));
   // Work-mode bits 0..7: encryption, offline, automatic, services, forms, internet, excise,
   // gambling.
   static const uint16_t kModeTags[8] = {1056, 1002, 1001, 1109, 1110, 1108, 1207, 1193};

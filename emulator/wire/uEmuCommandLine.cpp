@@ -1,9 +1,15 @@
 #include "wire/uEmuCommandLine.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 
 #include "common/uCommonUtils.h"
+#include "wire/uEmuCodePage.h"
 
 namespace {
 [[noreturn]] void Fail(const std::string& flag, const std::string& why) {
@@ -66,7 +72,7 @@ TEmuCommandLine ParseEmuCommandLine(const std::vector<std::string>& args) {
       {"--password",
        [&](const std::string& f, const std::string& v) {
          // The driver sends its password in the ANSI code page.
-         std::string bytes = Utf8ToAnsi(v);
+         std::string bytes = EmuUtf8ToAnsi(v);
          if (bytes.size() != 4) Fail(f, "the password is exactly 4 characters");
          cl.Server.Wire.Password = bytes;
        }},
@@ -143,12 +149,19 @@ TEmuCommandLine ParseEmuCommandLine(const std::vector<std::string>& args) {
 std::string EmuUsageText() {
   return R"(Usage: quarnel-emulator [options]
 A virtual cash register speaking the register's frame protocol over TCP and/or
-a pseudo-terminal. Prints "port N" and/or "pty PATH" on their own lines once
-it is ready, then serves until SIGINT or SIGTERM.
+a pseudo-terminal: format 1.2, registered from the start with test numbers.
+Once it is ready it prints "port N" and/or "pty PATH", each on its own line,
+as the first lines of standard output; then it serves until SIGINT or SIGTERM.
+Without --tape the paper tape follows those lines on standard output, so a
+script reads the ready lines first and takes everything after them as tape.
+Messages (and with -v the log) go to standard error.
 
 Links:
   --port N             TCP port (default 50003; 0 picks a free one)
   --bind ADDR          IPv4 address to listen on (default 127.0.0.1)
+                       One TCP client is served at a time; a client that
+                       connects meanwhile is accepted and waits, with a line
+                       on standard error, until the clients before it leave
   --pty                serve a pseudo-terminal; alone it turns TCP off,
                        with --port both are served
   --link PATH          make PATH a symlink to the pty (implies --pty), e.g.
@@ -156,9 +169,12 @@ Links:
   --password XXXX      connection password the frames must carry (default KVNT)
 
 Register:
-  --ffd 1.05|1.1|1.2   fiscal data format version
+  --ffd 1.05|1.1|1.2   fiscal data format version (default 1.2, or the one
+                       kept in the state file)
   --state FILE         keep the register's state in FILE across restarts
-  --tape FILE          write the paper tape to FILE (default: standard output)
+                       (default: in memory only); its folder must exist
+  --tape FILE          append the paper tape to FILE (default: standard
+                       output, after the ready lines)
 
 Diagnostics:
   --verbose, -v        log every probe, frame and fault to standard error
@@ -180,4 +196,24 @@ Faults (N counts answer frames from the start, 1 = the first):
                        code EXT
 Fault flags may be repeated.
 )";
+}
+
+std::string StateFileProblem(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path file(path);
+  if (fs::is_directory(file, ec))
+    return "the state file " + path + " is a folder; give a file in it, such as " +
+           (file / "register.json").string();
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec))
+    return "cannot keep the state in " + path + ": the folder " + folder.string() +
+           " does not exist";
+  // The file is written as a new file beside the old one and renamed over it.
+  if (::access(folder.c_str(), W_OK) != 0)
+    return "cannot keep the state in " + path + ": " + folder.string() + ": " +
+           std::strerror(errno);
+  if (fs::exists(file, ec) && !fs::is_regular_file(file, ec))
+    return "the state file " + path + " is not a regular file";
+  return {};
 }

@@ -23,3 +23,8 @@ struct TEmuCommandLine {
 TEmuCommandLine ParseEmuCommandLine(const std::vector<std::string>& args);
 
 std::string EmuUsageText();
+
+// Why the state cannot be kept in `path` (a folder, or a file in a folder that
+// does not exist or cannot be written), or empty when it can. Checked at start,
+// like the tape, so that a register never serves while saving nothing.
+std::string StateFileProblem(const std::string& path);

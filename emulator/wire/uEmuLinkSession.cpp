@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "common/uCommonUtils.h"
+#include "wire/uEmuCodePage.h"
 
 using namespace emu_bytes;
 
@@ -17,7 +18,7 @@ std::string Describe(const TEmuRequest& r) {
   char id[8];
   std::snprintf(id, sizeof id, "%02X", r.PacketId);
   std::string text = "id " + std::string(id) + " command " + r.Command;
-  for (const std::string& a : r.Args) text += " [" + OemToUtf8(a) + "]";
+  for (const std::string& a : r.Args) text += " [" + EmuOemToUtf8(a) + "]";
   return text;
 }
 }  // namespace

@@ -27,6 +27,8 @@ namespace {
 constexpr size_t kInputLimit = 4096;
 // The loop wakes at least this often even when nothing happens.
 constexpr int kIdlePollMs = 1000;
+// Clients that may wait for the register; one more is closed at once.
+constexpr size_t kMaxWaitingClients = 8;
 
 std::string SystemError(const std::string& what, int err) {
   return what + ": " + std::strerror(err);
@@ -59,6 +61,7 @@ struct TEmuServer::TLink {
   TKind Kind;
   TFd Fd;
   std::string Name;
+  std::string Peer;  // the TCP client served, "address:port"
   std::unique_ptr<TEmuLinkSession> Session;
   std::string In;
   std::string Out;
@@ -135,6 +138,7 @@ void TEmuServer::Stop() {
 void TEmuServer::CloseAll() {
   FTcpLink.reset();
   FPtyLink.reset();
+  FWaiting.clear();
   FListener.Reset();
   FPtySlave.Reset();
   FWakeRead.Reset();
@@ -228,12 +232,13 @@ void TEmuServer::Run() {
     fds.clear();
     fds.push_back({FWakeRead.Get(), POLLIN, 0});
     int listenerAt = -1;
-    // While a client is served the next one waits in the backlog; it is
-    // taken as soon as the current one leaves.
-    if (FListener && !FTcpLink->Fd) {
+    if (FListener) {
       listenerAt = static_cast<int>(fds.size());
       fds.push_back({FListener.Get(), POLLIN, 0});
     }
+    // Waiting clients are only watched for leaving; what they send waits.
+    const size_t waitingAt = fds.size();
+    for (const TWaitingClient& w : FWaiting) fds.push_back({w.Fd.Get(), POLLRDHUP, 0});
     TLink* links[2] = {FTcpLink.get(), FPtyLink.get()};
     int linkAt[2] = {-1, -1};
     for (int i = 0; i < 2; ++i) {
@@ -263,17 +268,24 @@ void TEmuServer::Run() {
       if (linkAt[i] < 0) continue;
       ServiceLink(*links[i], fds[linkAt[i]].revents);
     }
+    for (size_t i = FWaiting.size(); i-- > 0;) {
+      if (!(fds[waitingAt + i].revents & (POLLRDHUP | POLLHUP | POLLERR))) continue;
+      Log("client " + FWaiting[i].Who + " left before it was served", true);
+      FWaiting.erase(FWaiting.begin() + static_cast<long>(i));
+    }
+    if (FTcpLink && !FTcpLink->Fd) ServeNextWaiting();
     if (listenerAt >= 0 && (fds[listenerAt].revents & POLLIN)) AcceptClients();
   }
 }
 
 // One client; the rest stay in the backlog until it leaves.
+// One client is served; the next wait, told so in the log, until it leaves.
 void TEmuServer::AcceptClients() {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
-  int fd = ::accept4(FListener.Get(), reinterpret_cast<sockaddr*>(&peer), &len,
-                     SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) {
+  TFd fd(::accept4(FListener.Get(), reinterpret_cast<sockaddr*>(&peer), &len,
+                   SOCK_NONBLOCK | SOCK_CLOEXEC));
+  if (!fd) {
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED)
       Log(SystemError("accept", errno), true);
     return;
@@ -281,14 +293,41 @@ void TEmuServer::AcceptClients() {
   char ip[INET_ADDRSTRLEN] = "?";
   ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
   std::string who = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+  if (!FTcpLink->Fd && FWaiting.empty()) {
+    Serve(std::move(fd), who);
+    return;
+  }
+  if (FWaiting.size() >= kMaxWaitingClients) {
+    Log("client " + who + " closed: " + std::to_string(FWaiting.size()) +
+            " clients already wait for the register",
+        true);
+    return;
+  }
+  Log("client " + who + " waits: client " + FTcpLink->Peer +
+          " is being served; the register serves one client at a time and takes " + who +
+          " when the clients before it leave",
+      true);
+  FWaiting.push_back({std::move(fd), who});
+}
+
+void TEmuServer::ServeNextWaiting() {
+  if (FWaiting.empty()) return;
+  TWaitingClient next = std::move(FWaiting.front());
+  FWaiting.pop_front();
+  Log("client " + next.Who + " served now: the client before it left", true);
+  Serve(std::move(next.Fd), next.Who);
+}
+
+void TEmuServer::Serve(TFd Fd, const std::string& Who) {
   TLink& link = *FTcpLink;
   int on = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  link.Fd.Reset(fd);
+  ::setsockopt(Fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  link.Fd = std::move(Fd);
+  link.Peer = Who;
   link.ClearBuffers();
   link.Session->Reset();
   ++FCounters.ClientsAccepted;
-  Log("client " + who + " connected");
+  Log("client " + Who + " connected");
 }
 
 void TEmuServer::DropClient(TLink& link, const std::string& why, bool graceful) {

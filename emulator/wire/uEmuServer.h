@@ -1,9 +1,10 @@
 // The virtual register's links: a TCP listener and a pseudo-terminal, served
-// by one thread with poll. TCP takes one client at a time: a client that
-// connects while another is served waits in the listen backlog (its bytes
-// wait in its socket) and is taken when the first leaves, so a client that
-// reconnects never races the server noticing its old connection's end. The
-// pty is always there.
+// by one thread with poll. TCP serves one client at a time, like the
+// register: a client that connects while another is served is accepted and
+// told in the log that it waits (its bytes wait in its socket); it is served
+// when the first leaves, with a log line saying so. So a client that
+// reconnects never races the server noticing its old connection's end, and a
+// second program never waits without a word. The pty is always there.
 // Both links talk to the same command handler, one request at a time. An
 // answer delayed by a fault keeps the register busy on both links for the
 // delay, as a register printing a long report is; the delay runs on the
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,6 +89,8 @@ class TEmuServer {
   void WritePending(TLink& link);
   void Pause(std::chrono::milliseconds delay);
   void AcceptClients();
+  void Serve(TFd Fd, const std::string& Who);
+  void ServeNextWaiting();
   void DropClient(TLink& link, const std::string& why, bool graceful);
 
   TEmuCommandHandler& FHandler;
@@ -103,6 +107,12 @@ class TEmuServer {
   std::string FPtyLinkMade;
   std::unique_ptr<TLink> FTcpLink;
   std::unique_ptr<TLink> FPtyLink;
+  // Clients accepted while another is served, first come first served.
+  struct TWaitingClient {
+    TFd Fd;
+    std::string Who;
+  };
+  std::deque<TWaitingClient> FWaiting;
   std::atomic<bool> FStopping{false};
   std::thread FThread;
 };

@@ -255,3 +255,29 @@ TEST_F(EmuRegisterTest, TapeShowsReceiptsTextDocumentsAndCuts) {
   EXPECT_NE(Tape.str().find("X-ОТЧЁТ"), std::string::npos);
   EXPECT_NE(Tape.str().find("ПРИХОД (2)"), std::string::npos) << Tape.str();
 }
+
+TEST_F(EmuRegisterTest, XReportAndCancelledDocumentsSayWhenAndWhatTheyWere) {
+  OpenShift();
+  Tape.str("");
+  Ok("20");
+  EXPECT_NE(Tape.str().find("05.03.2024 10:00"), std::string::npos)
+      << "the X report dates itself like every other document:\n"
+      << Tape.str();
+  EXPECT_EQ(Tape.str().find("100000 050324"), std::string::npos) << "not in the raw protocol form";
+
+  Tape.str("");
+  OpenReceipt(3);
+  Item("Кефир", "1", "70");
+  Ok("32");
+  const std::string refund = Tape.str();
+  const size_t kind = refund.find("ВОЗВРАТ ПРИХОДА"), mark = refund.find("ДОКУМЕНТ АННУЛИРОВАН");
+  ASSERT_NE(mark, std::string::npos) << refund;
+  EXPECT_LT(kind, mark) << "the cancelled receipt names its kind above the mark:\n" << refund;
+  EXPECT_NE(refund.find("КАССОВЫЙ ЧЕК"), std::string::npos);
+  EXPECT_NE(refund.find("ОТКРЫТ 05.03.2024 10:00"), std::string::npos) << refund;
+
+  Tape.str("");
+  Ok("30", {"4", "1", " ", "1", "0"});
+  Ok("32");
+  EXPECT_LT(Tape.str().find("ВНЕСЕНИЕ"), Tape.str().find("ДОКУМЕНТ АННУЛИРОВАН")) << Tape.str();
+}

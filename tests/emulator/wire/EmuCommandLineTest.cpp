@@ -1,6 +1,13 @@
 // The program's options: links, register settings and fault flags.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "common/uCommonUtils.h"
+#include "wire/uEmuCodePage.h"
 #include "wire/uEmuCommandLine.h"
 
 namespace {
@@ -93,4 +100,35 @@ TEST(EmuCommandLine, BadFlagsAreRefusedNamingTheFlag) {
   }
   EXPECT_TRUE(Parse({"--help"}).Help);
   EXPECT_NE(EmuUsageText().find("--fail-command"), std::string::npos);
+}
+
+TEST(EmuCommandLine, StateFileMustBeAFileInAFolderThatExists) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("quarnel-emu-state-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  EXPECT_EQ(StateFileProblem((dir / "register.json").string()), "") << "a new file is fine";
+  std::ofstream((dir / "old.json").string()) << "{}";
+  EXPECT_EQ(StateFileProblem((dir / "old.json").string()), "") << "so is an existing one";
+  EXPECT_NE(StateFileProblem(dir.string()).find("is a folder"), std::string::npos)
+      << "a folder is reported as a folder, not as a corrupt state";
+  EXPECT_NE(StateFileProblem((dir / "missing" / "s.json").string()).find("does not exist"),
+            std::string::npos);
+  EXPECT_EQ(StateFileProblem("relative.json"), "") << "the current folder holds a bare name";
+  fs::remove_all(dir);
+}
+
+// The emulator converts with glibc's iconv, the driver with its own tables:
+// every byte of both code pages must read the same on both sides.
+TEST(EmuCodePage, EveryByteAgreesWithTheDriversTables) {
+  for (int b = 0; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(EmuOemToUtf8(byte), OemToUtf8(byte)) << "CP866 byte " << b;
+    EXPECT_EQ(EmuUtf8ToOem(OemToUtf8(byte)), byte) << "CP866 byte " << b << " back";
+    if (b == 0x98) continue;  // no character in CP1251
+    EXPECT_EQ(EmuUtf8ToAnsi(AnsiToUtf8(byte)), byte) << "CP1251 byte " << b;
+  }
+  EXPECT_EQ(EmuUtf8ToOem("Ёж €\xff!"), std::string("\xF0\xA6 ?"
+                                                   "?!"))
+      << "a character CP866 lacks and a malformed byte each become one \"?\"";
 }

@@ -29,13 +29,17 @@ fs::path ProgramPath() {
 
 class TChild {
  public:
-  explicit TChild(const std::vector<std::string>& args) {
+  // WithErrors: standard error goes to the same pipe as standard output.
+  explicit TChild(const std::vector<std::string>& args, bool WithErrors = false) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (WithErrors)
+      posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    else
+      posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::string program = ProgramPath().string();
     std::vector<char*> argv{program.data()};
     std::vector<std::string> copy = args;
@@ -159,4 +163,28 @@ TEST_F(EmuProgram, HelpAndBadFlagsExitWithoutServing) {
   EXPECT_EQ(bad.Wait(), 2) << "a bad flag is a usage error";
   TChild taken({"--pty", "--link", (FDir).string()});
   EXPECT_EQ(taken.Wait(), 1) << "a link path that is a directory cannot be replaced";
+}
+
+TEST_F(EmuProgram, StateThatCannotBeKeptIsRefusedAtStartLikeTheTape) {
+  TChild missing({"--port", "0", "--state", (FDir / "no-such-folder" / "s.json").string()}, true);
+  EXPECT_NE(missing.ReadLine().find("does not exist"), std::string::npos);
+  EXPECT_EQ(missing.Wait(), 1) << "a register that could save nothing must not serve";
+  TChild folder({"--port", "0", "--state", FDir.string()}, true);
+  EXPECT_NE(folder.ReadLine().find("is a folder"), std::string::npos);
+  EXPECT_EQ(folder.Wait(), 1);
+}
+
+TEST_F(EmuProgram, ReadyLineComesFirstAndTheTapeFollowsOnStandardOutput) {
+  TChild child({"--port", "0"});
+  const std::string port = child.Expect("port");
+  TPeer tcp = TPeer::Tcp(static_cast<uint16_t>(std::atoi(port.c_str())));
+  ASSERT_TRUE(tcp.Probe());
+  ASSERT_EQ(tcp.Exchange(Request(0x21, "20")).Error, "00") << "X report";
+  std::string tape;
+  for (std::string line = child.ReadLine(); !line.empty(); line = child.ReadLine()) {
+    tape += line + "\n";
+    if (line.find("✂") != std::string::npos) break;
+  }
+  EXPECT_NE(tape.find("X-ОТЧЁТ"), std::string::npos) << tape;
+  EXPECT_EQ(child.Stop(SIGTERM), 0);
 }

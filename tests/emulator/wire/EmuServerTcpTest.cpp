@@ -292,6 +292,8 @@ TEST_F(EmuTcp, ClientsAreServedOneAfterAnother) {
   EXPECT_EQ(first.Exchange(Request(0x22, "00")).Error, "00") << "the first keeps the register";
   first.Close();
   EXPECT_EQ(second.ReadByte(), kACK) << "the waiting client is served after the first left";
+  EXPECT_TRUE(Logged(" waits: client ")) << "a waiting client is told so in the log";
+  EXPECT_TRUE(Logged(" served now: the client before it left"));
 }
 
 TEST_F(EmuTcp, StopClosesTheClientAndFreesThePort) {
