@@ -128,6 +128,8 @@ struct TDemoCall {
 struct TDemoStep {
   std::string Title;
   std::vector<TDemoCall> Calls;
+  // Steps (numbered from 1) that must have succeeded for this one to make sense.
+  std::vector<size_t> Needs;
 };
 
 std::string Attribute(const std::string& Xml, const char* Element, const char* Name) {
@@ -223,43 +225,46 @@ std::vector<TDemoStep> DemoSteps(const std::string& Address, uint16_t Port) {
   const auto keepDevice = [](const THostCallOutcome& o, THostVariables& vars) {
     vars["DEVICE"] = o.OutText(0);
   };
+  const std::string cashIn = "d:5000", cashOut = "d:-1500";
   return {
       {"connect to the register",
-       {{"ConnectEquipment", {"-", "-", "s:" + connection}, keepDevice}}},
-      {"open a shift", {{"OpenShift", {"$DEVICE", cashier, "-"}, {}}}},
+       {{"ConnectEquipment", {"-", "s:", "s:" + connection}, keepDevice}},
+       {}},
+      {"open a shift", {{"OpenShift", {"$DEVICE", cashier, "-"}, {}}}, {1}},
       {"sell two items, one of them marked",
        {{"OpenSessionRegistrationKM", {"$DEVICE"}, {}},
         {"RequestKM", {"$DEVICE", request, "-"}, {}},
         {"GetProcessingKMResult", {"$DEVICE", "-", "-"}, {}},
         {"ConfirmKM", {"$DEVICE", std::string("s:") + kCheckGuid, "i:0"}, {}},
         {"ProcessCheck", {"$DEVICE", "b:false", sale, "-"}, keepSale},
-        {"CloseSessionRegistrationKM", {"$DEVICE"}, {}}}},
-      {"return one item", {{"ProcessCheck", {"$DEVICE", "b:false", refund, "-"}, {}}}},
+        {"CloseSessionRegistrationKM", {"$DEVICE"}, {}}},
+       {1, 2}},
+      {"return one item", {{"ProcessCheck", {"$DEVICE", "b:false", refund, "-"}, {}}}, {1, 2}},
       {"cash in and cash out",
-       {{"CashInOutcome", {"$DEVICE", cashier, "d:5000"}, {}},
-        {"CashInOutcome", {"$DEVICE", cashier, "d:-1500"}, {}}}},
-      {"X report", {{"PrintXReport", {"$DEVICE", cashier}, {}}}},
+       {{"CashInOutcome", {"$DEVICE", cashier, cashIn}, {}},
+        {"CashInOutcome", {"$DEVICE", cashier, cashOut}, {}}},
+       {1, 2}},
+      {"X report", {{"PrintXReport", {"$DEVICE", cashier}, {}}}, {1, 2}},
       {"status with counters",
        {{"GetCurrentStatus",
          {"$DEVICE", "s:<InputParameters><Parameters GetCounters=\"true\"/></InputParameters>",
           "-"},
-         {}}}},
-      {"close the shift", {{"CloseShift", {"$DEVICE", cashier, "-"}, {}}}},
+         {}}},
+       {1, 2}},
+      {"close the shift", {{"CloseShift", {"$DEVICE", cashier, "-"}, {}}}, {1, 2}},
       {"read the sale back from the fiscal storage",
-       {{"GetDocumentInformation", {"$DEVICE", "i:$SALE", "-"}, {}}}},
-      {"disconnect", {{"DisconnectEquipment", {"$DEVICE"}, {}}}},
+       {{"GetDocumentInformation", {"$DEVICE", "i:$SALE", "-"}, {}}},
+       {1, 3}},
+      {"disconnect", {{"DisconnectEquipment", {"$DEVICE"}, {}}}, {1}},
   };
 }
 
-// What a step needs that an earlier step did not provide, or empty.
-std::string MissingInput(const TDemoStep& Step, const THostVariables& Vars) {
-  static const std::map<std::string, std::string> kWhy = {
-      {"DEVICE", "no connection (step 1 did not succeed)"},
-      {"SALE", "no sale to read back (step 3 did not succeed)"}};
-  for (const TDemoCall& call : Step.Calls)
-    for (const std::string& token : call.Tokens)
-      for (const auto& [name, why] : kWhy)
-        if (UsesVariable(token, name) && Vars.count(name) == 0) return why;
+// Why a step cannot run because a step before it did not succeed, or empty.
+std::string MissingStep(const TDemoStep& Step, const std::vector<TDemoStep>& Steps,
+                        const std::vector<bool>& Succeeded) {
+  for (size_t need : Step.Needs)
+    if (!Succeeded[need - 1])
+      return "step " + std::to_string(need) + " (" + Steps[need - 1].Title + ") did not succeed";
   return {};
 }
 
@@ -317,12 +322,13 @@ int RunHostDemo(TAddInHost& Host, const THostDemoOptions& Options, std::ostream&
   THostCaller caller(Host, Out);
   THostVariables vars;
   std::vector<std::string> outcomes;
+  std::vector<bool> done(steps.size(), false);
   size_t succeeded = 0;
   for (size_t n = 0; n < steps.size(); ++n) {
     const TDemoStep& step = steps[n];
     Out << "\n== step " << n + 1 << " of " << steps.size() << ": " << step.Title << " ==\n";
     std::string outcome = "ok";
-    const std::string missing = MissingInput(step, vars);
+    const std::string missing = MissingStep(step, steps, done);
     if (!missing.empty()) {
       outcome = "skipped: " + missing;
     } else {
@@ -342,7 +348,10 @@ int RunHostDemo(TAddInHost& Host, const THostDemoOptions& Options, std::ostream&
         if (call.After) call.After(result, vars);
       }
     }
-    if (outcome == "ok") ++succeeded;
+    if (outcome == "ok") {
+      ++succeeded;
+      done[n] = true;
+    }
     Out << "-- step " << n + 1 << ": " << outcome << "\n";
     outcomes.push_back(outcome);
   }
