@@ -4,6 +4,8 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?=
 
+TAPE ?=
+
 .PHONY: deps build test asan asan-build bench demo clean format
 
 deps:
@@ -27,9 +29,10 @@ asan: asan-build
 bench: build
 	$(BUILD)/bench/quarnel-bench
 
+# The demo: quarnel-host starts quarnel-emulator and runs a shift through the
+# add-in; TAPE=FILE keeps the paper tape in FILE instead of showing it.
 demo: build
-	@if [ -x scripts/demo ]; then bash scripts/demo $(BUILD); else \
-		echo "make demo arrives with the command-line host (quarnel-host); until then see README: The virtual register"; exit 1; fi
+	$(BUILD)/host/quarnel-host demo$(if $(TAPE), --tape $(TAPE))
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -361,6 +361,14 @@ int RunHostDemo(TAddInHost& Host, const THostDemoOptions& Options, std::ostream&
     Out << (n + 1 < 10 ? " " : "") << n + 1 << ". " << steps[n].Title << ": " << outcomes[n]
         << "\n";
 
+  std::string logFolder;
+  {
+    const TCallResult description = Host.Call("GetDescription", {THostArg::Empty()});
+    if (description.Params[0].vt == VTYPE_PWSTR)
+      logFolder = Attribute(description.ParamText(0), "DriverDescription", "LogPath");
+  }
+  if (!logFolder.empty()) Out << "\nThe driver's log of this run is in " << logFolder << "\n";
+
   if (Options.Connect.empty()) {
     const bool stopped = emulator.Stop();
     if (!stopped) Err << "quarnel-host: quarnel-emulator did not stop cleanly\n";

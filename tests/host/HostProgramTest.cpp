@@ -262,3 +262,33 @@ TEST_F(HostProgram, DemoRunsTheShiftOnTheEmulatorAndShowsTheTape) {
     std::cout << "[ pending ] demo steps this build cannot run yet:" << pendingBecause << "\n";
   }
 }
+
+// The README's commands are the ones CI runs, so none of them goes stale.
+TEST(Readme, EveryCommandIsRunByCi) {
+  const auto read = [](const std::string& Name) {
+    std::ifstream in(std::string(QUARNEL_SOURCE_DIR) + "/" + Name);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  const std::string readme = read("README.md"), ci = read(".ci/run");
+  ASSERT_FALSE(readme.empty());
+  ASSERT_FALSE(ci.empty());
+  std::istringstream lines(readme);
+  bool inBlock = false;
+  size_t commands = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("```", 0) == 0) {
+      inBlock = line == "```sh";
+      continue;
+    }
+    if (!inBlock) continue;
+    if (const size_t comment = line.find(" #"); comment != std::string::npos) line.resize(comment);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '&')) line.pop_back();
+    if (line.empty()) continue;
+    ++commands;
+    EXPECT_TRUE(Has(ci, line)) << "README runs \"" << line << "\" but .ci/run does not";
+  }
+  EXPECT_GE(commands, 2u) << "make demo and make test at least";
+  EXPECT_EQ(readme.find("```sh\nmake demo"), readme.find("```sh")) << "the README starts with them";
+}
