@@ -38,7 +38,7 @@ Arguments of call and run:
   b:true   a Boolean (or false) @FILE    the text of FILE (an XML document)
   -        an out-argument: printed after the call
 In a script, $DEVICE stands for the identifier the last ConnectEquipment
-returned, blank lines and lines starting with # are skipped, "double quotes"
+returned ($$ for a plain $), blank lines and lines starting with # are skipped, "double quotes"
 keep blanks inside an argument, and @FILE is read from the script's folder.
 The whole script is checked before its first line runs; it stops at the first
 call that fails.
