@@ -301,6 +301,7 @@ class TDevice {
   // The form in which the register receives a marking code and under which
   // KMListResult keeps it: every byte below 32 as "$" and two upper-case
   // hexadecimal digits (a group separator is "$1D"); other bytes as they are.
+  // UTF-8 in and out like every text here: the keys of KMListResult are UTF-8.
   static std::string SetMarkingCode(std::string_view ACode);
   // 79 sub-command ARequestNum: checks the escaped code with the marking
   // service. AKMResult receives answer fields 1 to 5, the planned status and

@@ -98,6 +98,13 @@ TEST_P(MarkingScenarioTest, UnconfirmedRejectedAndRefusedCodes) {
   Ok("ProcessCheck", {id, false, Sale(kCode), ""});
   EXPECT_TRUE(Bench().Calls("79").empty()) << "a code rejected unconfirmed is not bound";
   EXPECT_EQ(Bench().Calls("24").at(0).Args[0], "@" + kEscaped.substr(0, 32));
+  // The cut counts characters, not UTF-8 bytes (the host sends CP1251).
+  Ok("ProcessCheck", {id, false,
+                      Sale(Utf8ToAnsi("0104600439931256215Щz9yX\x1d"
+                                      "91EE06")),
+                      ""});
+  EXPECT_EQ(Utf8ToOem(Bench().Calls("24").back().Args[0]),
+            Utf8ToAnsi("@0104600439931256215Щz9yX$1D91EE0"));
 }
 
 TEST_P(MarkingScenarioTest, InFormat105TheFlowSendsAndWritesNothing) {
