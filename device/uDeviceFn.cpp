@@ -43,6 +43,8 @@ void ReadHeader(std::string_view AData, size_t AAt, int32_t& ATag, size_t& ALeng
 // The children of a container with tag AParent: a container child is opened
 // in place and adds nothing itself; every other child becomes an element,
 // marked as an item field inside an item (1059) or its product code (1163).
+// A remainder too short for a record with a value holds nothing to decode
+// and is left alone, so the children before it still count.
 void DecodeContainer(std::string_view AValue, int32_t AParent, int ADepth,
                      std::vector<TDocElement>& AList) {
   if (ADepth > cMaxNesting)
@@ -50,7 +52,7 @@ void DecodeContainer(std::string_view AValue, int32_t AParent, int ADepth,
         ResFormat("FnNestingTooDeep", {std::to_string(AParent), std::to_string(cMaxNesting)}));
   const bool itemField = AParent == 1059 || AParent == 1163;
   size_t at = 0;
-  while (at < AValue.size()) {
+  while (AValue.size() - at > cHeaderSize) {
     int32_t tag = 0;
     size_t length = 0;
     ReadHeader(AValue, at, tag, length);

@@ -113,6 +113,14 @@ TEST(DocumentReadout, ReceiptElementsLandInTheReceiptPackageForm) {
                 "</Positions><Payments Cash=\"100\" ElectronicPayment=\"0.5\"/>"
                 "</CheckPackage>");
 
+  // Inside a container a remainder too short for a record with a value is left
+  // alone and the records before it are read.
+  TScriptedDevice tail;
+  Script(tail, {Tlv(1059, Tlv(1030, "ab") + "\x01\x02\x03")});
+  ASSERT_EQ(ErrorOf([&] { tail.GetDocumentFromFN(1, out); }), "");
+  ASSERT_EQ(tail.DocElementList().size(), 2u);
+  EXPECT_EQ(tail.DocElementList()[1].Value, "ab");
+
   TScriptedDevice bare;
   Script(bare, {Tlv(1040, Bytes({1}))}, 21);
   bare.GetDocumentFromFN(1, out);
@@ -138,7 +146,7 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
        {Tlv(1059, Tlv(1030, "ab", 9))},
        0,
        "Длина реквизита 1030 выходит"},
-      {"header cut short", {Tlv(1059, Tlv(1030, "ab") + "\x01")}, 0, "Заголовок реквизита оборван"},
+      {"header cut short", {Bytes({0x06, 0x04, 0x01})}, 0, "Заголовок реквизита оборван"},
       {"two records in one answer",
        {Tlv(1030, "a") + Tlv(1030, "b")},
        0,
