@@ -38,7 +38,7 @@ QUARNEL_EXPORT const WCHAR_T* GetClassNames() {
   try {
     return V8GetClassNames(Registry());
   } catch (...) {
-    return u"";
+    return V8HostText(u"");
   }
 }
 

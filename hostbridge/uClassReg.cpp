@@ -40,7 +40,7 @@ void TDefParamList::AddWString(const WCHAR_T* Value, int32_t Number) {
   V8Variant& v = AddParam(Number);
   v.vt = VTYPE_PWSTR;
   v.pwstrVal = const_cast<WCHAR_T*>(Value);
-  v.wstrLen = static_cast<uint32_t>(Value ? std::char_traits<char16_t>::length(Value) : 0);
+  v.wstrLen = static_cast<uint32_t>(Value ? std::char_traits<WCHAR_T>::length(Value) : 0);
 }
 
 void TDefParamList::AddAString(const char* Value, int32_t Number) {

@@ -191,7 +191,7 @@ class TClassRegList {
   long ClassCount() const { return static_cast<long>(ClassList.size()); }
   TClassReg& Class(long Index) { return *ClassList[Index]; }
   // The registered class names joined by "|", zero-terminated UTF-16.
-  const WCHAR_T* ClassNames() const { return FClassNames.c_str(); }
+  const WCHAR_T* ClassNames() const { return V8HostText(FClassNames.c_str()); }
   // Exact (case-sensitive) match on NatApiClassName; nullptr when absent.
   TClassReg* FindClass(std::u16string_view NatApiClassName);
 

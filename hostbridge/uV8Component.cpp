@@ -13,6 +13,17 @@ TV8UserObject& ObjectOf(const void* Interface) {
   return *static_cast<TV8UserObject*>(word[kV8BlockObjectOffset]);
 }
 
+#if defined(QUARNEL_V8_WINDOWS_LAYOUT)
+// The tables live in the block's words and are ended by DestroyObject; a host
+// that calls the destructor slot gets the word back and nothing is freed.
+#define QUARNEL_V8_TABLE_DESTRUCTOR                   \
+  void* ScalarDeletingDestructor(unsigned) override { \
+    return this;                                      \
+  }
+#else
+#define QUARNEL_V8_TABLE_DESTRUCTOR
+#endif
+
 // Runs a hook of the object; nothing may leave the platform's call.
 template <typename R, typename F>
 R Shielded(R Fallback, F&& Body) {
@@ -25,20 +36,21 @@ R Shielded(R Fallback, F&& Body) {
 
 class TInitDoneTable final : public TV8InitDone {
  public:
-  bool Init(void* disp) override {
+  QUARNEL_V8_TABLE_DESTRUCTOR
+  bool ADDIN_API Init(void* disp) override {
     TV8UserObject& obj = ObjectOf(this);
     obj.V8 = static_cast<TV8AddInDefBaseEx*>(disp);
     return Shielded(false, [&] { return obj.Init(); });
   }
-  bool setMemManager(void* mem) override {
+  bool ADDIN_API setMemManager(void* mem) override {
     TV8UserObject& obj = ObjectOf(this);
     obj.V8MM = static_cast<TV8MemoryManager*>(mem);
     return Shielded(false, [&] { return obj.SetMemManager(); });
   }
-  long GetInfo() override {
+  long ADDIN_API GetInfo() override {
     return Shielded(0L, [&] { return ObjectOf(this).GetInfo(); });
   }
-  void Done() override {
+  void ADDIN_API Done() override {
     Shielded(0, [&] {
       ObjectOf(this).Done();
       return 0;
@@ -48,57 +60,59 @@ class TInitDoneTable final : public TV8InitDone {
 
 class TLanguageExtenderTable final : public TV8LanguageExtender {
  public:
-  bool RegisterExtensionAs(WCHAR_T** wsExtensionName) override {
+  QUARNEL_V8_TABLE_DESTRUCTOR
+  bool ADDIN_API RegisterExtensionAs(WCHAR_T** wsExtensionName) override {
     return Shielded(false, [&] { return V8RegisterExtensionAs(Obj(), wsExtensionName); });
   }
-  long GetNProps() override { return Reg().PropCount(); }
-  long FindProp(const WCHAR_T* wsPropName) override {
-    return Shielded(-1L, [&] { return Reg().FindProp(Utf16FromZ(wsPropName)); });
+  long ADDIN_API GetNProps() override { return Reg().PropCount(); }
+  long ADDIN_API FindProp(const WCHAR_T* wsPropName) override {
+    return Shielded(-1L, [&] { return Reg().FindProp(Utf16FromZ(V8Utf16(wsPropName))); });
   }
-  const WCHAR_T* GetPropName(long lPropNum, long lPropAlias) override {
+  const WCHAR_T* ADDIN_API GetPropName(long lPropNum, long lPropAlias) override {
     return Shielded<const WCHAR_T*>(nullptr,
                                     [&] { return V8GetPropName(Obj(), lPropNum, lPropAlias); });
   }
-  bool GetPropVal(const long lPropNum, V8Variant* pvarPropVal) override {
+  bool ADDIN_API GetPropVal(const long lPropNum, V8Variant* pvarPropVal) override {
     return V8GetPropVal(Obj(), lPropNum, pvarPropVal);
   }
-  bool SetPropVal(const long lPropNum, V8Variant* varPropVal) override {
+  bool ADDIN_API SetPropVal(const long lPropNum, V8Variant* varPropVal) override {
     return V8SetPropVal(Obj(), lPropNum, varPropVal);
   }
   // Numbers come from the host: one the registry does not hold answers false.
-  bool IsPropReadable(const long lPropNum) override {
+  bool ADDIN_API IsPropReadable(const long lPropNum) override {
     const TPropReg* prop = Reg().PropAt(lPropNum);
     return prop != nullptr && prop->IsReadable;
   }
-  bool IsPropWritable(const long lPropNum) override {
+  bool ADDIN_API IsPropWritable(const long lPropNum) override {
     const TPropReg* prop = Reg().PropAt(lPropNum);
     return prop != nullptr && prop->IsWritable;
   }
-  long GetNMethods() override { return Reg().MethCount(); }
-  long FindMethod(const WCHAR_T* wsMethodName) override {
-    return Shielded(-1L, [&] { return Reg().FindMethod(Utf16FromZ(wsMethodName)); });
+  long ADDIN_API GetNMethods() override { return Reg().MethCount(); }
+  long ADDIN_API FindMethod(const WCHAR_T* wsMethodName) override {
+    return Shielded(-1L, [&] { return Reg().FindMethod(Utf16FromZ(V8Utf16(wsMethodName))); });
   }
-  const WCHAR_T* GetMethodName(const long lMethodNum, const long lMethodAlias) override {
+  const WCHAR_T* ADDIN_API GetMethodName(const long lMethodNum, const long lMethodAlias) override {
     return Shielded<const WCHAR_T*>(
         nullptr, [&] { return V8GetMethodName(Obj(), lMethodNum, lMethodAlias); });
   }
-  long GetNParams(const long lMethodNum) override {
+  long ADDIN_API GetNParams(const long lMethodNum) override {
     const TMethReg* meth = Reg().MethodAt(lMethodNum);
     return meth != nullptr ? meth->ParamCount : 0;
   }
-  bool GetParamDefValue(const long lMethodNum, const long lParamNum,
-                        V8Variant* pvarParamDefValue) override {
+  bool ADDIN_API GetParamDefValue(const long lMethodNum, const long lParamNum,
+                                  V8Variant* pvarParamDefValue) override {
     return V8GetParamDefValue(Obj(), lMethodNum, lParamNum, pvarParamDefValue);
   }
-  bool HasRetVal(const long lMethodNum) override {
+  bool ADDIN_API HasRetVal(const long lMethodNum) override {
     const TMethReg* meth = Reg().MethodAt(lMethodNum);
     return meth != nullptr && meth->IsFunction;
   }
-  bool CallAsProc(const long lMethodNum, V8Variant* paParams, const long lSizeArray) override {
+  bool ADDIN_API CallAsProc(const long lMethodNum, V8Variant* paParams,
+                            const long lSizeArray) override {
     return V8CallMethod(Obj(), lMethodNum, nullptr, paParams, lSizeArray);
   }
-  bool CallAsFunc(const long lMethodNum, V8Variant* pvarRetValue, V8Variant* paParams,
-                  const long lSizeArray) override {
+  bool ADDIN_API CallAsFunc(const long lMethodNum, V8Variant* pvarRetValue, V8Variant* paParams,
+                            const long lSizeArray) override {
     return V8CallMethod(Obj(), lMethodNum, pvarRetValue, paParams, lSizeArray);
   }
 
@@ -109,10 +123,11 @@ class TLanguageExtenderTable final : public TV8LanguageExtender {
 
 class TLocaleTable final : public TV8LocaleBase {
  public:
-  void SetLocale(const WCHAR_T* loc) override {
+  QUARNEL_V8_TABLE_DESTRUCTOR
+  void ADDIN_API SetLocale(const WCHAR_T* loc) override {
     Shielded(0, [&] {
       TV8UserObject& obj = ObjectOf(this);
-      obj.locale = Utf16ToUtf8(Utf16FromZ(loc));
+      obj.locale = Utf16ToUtf8(Utf16FromZ(V8Utf16(loc)));
       obj.SetLocale();
       return 0;
     });
@@ -132,7 +147,7 @@ const WCHAR_T* V8GetClassNames(TClassRegList& List) {
 
 long V8GetClassObject(TClassRegList& List, const WCHAR_T* Name, TV8ComponentBase** Component) {
   if (Component == nullptr) return 0;
-  TClassReg* reg = List.FindClass(Utf16FromZ(Name));
+  TClassReg* reg = List.FindClass(Utf16FromZ(V8Utf16(Name)));
   if (reg == nullptr || reg->UserClass == nullptr) return 0;
   TV8UserObject* obj = nullptr;
   void** block = nullptr;

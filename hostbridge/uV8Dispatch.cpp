@@ -93,7 +93,8 @@ void V8ReportException(TV8UserObject& Obj, const std::string& Message) {
   const std::u16string source = Utf8ToUtf16(kV8ExceptionSource);
   try {
     if (Obj.V8 != nullptr)
-      Obj.V8->AddError(kV8ExceptionErrorCode, source.c_str(), descr.c_str(), kV8ExceptionSCode);
+      Obj.V8->AddError(kV8ExceptionErrorCode, V8HostText(source.c_str()), V8HostText(descr.c_str()),
+                       kV8ExceptionSCode);
   } catch (...) {
   }
   try {

@@ -73,7 +73,7 @@ std::u16string V8ToWideString(const V8Variant* V) {
   // nothing past the host's block is read when the terminator is missing.
   const WCHAR_T* text = V8GetPWideChar(V);
   if (text == nullptr) return {};
-  return std::u16string(text, V->wstrLen);
+  return std::u16string(V8Utf16(text), V->wstrLen);
 }
 
 std::string V8ToUtf8(const V8Variant* V) {

@@ -1,24 +1,81 @@
 // The platform's side of the add-in boundary: the host value record, the
 // interfaces the host calls us through, the interfaces the host hands us, and
 // the four exported functions. Everything here mirrors the platform's binary
-// interface on Linux x86-64 (g++, Itanium C++ ABI); nothing above this header
-// needs to know those shapes except through TV8UserObject and the readers in
-// uV8Values.h.
+// interface; nothing above this header needs to know those shapes except
+// through TV8UserObject and the readers in uV8Values.h.
 //
-// ABI facts this header relies on:
-// - every interface starts with a virtual destructor (two vtable entries), so
-//   the interfaces are real abstract classes and the compiler lays the tables out;
+// Linux x86-64 (the platform is built with g++, Itanium C++ ABI):
+// - every interface starts with a virtual destructor (two vtable entries);
 // - `long` is 64-bit and is used exactly where the platform uses it;
 // - host text is zero-terminated UTF-16 (char16_t);
-// - V8Variant has no packing: a 56-byte union (struct tm is the widest
-//   member), then cbElements, then the 16-bit type word.
+// - V8Variant: a 56-byte union (struct tm is the widest member), then
+//   cbElements, then the 16-bit type word: 64 bytes.
+//
+// Windows x64 and x86 (the platform is built with MSVC; we build with MinGW):
+// - a virtual destructor is ONE vtable slot in MSVC (the scalar deleting
+//   destructor) but two in g++, so there each interface declares that slot
+//   as a plain pure virtual method and keeps its real destructor non-virtual;
+// - on x86 the interface methods are __stdcall, the deleting destructor and
+//   plain member functions __thiscall (g++'s default for members there);
+// - `long` is 32-bit; host text is wchar_t, 16-bit UTF-16;
+// - V8Variant is 48 bytes: a 40-byte union (struct tm is 36), cbElements
+//   at 40, the type word at 44.
+// QUARNEL_V8_WINDOWS_LAYOUT selects the Windows vtable shape; the slot guard
+// test sets it on Linux too, to check the slot numbers with the tests.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 
+#if defined(_WIN32) && !defined(QUARNEL_V8_WINDOWS_LAYOUT)
+#define QUARNEL_V8_WINDOWS_LAYOUT 1
+#endif
+
+#if defined(_WIN32)
+using WCHAR_T = wchar_t;
+#else
 using WCHAR_T = char16_t;
+#endif
+static_assert(sizeof(WCHAR_T) == 2, "host text is UTF-16 on every target");
+
+// Calling convention of the interface methods.
+#if defined(_WIN32) && !defined(_WIN64)
+#define ADDIN_API __stdcall
+#else
+#define ADDIN_API
+#endif
+
+// The destructor slot that opens every interface's table.
+#if defined(QUARNEL_V8_WINDOWS_LAYOUT)
+// MSVC's scalar deleting destructor: flags & 1 asks the object to free itself.
+// Nobody deletes through an interface, so the real destructor stays protected.
+#define QUARNEL_V8_DESTRUCTOR_SLOT(T)                         \
+ public:                                                      \
+  virtual void* ScalarDeletingDestructor(unsigned flags) = 0; \
+                                                              \
+ protected:                                                   \
+  ~T() = default;                                             \
+                                                              \
+ public:
+#else
+#define QUARNEL_V8_DESTRUCTOR_SLOT(T) \
+ public:                              \
+  virtual ~T() = default;
+#endif
+
+// Host texts are UTF-16 on every target; only the name of the code unit
+// differs, so a text crosses the boundary as the same bytes under another
+// pointer type (identity on Linux).
+inline const char16_t* V8Utf16(const WCHAR_T* text) {
+  return reinterpret_cast<const char16_t*>(text);
+}
+inline const WCHAR_T* V8HostText(const char16_t* text) {
+  return reinterpret_cast<const WCHAR_T*>(text);
+}
+inline WCHAR_T* V8HostText(char16_t* text) {
+  return reinterpret_cast<WCHAR_T*>(text);
+}
 
 // Type codes of V8Variant::vt (low 12 bits) and its flag bits.
 enum TV8Type : uint16_t {
@@ -102,85 +159,115 @@ struct V8Variant {
   uint16_t vt;
 };
 
-static_assert(sizeof(struct tm) == 56, "struct tm of glibc x86-64 expected");
+// The record as the platform lays it out on each target.
+#if defined(_WIN32)
+static_assert(sizeof(struct tm) == 36 && sizeof(long) == 4 && sizeof(wchar_t) == 2,
+              "MSVC's struct tm, long and wchar_t expected");
+static_assert(sizeof(V8Variant) == 48, "V8Variant must match the platform's record");
+static_assert(offsetof(V8Variant, cbElements) == 40, "cbElements offset");
+static_assert(offsetof(V8Variant, vt) == 44, "vt offset");
+static_assert(offsetof(V8Variant, strLen) == sizeof(void*), "8-bit text length offset");
+static_assert(offsetof(V8Variant, wstrLen) == sizeof(void*), "UTF-16 text length offset");
+#elif defined(__x86_64__) && defined(__linux__)
+static_assert(sizeof(struct tm) == 56 && sizeof(long) == 8, "glibc x86-64 struct tm and long");
 static_assert(sizeof(V8Variant) == 64, "V8Variant must match the platform's record");
 static_assert(offsetof(V8Variant, cbElements) == 56, "cbElements offset");
 static_assert(offsetof(V8Variant, vt) == 60, "vt offset");
 static_assert(offsetof(V8Variant, strLen) == 8, "8-bit text length offset");
 static_assert(offsetof(V8Variant, wstrLen) == 8, "UTF-16 text length offset");
+#else
+#error "no platform layout is known for this target"
+#endif
 
 // ---- Interfaces the host implements and hands to the add-in ----
 
 // The host's memory manager: every text and byte block handed to the host is
 // allocated here and becomes the host's.
 class TV8MemoryManager {
- public:
-  virtual ~TV8MemoryManager() = default;
-  virtual bool AllocMemory(void** pMemory, unsigned long ulCountByte) = 0;
-  virtual void FreeMemory(void** pMemory) = 0;
+  QUARNEL_V8_DESTRUCTOR_SLOT(TV8MemoryManager)
+  virtual bool ADDIN_API AllocMemory(void** pMemory, unsigned long ulCountByte) = 0;
+  virtual void ADDIN_API FreeMemory(void** pMemory) = 0;
 };
 
 // The host connection. The add-in only ever calls AddError.
 class TV8AddInDefBase {
- public:
-  virtual ~TV8AddInDefBase() = default;
-  virtual bool AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr,
-                        long scode) = 0;
-  virtual bool Read(WCHAR_T* wszPropName, V8Variant* pVal, long* pErrCode,
-                    WCHAR_T** errDescriptor) = 0;
-  virtual bool Write(WCHAR_T* wszPropName, V8Variant* pVar) = 0;
-  virtual bool RegisterProfileAs(WCHAR_T* wszProfileName) = 0;
-  virtual bool SetEventBufferDepth(long lDepth) = 0;
-  virtual long GetEventBufferDepth() = 0;
-  virtual bool ExternalEvent(WCHAR_T* wszSource, WCHAR_T* wszMessage, WCHAR_T* wszData) = 0;
-  virtual void CleanEventBuffer() = 0;
-  virtual bool SetStatusLine(WCHAR_T* wszStatusLine) = 0;
-  virtual void ResetStatusLine() = 0;
+  QUARNEL_V8_DESTRUCTOR_SLOT(TV8AddInDefBase)
+  virtual bool ADDIN_API AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr,
+                                  long scode) = 0;
+  virtual bool ADDIN_API Read(WCHAR_T* wszPropName, V8Variant* pVal, long* pErrCode,
+                              WCHAR_T** errDescriptor) = 0;
+  virtual bool ADDIN_API Write(WCHAR_T* wszPropName, V8Variant* pVar) = 0;
+  virtual bool ADDIN_API RegisterProfileAs(WCHAR_T* wszProfileName) = 0;
+  virtual bool ADDIN_API SetEventBufferDepth(long lDepth) = 0;
+  virtual long ADDIN_API GetEventBufferDepth() = 0;
+  virtual bool ADDIN_API ExternalEvent(WCHAR_T* wszSource, WCHAR_T* wszMessage,
+                                       WCHAR_T* wszData) = 0;
+  virtual void ADDIN_API CleanEventBuffer() = 0;
+  virtual bool ADDIN_API SetStatusLine(WCHAR_T* wszStatusLine) = 0;
+  virtual void ADDIN_API ResetStatusLine() = 0;
 };
 
 class TV8AddInDefBaseEx : public TV8AddInDefBase {
  public:
-  virtual void* GetInterface(int iface) = 0;
+  virtual void* ADDIN_API GetInterface(int iface) = 0;
 };
+
+// The empty base of the interfaces GetInterface hands out (the message box,
+// the platform information). GetInterface returns a pointer to this base.
+// g++ places an empty base at offset 0 of a class with a vtable; MSVC places
+// it after the vtable pointer, so on Windows the interface itself starts one
+// pointer before what the host returned.
+struct TV8Interface {};
+#if defined(_WIN32)
+inline constexpr size_t kV8InterfaceBaseOffset = sizeof(void*);
+#else
+inline constexpr size_t kV8InterfaceBaseOffset = 0;
+#endif
+// The interface object (its vtable pointer first) behind a GetInterface result.
+template <typename TInterface>
+TInterface* V8HostInterface(void* fromGetInterface) {
+  if (fromGetInterface == nullptr) return nullptr;
+  return reinterpret_cast<TInterface*>(static_cast<char*>(fromGetInterface) -
+                                       kV8InterfaceBaseOffset);
+}
 
 // ---- Interfaces the add-in implements; the host calls the component block through them ----
 
 class TV8InitDone {
- public:
-  virtual ~TV8InitDone() = default;
-  virtual bool Init(void* disp) = 0;
-  virtual bool setMemManager(void* mem) = 0;
-  virtual long GetInfo() = 0;
-  virtual void Done() = 0;
+  QUARNEL_V8_DESTRUCTOR_SLOT(TV8InitDone)
+  virtual bool ADDIN_API Init(void* disp) = 0;
+  virtual bool ADDIN_API setMemManager(void* mem) = 0;
+  virtual long ADDIN_API GetInfo() = 0;
+  virtual void ADDIN_API Done() = 0;
 };
 
 class TV8LanguageExtender {
- public:
-  virtual ~TV8LanguageExtender() = default;
-  virtual bool RegisterExtensionAs(WCHAR_T** wsExtensionName) = 0;
-  virtual long GetNProps() = 0;
-  virtual long FindProp(const WCHAR_T* wsPropName) = 0;
-  virtual const WCHAR_T* GetPropName(long lPropNum, long lPropAlias) = 0;
-  virtual bool GetPropVal(const long lPropNum, V8Variant* pvarPropVal) = 0;
-  virtual bool SetPropVal(const long lPropNum, V8Variant* varPropVal) = 0;
-  virtual bool IsPropReadable(const long lPropNum) = 0;
-  virtual bool IsPropWritable(const long lPropNum) = 0;
-  virtual long GetNMethods() = 0;
-  virtual long FindMethod(const WCHAR_T* wsMethodName) = 0;
-  virtual const WCHAR_T* GetMethodName(const long lMethodNum, const long lMethodAlias) = 0;
-  virtual long GetNParams(const long lMethodNum) = 0;
-  virtual bool GetParamDefValue(const long lMethodNum, const long lParamNum,
-                                V8Variant* pvarParamDefValue) = 0;
-  virtual bool HasRetVal(const long lMethodNum) = 0;
-  virtual bool CallAsProc(const long lMethodNum, V8Variant* paParams, const long lSizeArray) = 0;
-  virtual bool CallAsFunc(const long lMethodNum, V8Variant* pvarRetValue, V8Variant* paParams,
-                          const long lSizeArray) = 0;
+  QUARNEL_V8_DESTRUCTOR_SLOT(TV8LanguageExtender)
+  virtual bool ADDIN_API RegisterExtensionAs(WCHAR_T** wsExtensionName) = 0;
+  virtual long ADDIN_API GetNProps() = 0;
+  virtual long ADDIN_API FindProp(const WCHAR_T* wsPropName) = 0;
+  virtual const WCHAR_T* ADDIN_API GetPropName(long lPropNum, long lPropAlias) = 0;
+  virtual bool ADDIN_API GetPropVal(const long lPropNum, V8Variant* pvarPropVal) = 0;
+  virtual bool ADDIN_API SetPropVal(const long lPropNum, V8Variant* varPropVal) = 0;
+  virtual bool ADDIN_API IsPropReadable(const long lPropNum) = 0;
+  virtual bool ADDIN_API IsPropWritable(const long lPropNum) = 0;
+  virtual long ADDIN_API GetNMethods() = 0;
+  virtual long ADDIN_API FindMethod(const WCHAR_T* wsMethodName) = 0;
+  virtual const WCHAR_T* ADDIN_API GetMethodName(const long lMethodNum,
+                                                 const long lMethodAlias) = 0;
+  virtual long ADDIN_API GetNParams(const long lMethodNum) = 0;
+  virtual bool ADDIN_API GetParamDefValue(const long lMethodNum, const long lParamNum,
+                                          V8Variant* pvarParamDefValue) = 0;
+  virtual bool ADDIN_API HasRetVal(const long lMethodNum) = 0;
+  virtual bool ADDIN_API CallAsProc(const long lMethodNum, V8Variant* paParams,
+                                    const long lSizeArray) = 0;
+  virtual bool ADDIN_API CallAsFunc(const long lMethodNum, V8Variant* pvarRetValue,
+                                    V8Variant* paParams, const long lSizeArray) = 0;
 };
 
 class TV8LocaleBase {
- public:
-  virtual ~TV8LocaleBase() = default;
-  virtual void SetLocale(const WCHAR_T* loc) = 0;
+  QUARNEL_V8_DESTRUCTOR_SLOT(TV8LocaleBase)
+  virtual void ADDIN_API SetLocale(const WCHAR_T* loc) = 0;
 };
 
 // How the host sees what GetClassObject returns: one object with the three
@@ -193,7 +280,12 @@ class TV8ComponentBase : public TV8InitDone, public TV8LanguageExtender, public 
 enum TV8AttachType { eCanAttachNotIsolated = 1, eCanAttachIsolated = 2, eCanAttachAny = 3 };
 
 // ---- The library's exported functions (and only these are exported) ----
+// cdecl and undecorated on every target.
+#if defined(_WIN32)
+#define QUARNEL_EXPORT __declspec(dllexport)
+#else
 #define QUARNEL_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 QUARNEL_EXPORT const WCHAR_T* GetClassNames();
