@@ -5,18 +5,15 @@
 #include <string>
 #include <system_error>
 
+#include "common/Common.Log.h"
 #include "device/uEquipmentErrors.h"
+#include "transport/uPortAccess.h"
 
 using std::chrono::milliseconds;
 
 namespace {
 // One read takes at most this much of what has arrived.
 constexpr size_t kReadChunk = 4096;
-
-// The port could not be opened because there is no device behind its name.
-bool IsMissingDevice(int AError) {
-  return AError == ENOENT || AError == ENODEV || AError == ENXIO;
-}
 }  // namespace
 
 TCOMDevice::TCOMDevice() : FCom(std::make_unique<TCOM>()) {}
@@ -28,11 +25,25 @@ TCOMDevice::~TCOMDevice() {
 void TCOMDevice::Enable() {
   FCom->Close();
   FInput.Clear();
-  if (!FCom->Open()) {
-    if (IsMissingDevice(FCom->LastSystemError())) RaiseError(EquMessages::DeviceNotConnected);
-    RaiseError(FCom->ExtResultDescription());
+  const bool opened = FCom->Open();
+  const TPortLookup& lookup = FCom->PortLookup();
+  for (const TPortMapProblem& problem : lookup.Problems)
+    WriteLog(LinkSource(), problem.Text(), llError);
+  try {
+    if (!opened) {
+      if (auto text = ExplainPortOpenFailure(lookup, FCom->LastSystemError())) RaiseError(*text);
+      RaiseError(FCom->ExtResultDescription());
+    }
+    CheckConnection();
+  } catch (const EquException&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    // A map line the lookup could not use may be the one meant for this
+    // port, which then opened the wrong device or none.
+    const std::string notes = PortMapNotes(lookup);
+    if (notes.empty()) throw;
+    RaiseError(std::string(e.what()) + ". " + notes);
   }
-  CheckConnection();
 }
 
 void TCOMDevice::Disable() {

@@ -8,7 +8,7 @@
 //
 // Creating a link for serial port n at a given rate:
 //   auto device = std::make_unique<TCOMDevice>();
-//   device->Com().SetPortNumber(n);          // /dev/ttyS(n-1) or $QUARNEL_COM<n>
+//   device->Com().SetPortNumber(n);          // $QUARNEL_COM<n>, a port map, /dev/ttyS(n-1)
 //   device->Com().SetBaudRateAsInt(rate);
 //   device->Enable();                        // opens the port and probes
 #pragma once
@@ -28,8 +28,10 @@ class TCOMDevice : public TDevice {
   TCOMDevice();
   ~TCOMDevice() override;
 
-  // Reopens the port and probes the link. A missing device raises
-  // "Устройство не подключено"; any other open failure the port's reason.
+  // Reopens the port (looking its device up again) and probes the link. A
+  // missing, forbidden or busy device raises a message that says so and
+  // names it (uPortAccess.h); any other open failure the port's reason.
+  // Problems of the port maps go to the log, and follow any failure.
   void Enable() override;
   // Closes the port.
   void Disable() override;

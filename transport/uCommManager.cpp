@@ -36,10 +36,7 @@ std::string SystemMessage(int error) {
 }  // namespace
 
 std::string ComPortDeviceName(int portNumber) {
-  std::string variable = "QUARNEL_COM" + std::to_string(portNumber);
-  if (const char* value = std::getenv(variable.c_str()); value != nullptr && *value != '\0')
-    return value;
-  return "/dev/ttyS" + std::to_string(portNumber - 1);
+  return LookUpComPort(portNumber).Device;
 }
 
 int BaudRateToInt(TBaudRate rate) {
@@ -61,7 +58,14 @@ bool TComm::Fail(int error) {
 }
 
 bool TComm::OpenHandle() {
-  std::string name = DeviceName();
+  if (FDeviceName.empty()) {
+    FPortLookup = LookUpComPort(FPortNumber);
+  } else {
+    FPortLookup = TPortLookup();
+    FPortLookup.Port = FPortNumber;
+    FPortLookup.Device = FDeviceName;
+  }
+  const std::string& name = FPortLookup.Device;
   // Non-blocking so that opening never waits for a carrier; every read and
   // write below is driven by poll() anyway.
   TFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));

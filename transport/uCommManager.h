@@ -5,8 +5,9 @@
 // throws: every operation returns a success flag and leaves the reason of a
 // failure in ExtResultDescription(), which the caller turns into an error.
 //
-// Port n is the device /dev/ttyS(n-1); the environment variable QUARNEL_COM<n>
-// names another device for it (QUARNEL_COM3=/dev/ttyUSB0).
+// Port n is the device /dev/ttyS(n-1) unless the environment variable
+// QUARNEL_COM<n> or a port map names another one for it (see uPortMap.h);
+// the lookup is made afresh at every Open.
 //
 // The time limits keep the meaning of the serial time-limit record the register
 // software was written for: a read of n bytes may take at most
@@ -22,6 +23,7 @@
 #include <string_view>
 
 #include "common/uFd.h"
+#include "transport/uPortMap.h"
 
 struct termios;
 
@@ -65,7 +67,7 @@ struct TCommTimeouts {
 };
 inline constexpr uint32_t kNoTimeLimitWait = 0xFFFFFFFFu;
 
-// The device path of a port number (see above).
+// The device path of a port number now (see above).
 std::string ComPortDeviceName(int portNumber);
 // The rate in bits per second of a TBaudRate.
 int BaudRateToInt(TBaudRate rate);
@@ -150,8 +152,12 @@ class TComm {
   // after a write that went out short without one). The link reads it to
   // tell "no such device" from other open failures.
   int LastSystemError() const { return FLastSystemError; }
-  // The device path the port opens.
-  std::string DeviceName() const { return ComPortDeviceName(FPortNumber); }
+  // How the last Open found its device: the path tried, where the port
+  // number's device came from, and the problems of the port maps.
+  const TPortLookup& PortLookup() const { return FPortLookup; }
+  // Opens APath instead of looking the port number up (empty: look it up
+  // again), for a tool that tries devices by name.
+  void SetDeviceName(std::string APath) { FDeviceName = std::move(APath); }
 
  protected:
   // The line settings (all but the rate) written into a terminal record.
@@ -175,6 +181,8 @@ class TComm {
   std::string FExtResultDescription;
   int FDCBFlags = 1;
   int FLastSystemError = 0;
+  TPortLookup FPortLookup;
+  std::string FDeviceName;
 
  private:
   bool OpenHandle();

@@ -2,10 +2,20 @@
 // eleven attempts, the purge before every command.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
 
 #include "common/uClock.h"
+#include "common/uFd.h"
 #include "support/ErrorOf.h"
 #include "transport/ScriptedPeer.h"
 #include "transport/uCOMDevice.h"
@@ -28,12 +38,63 @@ class COMDeviceTest : public ::testing::Test {
   TCOMDevice FDevice;
 };
 
-TEST(COMDeviceOpen, AMissingDeviceIsNotConnected) {
+TEST(COMDeviceOpen, AMissingDeviceIsNotConnectedAndNamesThePathTried) {
   setenv("QUARNEL_COM9", "/nonexistent/quarnel-tty", 1);
   TCOMDevice device;
   device.Com().SetPortNumber(9);
-  EXPECT_EQ(ErrorOf([&] { device.Enable(); }), "Устройство не подключено");
+  EXPECT_EQ(ErrorOf([&] { device.Enable(); }),
+            "Устройство не подключено: /nonexistent/quarnel-tty (COM9, переменная QUARNEL_COM9)");
   unsetenv("QUARNEL_COM9");
+}
+
+// Root opens any device, so the opening is done by a child that has become
+// nobody; the child's message comes back through a pipe.
+TEST(COMDeviceOpen, AForbiddenDeviceNamesItsGroupAndWhatToDo) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to give a device to root:dialout and then open it as nobody";
+  const passwd* nobody = getpwnam("nobody");
+  const group* dialout = getgrnam("dialout");
+  if (nobody == nullptr || dialout == nullptr) GTEST_SKIP() << "no user nobody or group dialout";
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  TFd keepMaster(master), keepSlave(slave);
+  ASSERT_EQ(chown(name, 0, dialout->gr_gid), 0);
+  ASSERT_EQ(chmod(name, 0660), 0);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeFds[0]);
+    std::string text;
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) {
+      text = "SKIP cannot become nobody: " + std::generic_category().message(errno);
+    } else {
+      setenv("QUARNEL_COM9", name, 1);
+      setenv("XDG_CONFIG_HOME", "/nonexistent/quarnel-config", 1);
+      TCOMDevice device;
+      device.Com().SetPortNumber(9);
+      text = ErrorOf([&] { device.Enable(); });
+    }
+    (void)!write(pipeFds[1], text.data(), text.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (text.rfind("SKIP ", 0) == 0) GTEST_SKIP() << text.substr(5);
+  EXPECT_EQ(text, std::string("Нет доступа к порту ") + name +
+                      " (COM9, переменная QUARNEL_COM9): устройство открыто только группе "
+                      "dialout, а процесс пользователя nobody в неё не входит. Добавьте "
+                      "пользователя nobody в группу dialout (sudo usermod -a -G dialout nobody) "
+                      "и войдите в систему заново или перезапустите службу 1С");
 }
 
 TEST(COMDeviceOpen, OtherOpenFailuresKeepTheirReason) {
@@ -79,6 +140,16 @@ TEST_F(COMDeviceTest, StaleBytesArePurgedBeforeACommand) {
   EXPECT_EQ(ErrorOf([&] { FDevice.RunCommand("00", {}, 15000); }), "");
   EXPECT_EQ(FDevice.GetDataAsString(0), "5");
   EXPECT_EQ(FPeer.Frames().size(), 1u) << "stale bytes must not cause a resend";
+}
+
+TEST_F(COMDeviceTest, APortAnotherConnectionHoldsIsInUse) {
+  ASSERT_EQ(ErrorOf([&] { FDevice.Enable(); }), "");
+  TCOMDevice second;
+  second.Com().SetPortNumber(7);
+  EXPECT_EQ(ErrorOf([&] { second.Enable(); }),
+            "Порт " + FPeer.DevicePath() +
+                " (COM7, переменная QUARNEL_COM7) занят: его уже открыла другая программа или "
+                "другое подключение");
 }
 
 TEST_F(COMDeviceTest, DisableClosesThePortAndEnableOpensItAgain) {

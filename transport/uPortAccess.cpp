@@ -1,0 +1,112 @@
+#include "transport/uPortAccess.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+#include <vector>
+
+#include "resources/uResources.h"
+
+namespace {
+
+std::vector<char> NameBuffer() {
+  const long size = sysconf(_SC_GETGR_R_SIZE_MAX);
+  return std::vector<char>(size > 16384 ? static_cast<size_t>(size) : 16384);
+}
+
+std::string UserName(uid_t AUid) {
+  std::vector<char> buffer = NameBuffer();
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(AUid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return found->pw_name;
+  return std::to_string(AUid);
+}
+
+std::string GroupName(gid_t AGid) {
+  std::vector<char> buffer = NameBuffer();
+  group entry{};
+  group* found = nullptr;
+  if (getgrgid_r(AGid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return found->gr_name;
+  return std::to_string(AGid);
+}
+
+bool ProcessInGroup(gid_t AGid) {
+  if (getegid() == AGid) return true;
+  const int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = getgroups(count, groups.data());
+  for (int i = 0; i < got; ++i)
+    if (groups[static_cast<size_t>(i)] == AGid) return true;
+  return false;
+}
+
+// "rw-rw----", as ls shows a device's rights.
+std::string ModeText(mode_t AMode) {
+  std::string text;
+  for (int shift = 6; shift >= 0; shift -= 3) {
+    text += (AMode >> shift) & 4 ? 'r' : '-';
+    text += (AMode >> shift) & 2 ? 'w' : '-';
+    text += (AMode >> shift) & 1 ? 'x' : '-';
+  }
+  return text;
+}
+
+// The path tried, with the device it leads to when it is a link (a by-id name).
+std::string DeviceText(const std::string& APath) {
+  char real[PATH_MAX];
+  if (::realpath(APath.c_str(), real) != nullptr && APath != real) return APath + " → " + real;
+  return APath;
+}
+
+std::string AccessDenied(const TPortLookup& ALookup, int AError) {
+  const std::string device = DeviceText(ALookup.Device);
+  const std::string origin = ALookup.OriginText();
+  const std::string user = UserName(geteuid());
+  struct stat st {};
+  if (::stat(ALookup.Device.c_str(), &st) != 0)
+    return ResFormat("PortAccessUnknown",
+                     {device, origin, user, std::generic_category().message(AError)});
+  const std::string group = GroupName(st.st_gid);
+  const bool groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (groupMayUse && !ProcessInGroup(st.st_gid))
+    return ResFormat("PortAccessGroup", {device, origin, group, user, user, group, group, user});
+  return ResFormat("PortAccessMode",
+                   {device, origin, ModeText(st.st_mode), UserName(st.st_uid), group, user});
+}
+
+}  // namespace
+
+std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError) {
+  switch (AError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      // A by-id name or a link that leads nowhere is as missing as the device.
+      return ResFormat("PortMissing", {ALookup.Device, ALookup.OriginText()});
+    case EACCES:
+    case EPERM:
+      return AccessDenied(ALookup, AError);
+    case EBUSY:
+      return ResFormat("PortBusy", {DeviceText(ALookup.Device), ALookup.OriginText()});
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string PortMapNotes(const TPortLookup& ALookup) {
+  std::string notes;
+  for (const TPortMapProblem& problem : ALookup.Problems) {
+    if (!notes.empty()) notes += ". ";
+    notes += problem.Text();
+  }
+  return notes;
+}

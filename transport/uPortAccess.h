@@ -1,0 +1,23 @@
+// Why a serial port could not be opened, told so that its user can act.
+//
+// The platform runs as a desktop user or as a service account, and a USB
+// register's device belongs to a group (usually dialout) that account is
+// rarely in; a bare "Permission denied" leaves a cashier nowhere. The
+// platform's part, like the lookup: another system's build has its own.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "transport/uPortMap.h"
+
+// The message for an open of ALookup's device that failed with the system
+// error AError, or nullopt when the port's own reason says it as well:
+//   no device behind the name  "Устройство не подключено: PATH (ORIGIN)"
+//   no permission              the device, its group, the user and what to do
+//   held by someone else       the device and that it is in use (our lock or EBUSY)
+std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError);
+
+// The problems of the lookup's maps as one text ("" without any), to follow a
+// failure that a line meant for this port may have caused.
+std::string PortMapNotes(const TPortLookup& ALookup);
