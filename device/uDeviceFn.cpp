@@ -72,16 +72,17 @@ void DecodeContainer(std::string_view AValue, int32_t AParent, int ADepth,
 }
 
 // One record as 78/16 hands it: exactly one TLV record. An unknown tag is
-// skipped.
+// skipped before its length is looked at: its value is never read, so a
+// length that does not fit the record costs nothing.
 void DecodeRecord(std::string_view ABlock, std::vector<TDocElement>& AList) {
   int32_t tag = 0;
   size_t length = 0;
+  uint8_t type = 0;
+  std::string name;
+  if (ABlock.size() >= 2 && !TDevice::FindTag(ABlock, tag, type, name)) return;
   ReadHeader(ABlock, 0, tag, length);
   if (ABlock.size() != cHeaderSize + length)
     throw ETLVFormat(ResFormat("FnRecordTrailing", {std::to_string(tag)}));
-  uint8_t type = 0;
-  std::string name;
-  if (!TDevice::FindTag(ABlock, tag, type, name)) return;
   if (type == tdtSTLV) {
     AList.emplace_back(tag, std::move(name), type, std::string{}, false);
     DecodeContainer(ABlock.substr(cHeaderSize), tag, 1, AList);

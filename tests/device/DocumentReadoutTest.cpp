@@ -54,10 +54,11 @@ TEST(DocumentReadout, EveryDataTypeDecodesIncludingValuesWiderThan32Bits) {
                Tlv(1031, Bytes({0xFF, 0xFF, 0xFF, 0xFF})),
                Tlv(1081, Bytes({0, 0, 0, 0, 1, 0, 0, 0, 0, 0})),  // 2^32 kopecks, zero-padded
                Tlv(1215, Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9})),     // past 64 bits: no value
-               Tlv(1023, Bytes({2, 0x2C, 0x01})), Tlv(1097, Bytes({5, 0})), Tlv(9999, "x")});
+               Tlv(1023, Bytes({2, 0x2C, 0x01})), Tlv(1097, Bytes({5, 0})), Tlv(9999, "x"),
+               Tlv(9998, "xy", 200), Bytes({0x0F, 0x27})});
   pugi::xml_document out;
   dev.GetDocumentFromFN(7, out);
-  ASSERT_EQ(dev.Sent.size(), 14u);
+  ASSERT_EQ(dev.Sent.size(), 16u);
   EXPECT_EQ(dev.Sent[0].Args, (TDeviceArgs{"15", "7", "0"}));
   EXPECT_EQ(dev.Sent[1].Args, (TDeviceArgs{"16", "0", "0"}));
   const auto v = Values(dev);
@@ -74,6 +75,7 @@ TEST(DocumentReadout, EveryDataTypeDecodesIncludingValuesWiderThan32Bits) {
   EXPECT_EQ(v.at(1023), "3");
   EXPECT_EQ(v.at(1097), "5") << "a value shorter than 4 bytes reads what is there";
   EXPECT_EQ(v.count(9999), 0u) << "an unknown top-level tag is skipped";
+  EXPECT_EQ(v.count(9998), 0u) << "whatever its length says: its value is never read";
 
   std::string value;
   TDevice::GetTLVValue(Tlv(1023, Bytes({0, 5})), 1023, value, 0, tdtFVLN);
