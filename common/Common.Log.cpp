@@ -336,9 +336,13 @@ size_t AppendEscaped(std::string& out, std::string_view text, size_t limit) {
       piece = {'\\', 'u', '0', '0', kHex[c1 >> 4], kHex[c1 & 15]};
       take = 2;
     } else {
-      // A whole UTF-8 character, so that a cut never splits one.
-      take = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-      take = std::min(take, text.size() - i);
+      // A whole UTF-8 character, so that a cut never splits one; only
+      // continuation bytes belong to it, so a lead byte whose character
+      // never comes cannot carry a line break through unescaped.
+      const size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+      while (take < length && i + take < text.size() &&
+             (static_cast<unsigned char>(text[i + take]) & 0xC0) == 0x80)
+        ++take;
       piece.assign(text.substr(i, take));
     }
     if (out.size() + piece.size() > limit) break;

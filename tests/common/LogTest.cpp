@@ -221,6 +221,9 @@ TEST_F(LogTest, ControlCharactersAreEscapedAndLongValuesCut) {
   EXPECT_THAT(lines[7], ::testing::EndsWith("y [... 1000 bytes cut]"));
   EXPECT_LT(lines[7].size(), kLogTextLimit + 100);
   EXPECT_EQ(CapLogText("абв", 3), "а [... 4 bytes cut]") << "a cut never splits a character";
+  // A lead byte whose character never comes must not carry the bytes after it through.
+  EXPECT_THAT(FormatLogLine("src", "a\xE0\r\nforged\xF0\x1B!", llInfo),
+              ::testing::EndsWith("src: \ta\xE0\\r\\nforged\xF0\\x1B!"));
 }
 
 TEST_F(LogTest, DayFileIsNeverReachedThroughALinkNorIsAnotherUsersFile) {
