@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -392,9 +391,9 @@ void AppendLogLine(std::string_view line) {
   bytes += "\r\n";
   std::lock_guard lock(State().LogLock);
   const TFd fd = OpenDayFile(folder, name);
-  // Other processes that log to the same day file wait for this line.
-  while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
-  }
+  // No file lock: anyone who may read the log could hold one and stall every
+  // call that logs. A write to a file opened for appending lands whole at its
+  // end, whatever other processes append meanwhile.
   WriteAll(fd.Get(), bytes, (folder / name).string());
 }
 

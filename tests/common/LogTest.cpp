@@ -2,12 +2,15 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -280,6 +283,22 @@ TEST_F(LogTest, WithoutAbsoluteHomeOrStateFolderThereIsNoFallbackFolder) {
   EXPECT_EQ(WEXITSTATUS(status), 0)
       << "1: a folder was used anyway, 2: the error does not name the folder or one was "
          "created under the working folder, 3: the child could not be set up";
+}
+
+TEST_F(LogTest, ALockSomeoneElseHoldsOnTheDayFileStallsNoLine) {
+  SetLogMode(lmAll);
+  WriteLog("a", "first");
+  // The day file is readable by others, and a reader may lock what it reads.
+  const int reader = open((Folder() / "quarnel_2024.03.05.log").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(flock(reader, LOCK_EX), 0);
+  auto line = std::async(std::launch::async, [] { WriteLog("b", "second"); });
+  const bool written = line.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  flock(reader, LOCK_UN);
+  close(reader);
+  line.wait();
+  EXPECT_TRUE(written) << "every call that logs waited for the reader's lock";
+  EXPECT_THAT(Read(), ::testing::EndsWith("\tINFO\tb: \tsecond\r\n"));
 }
 
 TEST_F(LogTest, ConcurrentWritersNeverTearALine) {
