@@ -176,6 +176,13 @@ double TDevice::GetDataAsFloat(size_t AIndex) const {
   return AIndex < FData.size() ? DeviceToFloat(FData[AIndex]) : 0.0;
 }
 
+int64_t TDevice::GetDataAsAmount(size_t AIndex) const {
+  const double scaled = GetDataAsFloat(AIndex) * 10000.0;
+  if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0))
+    RaiseError(EquMessages::ProtocolError);
+  return static_cast<int64_t>(std::llround(scaled));
+}
+
 TDateTime TDevice::GetDataAsDate(size_t AIndex) const {
   return AIndex < FData.size() ? DeviceToDate(FData[AIndex]) : Clock().LocalNow();
 }

@@ -131,6 +131,9 @@ class TDevice {
   std::string GetDataAsString(size_t AIndex) const;
   int64_t GetDataAsInteger(size_t AIndex) const;
   double GetDataAsFloat(size_t AIndex) const;
+  // GetDataAsFloat as money of four implied decimals; a sum beyond the
+  // 64-bit money range raises "Ошибка протокола обмена" instead of wrapping.
+  int64_t GetDataAsAmount(size_t AIndex) const;
   TDateTime GetDataAsDate(size_t AIndex) const;
   TDateTime GetDataAsTime(size_t AIndex) const;
   const std::vector<std::string>& Data() const { return FData; }

@@ -74,20 +74,13 @@ void TDevice::GetLastReceiptInfo(int64_t& ARecType, std::string& AOperCounter, i
                                  int64_t& ADocNumber, int64_t& ARecSum, int64_t& ARecDiscount,
                                  int64_t& ARecMargin, std::string& ARecKPK) {
   Run("03", {"2"});
-  // Four implied decimals; a sum beyond the 64-bit money range would wrap.
-  auto money = [this](size_t i) {
-    const double scaled = GetDataAsFloat(i) * 10000.0;
-    if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0))
-      RaiseError(EquMessages::ProtocolError);
-    return static_cast<int64_t>(std::llround(scaled));
-  };
   ARecType = GetDataAsInteger(1);
   AOperCounter = GetDataAsString(2);
   ARecNumber = GetDataAsInteger(3);
   ADocNumber = GetDataAsInteger(4);
-  ARecSum = money(5);
-  ARecDiscount = money(6);
-  ARecMargin = money(7);
+  ARecSum = GetDataAsAmount(5);
+  ARecDiscount = GetDataAsAmount(6);
+  ARecMargin = GetDataAsAmount(7);
   ARecKPK = GetDataAsString(8);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/uCommonUtils.h"
+#include "device/uEquipmentErrors.h"
 #include "fiscal/uDriver.h"
 #include "fiscal/uInputReading.h"
 #include "fiscal/uOperationWait.h"
@@ -43,11 +44,6 @@ std::string AmountText(int64_t AAmount) {
                 static_cast<unsigned long long>(cents / 100),
                 static_cast<unsigned long long>(cents % 100));
   return text;
-}
-
-// A number the register answered, as an amount of four decimals.
-int64_t AmountOf(double AValue) {
-  return static_cast<int64_t>(std::llround(AValue * 10000.0));
 }
 
 // Date and time fields of an answer as the host's date-time text. A date
@@ -115,7 +111,7 @@ void TDriver::ReadCounters() {
   device.GetCounterValue(1);
   c.ShiftNumber = static_cast<int32_t>(device.GetDataAsInteger(1));
   device.GetECRInfo(7);
-  c.CashBalance = AmountOf(device.GetDataAsFloat(1));
+  c.CashBalance = device.GetDataAsAmount(1);
   c.ShiftState = device.GetDayState();
 
   device.FNGetInfo(7);
@@ -133,8 +129,8 @@ void TDriver::ReadCounters() {
   c.CashInCount = static_cast<int32_t>(device.GetDataAsInteger(5));
   c.CashOutCount = static_cast<int32_t>(device.GetDataAsInteger(6));
   device.GetCounterValue(8);
-  c.CashInTotalAmount = AmountOf(device.GetDataAsFloat(3));
-  c.CashOutTotalAmount = AmountOf(device.GetDataAsFloat(4));
+  c.CashInTotalAmount = device.GetDataAsAmount(3);
+  c.CashOutTotalAmount = device.GetDataAsAmount(4);
 
   // Payment kinds in the answers of requests 3 to 6: cash, electronic,
   // prepayment, credit, counter-provision.
@@ -153,8 +149,10 @@ void TDriver::ReadCounters() {
     device.GetCounterValue(ARequest);
     ATotal = 0;
     for (size_t i = 0; i < 5; ++i) {
-      *ATargets[i] = AmountOf(device.GetDataAsFloat(kPaymentFields[i]));
-      ATotal += *ATargets[i];
+      *ATargets[i] = device.GetDataAsAmount(kPaymentFields[i]);
+      // Five sums that each fit may still not fit together.
+      if (__builtin_add_overflow(ATotal, *ATargets[i], &ATotal))
+        RaiseError(EquMessages::ProtocolError);
     }
   };
   const auto readCounts = [&](int ARequest, int32_t* const* ATargets) {

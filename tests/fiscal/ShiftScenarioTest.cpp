@@ -143,6 +143,16 @@ TEST_P(ShiftScenarioTest, ReportPrintingFollowsTheInputThenTheConnection) {
   }
 }
 
+TEST_P(ShiftScenarioTest, SumsBeyondTheMoneyRangeAreNoAnswerOfTheRegister) {
+  FId = Connect();
+  // 10^15 roubles: four implied decimals no longer fit 64 bits.
+  Bench().Reg().SetCash(100000000000000000);
+  for (const char* method : {"GetCurrentStatus", "ReportCurrentStatusOfSettlements"}) {
+    const THostError e = Failure(method, {FId, "<In/>", THostArg::Empty()});
+    EXPECT_EQ(std::to_string(e.Code) + " " + e.Text, "1001 Ошибка протокола обмена") << method;
+  }
+}
+
 EMU_HOST_LINKS(ShiftScenarioTest);
 
 }  // namespace
