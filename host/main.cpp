@@ -12,6 +12,7 @@
 #include "host/uHostCall.h"
 #include "host/uHostDemo.h"
 #include "host/uHostScript.h"
+#include "host/uPortsCommand.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ Commands:
                            in and out, X report, status, close the shift, read
                            the sale back, disconnect; then the paper tape
                            (with --tape the emulator keeps it in FILE)
-
+)" + PortsUsageText() +
+         R"(
 Arguments of call and run:
   s:TEXT   a text               i:42     an integer       d:12.5   a number
   b:true   a Boolean (or false) @FILE    the text of FILE (an XML document)
@@ -160,11 +162,13 @@ int main(int argc, char** argv) {
       return Usage("unknown option " + flag);
     }
   }
-  if (at == words.size()) return Usage("a command is needed: methods, call, run or demo");
+  if (at == words.size()) return Usage("a command is needed: methods, call, run, demo or ports");
   const std::string command = words[at];
   const std::vector<std::string> rest(words.begin() + static_cast<long>(at) + 1, words.end());
+  // The serial ports are looked at with the driver's own lookup; no add-in is loaded.
+  if (command == "ports") return RunPortsCommand(rest, std::cout, std::cerr);
   if (command != "methods" && command != "call" && command != "run" && command != "demo")
-    return Usage("unknown command \"" + command + "\": methods, call, run or demo");
+    return Usage("unknown command \"" + command + "\": methods, call, run, demo or ports");
   if (command == "methods" && !rest.empty()) return Usage("methods takes no arguments");
   if (command == "run" && rest.size() != 1) return Usage("run takes one script file");
 

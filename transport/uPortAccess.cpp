@@ -70,20 +70,32 @@ std::string DeviceText(const std::string& APath) {
 std::string AccessDenied(const TPortLookup& ALookup, int AError) {
   const std::string device = DeviceText(ALookup.Device);
   const std::string origin = ALookup.OriginText();
-  const std::string user = UserName(geteuid());
-  struct stat st {};
-  if (::stat(ALookup.Device.c_str(), &st) != 0)
+  const TDeviceAccess access = DescribeDeviceAccess(ALookup.Device);
+  const std::string& user = access.User;
+  const std::string& group = access.Group;
+  if (!access.Known)
     return ResFormat("PortAccessUnknown",
                      {device, origin, user, std::generic_category().message(AError)});
-  const std::string group = GroupName(st.st_gid);
-  const bool groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  if (groupMayUse && !ProcessInGroup(st.st_gid))
+  if (access.GroupMayUse && !access.InGroup)
     return ResFormat("PortAccessGroup", {device, origin, group, user, user, group, group, user});
-  return ResFormat("PortAccessMode",
-                   {device, origin, ModeText(st.st_mode), UserName(st.st_uid), group, user});
+  return ResFormat("PortAccessMode", {device, origin, access.Mode, access.Owner, group, user});
 }
 
 }  // namespace
+
+TDeviceAccess DescribeDeviceAccess(const std::string& APath) {
+  TDeviceAccess access;
+  access.User = UserName(geteuid());
+  struct stat st {};
+  if (::stat(APath.c_str(), &st) != 0) return access;
+  access.Known = true;
+  access.Owner = UserName(st.st_uid);
+  access.Group = GroupName(st.st_gid);
+  access.Mode = ModeText(st.st_mode);
+  access.GroupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  access.InGroup = ProcessInGroup(st.st_gid);
+  return access;
+}
 
 std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError) {
   switch (AError) {

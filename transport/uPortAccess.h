@@ -18,6 +18,17 @@
 //   held by someone else       the device and that it is in use (our lock or EBUSY)
 std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError);
 
+// Who may use a device file, and whether this process's user is in its group.
+struct TDeviceAccess {
+  bool Known = false;  // false when the file could not be examined
+  std::string User;    // the process's user
+  std::string Owner, Group;
+  std::string Mode;          // "rw-rw----"
+  bool GroupMayUse = false;  // the group may read and write
+  bool InGroup = false;      // the process is in that group now
+};
+TDeviceAccess DescribeDeviceAccess(const std::string& APath);
+
 // The problems of the lookup's maps as one text ("" without any), to follow a
 // failure that a line meant for this port may have caused.
 std::string PortMapNotes(const TPortLookup& ALookup);

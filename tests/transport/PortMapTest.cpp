@@ -104,7 +104,6 @@ TEST(PortMapAssign, RewritesThePortsLineAndKeepsEveryOtherLine) {
   EXPECT_EQ(TPortMap::Assign("# only a comment", 2, "/dev/b"), "# only a comment\nCOM2=/dev/b\n");
   EXPECT_EQ(TPortMap::Assign("COM2 = relative\r\n", 2, "/dev/b"), "COM2=/dev/b\n")
       << "a broken line for the same port is the one to mend";
-  EXPECT_EQ(TPortMap::Assign("", 5, "/dev/c"), "COM5=/dev/c\n");
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+// The serial devices of this machine as `quarnel-host ports` shows them:
+// what is plugged in (from sysfs and /dev), the stable names udev gives it,
+// the USB maker and model, and the port numbers that open it now through the
+// driver's own lookup (uPortMap.h); and the probe that finds which of them
+// answers like a register.
+//
+// The roots are parameters so that a test can stand a made-up /dev and /sys
+// beside the real ones.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "transport/uPortMap.h"
+
+struct TSerialRoots {
+  std::string Dev = "/dev";
+  std::string Sys = "/sys";
+};
+
+struct TSerialDevice {
+  std::string Path;                      // the name it is opened by
+  std::string KernelName;                // "ttyACM0"; empty for a device only a port names (a pty)
+  std::vector<std::string> StableNames;  // /dev/serial/by-id names first, then by-path
+  std::string Driver;                    // "cdc_acm", "ftdi_sio", ...
+  std::string UsbId;                     // "1fc9:0083"; empty when not a USB device
+  std::string Manufacturer, Product, Serial;
+  std::vector<TPortLookup> Ports;  // the port numbers that open it now
+};
+
+struct TSerialInventory {
+  std::vector<TSerialDevice> Devices;
+  // Ports that a variable or a map ties to a name that leads nowhere now.
+  std::vector<TPortLookup> MissingPorts;
+  std::vector<TPortMapProblem> Problems;  // of the port maps
+};
+
+TSerialInventory ListSerialDevices(const TSerialRoots& ARoots = {});
+
+// The name that survives replugging: a by-id link to ADevice, else a by-path
+// link; empty when udev made neither (a built-in port, a pty).
+std::string StableDeviceName(const std::string& ADevice, const TSerialRoots& ARoots = {});
+
+// The rates a register may be set to, the usual one first.
+extern const std::vector<int> cProbeRates;
+
+enum class TProbeOutcome { poRegister, poOtherAnswer, poSilent, poUnusable };
+
+struct TProbeResult {
+  TProbeOutcome Outcome = TProbeOutcome::poSilent;
+  int Rate = 0;        // the rate a register answered at
+  std::string Detail;  // the bytes that came instead of ACK, or why the port would not open
+};
+
+// Sends ENQ on APath at each rate in turn (two tries of AWait each) until an
+// ACK comes back.
+TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates,
+                               std::chrono::milliseconds AWait);

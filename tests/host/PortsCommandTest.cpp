@@ -1,0 +1,130 @@
+// quarnel-host ports on a made-up /dev and /sys whose one USB register is the
+// virtual register's pty: listed with its stable name and maker, given a
+// number in the user's map, found by the probe.
+#include "host/uPortsCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "emulator/register/uEmuRegister.h"
+#include "emulator/wire/uEmuServer.h"
+#include "transport/TempPortMaps.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PortsCommandTest : public ::testing::Test {
+ protected:
+  PortsCommandTest() : FRegister(TEmuRegisterOptions{}), FServer(FRegister, PtyOnly()) {
+    FServer.Start();
+    SetMachinePortMapPath(FMaps.MachineMap());
+    const std::string root = FMaps.Folder();
+    FOptions.Roots = {root + "/dev", root + "/sys"};
+    const std::string usb = "sys/devices/pci0000:00/usb1/1-1";
+    for (const auto& [file, text] : {std::pair{"idVendor", "1fc9"},
+                                     {"idProduct", "0083"},
+                                     {"manufacturer", "Velmor"},
+                                     {"product", "KKT Velmor-01F"},
+                                     {"serial", "0001"}})
+      TTempPortMaps::Write(root + "/" + usb + "/" + file, std::string(text) + "\n");
+    fs::create_directories(root + "/" + usb + "/1-1:1.0");
+    FMaps.Link(usb + "/1-1:1.0/driver", "../../../../bus/usb/drivers/cdc_acm");
+    FMaps.Link("sys/class/tty/ttyACM0/device", "../../../" + usb.substr(4) + "/1-1:1.0");
+    // A legacy port without a UART, a console, and a device this /dev has no node for.
+    TTempPortMaps::Write(root + "/sys/class/tty/ttyS0/type", "0\n");
+    FMaps.Link("sys/class/tty/ttyS0/device", "../../../devices/platform/serial8250");
+    fs::create_directories(root + "/sys/class/tty/tty0");
+    FMaps.Link("sys/class/tty/ttyUSB0/device", "../../../" + usb.substr(4) + "/1-1:1.0");
+    FAcm = FMaps.Link("dev/ttyACM0", FServer.PtyPath());
+    FById = FMaps.Link("dev/serial/by-id/usb-Velmor_KKT_0001-if00", "../../ttyACM0");
+  }
+  ~PortsCommandTest() override { SetMachinePortMapPath(""); }
+
+  static TEmuServerOptions PtyOnly() {
+    TEmuServerOptions options;
+    options.Tcp = false;
+    options.Pty = true;
+    options.Log = [](std::string_view) {};
+    return options;
+  }
+  int Run(const std::vector<std::string>& AArgs) {
+    FOut.str("");
+    FErr.str("");
+    return RunPortsCommand(AArgs, FOut, FErr, FOptions);
+  }
+  bool Says(const std::string& APart) const { return FOut.str().find(APart) != std::string::npos; }
+
+  TTempPortMaps FMaps;
+  TEmuRegister FRegister;
+  TEmuServer FServer;
+  TPortsOptions FOptions;
+  std::string FAcm, FById;
+  std::ostringstream FOut, FErr;
+};
+
+TEST_F(PortsCommandTest, AUsbRegisterIsListedGivenANumberAndFoundByTheProbe) {
+  FMaps.WriteMachine("COM9 /dev/ttyUSB0\nCOM7=/dev/serial/by-id/usb-Gone-if00\n");
+  ASSERT_EQ(Run({}), 0) << FErr.str();
+  EXPECT_TRUE(Says(FAcm + "  no port number (quarnel-host ports --assign N " + FAcm + ")"))
+      << FOut.str();
+  EXPECT_TRUE(Says("    stable name  " + FById + "\n"));
+  EXPECT_TRUE(Says("    USB          1fc9:0083 Velmor KKT Velmor-01F, serial 0001\n"));
+  EXPECT_TRUE(Says("    driver       cdc_acm\n"));
+  EXPECT_TRUE(Says("COM7 (" + FMaps.MachineMap() + ", line 2)  /dev/serial/by-id/usb-Gone-if00"))
+      << "a port whose device is unplugged must be shown";
+  EXPECT_TRUE(Says(FMaps.MachineMap() + ", строка 1: нет знака «=»")) << FOut.str();
+  EXPECT_FALSE(Says("ttyS0") || Says("tty0") || Says("ttyUSB0\n")) << FOut.str();
+
+  FMaps.WriteUser("# kept as it is\nCOM3=/dev/ttyS2\n");
+  ASSERT_EQ(Run({"--assign", "3", "ttyACM0"}), 0) << FErr.str();
+  EXPECT_EQ(TTempPortMaps::Read(FMaps.UserMap()), "# kept as it is\nCOM3=" + FById + "\n")
+      << "the stable name, not the name that moves, goes into the map";
+  ASSERT_EQ(Run({}), 0);
+  EXPECT_TRUE(Says(FAcm + "  COM3 (" + FMaps.UserMap() + ", line 2)\n")) << FOut.str();
+
+  ASSERT_EQ(Run({"--probe"}), 0) << FOut.str();
+  EXPECT_TRUE(Says("  " + FAcm + " COM3 (" + FMaps.UserMap() +
+                   ", line 2): answers like a register at 57600 bits/s\n"))
+      << FOut.str();
+}
+
+TEST_F(PortsCommandTest, AssigningRefusesWhatIsNoSerialDeviceAndWarnsOfAMapThatWins) {
+  TTempPortMaps::Write(FMaps.Folder() + "/dev/notes", "x");
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--assign", "0", "ttyACM0"}, "\"0\" is no port number 1 to 128"},
+           {{"--assign", "3", "ttyACM9"}, "no device at " + FMaps.Folder() + "/dev/ttyACM9"},
+           {{"--assign", "3", "notes"}, "notes is not a serial device"},
+           {{"--system", "--probe"}, "--system goes with --assign"},
+       }) {
+    EXPECT_EQ(Run(args), 2) << message;
+    EXPECT_NE(FErr.str().find(message), std::string::npos) << FErr.str();
+  }
+  EXPECT_FALSE(fs::exists(FMaps.UserMap()));
+
+  FMaps.WriteUser("COM3=/dev/ttyS2\n");
+  ASSERT_EQ(Run({"--assign", "COM3", FAcm, "--system"}), 0) << FErr.str();
+  EXPECT_EQ(TTempPortMaps::Read(FMaps.MachineMap()), "COM3=" + FById + "\n");
+  EXPECT_TRUE(Says("note: for this user COM3 still opens /dev/ttyS2, from COM3 (" +
+                   FMaps.UserMap() + ", line 1)"))
+      << FOut.str();
+}
+
+// The command as the program runs it, without an add-in to load.
+TEST_F(PortsCommandTest, TheHostProgramProbesANamedDevice) {
+  const char* dir = std::getenv("QUARNEL_TEST_BINARY_DIR");
+  const std::string command = std::string(dir ? dir : ".") +
+                              "/host/quarnel-host --library /nonexistent ports --probe " + FAcm;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[256];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0) << out;
+  EXPECT_NE(out.find(FAcm + ": answers like a register at 57600 bits/s"), std::string::npos) << out;
+}
+
+}  // namespace
