@@ -194,7 +194,9 @@ int Assign(const std::vector<std::string>& AWords, bool ASystem, const TPortsOpt
     AErr << "quarnel-host: ports --assign: " << device << " is not a serial device\n";
     return 2;
   }
-  const std::string stable = StableDeviceName(device, AOptions.Roots);
+  // A stable name given is kept as given; any other name is replaced by the device's own.
+  const bool givenStable = device.rfind(AOptions.Roots.Dev + "/serial/", 0) == 0;
+  const std::string stable = givenStable ? device : StableDeviceName(device, AOptions.Roots);
   const std::string name = stable.empty() ? fs::absolute(device).string() : stable;
   const std::string file = ASystem ? MachinePortMapPath() : UserPortMapPath();
   if (file.empty()) {

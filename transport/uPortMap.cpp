@@ -1,16 +1,15 @@
 #include "transport/uPortMap.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "common/uCommonUtils.h"
-#include "common/uFd.h"
 #include "resources/uResources.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -106,27 +105,22 @@ TPortMap TPortMap::Read(const std::string& APath) {
     map.FProblems.push_back({APath, 0, std::move(AReason)});
     return map;
   };
-  // Non-blocking, so that a FIFO put in the map's place cannot hang a connect.
-  TFd fd(::open(APath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!fd) {
-    if (errno == ENOENT || errno == ENOTDIR) return map;
-    return unreadable(std::generic_category().message(errno));
-  }
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0) return unreadable(std::generic_category().message(errno));
-  if (!S_ISREG(st.st_mode)) return unreadable(ResString("PortMapNotAFile"));
-  if (static_cast<uint64_t>(st.st_size) > cMaxMapBytes)
+  std::error_code error;
+  const fs::file_status status = fs::status(APath, error);
+  if (status.type() == fs::file_type::not_found) return map;
+  if (error) return unreadable(error.message());
+  // Only a regular file is opened: a FIFO in the map's place would hang the connect.
+  if (status.type() != fs::file_type::regular) return unreadable(ResString("PortMapNotAFile"));
+  const uintmax_t size = fs::file_size(APath, error);
+  if (!error && size > cMaxMapBytes)
     return unreadable(ResFormat("PortMapTooLarge", {std::to_string(cMaxMapBytes)}));
-  std::string text(static_cast<size_t>(st.st_size), '\0');
-  size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(fd.Get(), text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return unreadable(std::generic_category().message(errno));
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  text.resize(got);
+  errno = 0;
+  std::ifstream in(APath, std::ios::binary);
+  if (!in) return unreadable(std::generic_category().message(errno != 0 ? errno : EIO));
+  std::string text(cMaxMapBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (in.bad()) return unreadable(std::generic_category().message(EIO));
   return Parse(text, APath);
 }
 
