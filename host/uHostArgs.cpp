@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -28,6 +29,10 @@ bool IsNameChar(char c) {
 }
 
 std::string ReadFile(const std::string& Path, size_t Index, const std::string& Token) {
+  // A folder opens as a stream that reads as nothing: it would go to the
+  // add-in as an empty document and fail far from the real cause.
+  std::error_code error;
+  if (std::filesystem::is_directory(Path, error)) Refuse(Index, Token, Path + " is a folder");
   std::ifstream in(Path, std::ios::binary);
   if (!in) Refuse(Index, Token, "cannot read " + Path + ": " + std::strerror(errno));
   std::ostringstream text;

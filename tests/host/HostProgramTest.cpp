@@ -121,6 +121,8 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
       {{"call", "CashInOutcome", "s:id", "s:", "d:1,5"}, "d: takes a number with \".\""},
       {{"call", "GetDescription", "plain"}, "write s:TEXT, i:INTEGER, d:NUMBER"},
       {{"call", "SetParameter", "s:LogEnabled", "@" + missingFile}, "cannot read " + missingFile},
+      {{"call", "SetParameter", "s:LogEnabled", "@" + FDir.string()},
+       FDir.string() + " is a folder"},
       {{"call", "GetDescription", "-", "-"}, "GetDescription takes 1 argument, 2 given"},
       {{"run"}, "run takes one script file"},
       {{"run", missingFile}, "cannot read the script"},
