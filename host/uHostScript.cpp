@@ -36,6 +36,13 @@ std::vector<THostCallArg> ParseArguments(const TScriptLine& Line, const std::str
 }  // namespace
 
 int RunHostScript(TAddInHost& Host, const std::string& Path, std::ostream& Out, std::ostream& Err) {
+  // A folder opens as a stream that reads as no lines: it would pass as a
+  // script in which every call succeeded.
+  std::error_code error;
+  if (std::filesystem::is_directory(Path, error)) {
+    Err << "quarnel-host: cannot read the script " << Path << ": it is a folder\n";
+    return 2;
+  }
   std::ifstream in(Path);
   if (!in) {
     Err << "quarnel-host: cannot read the script " << Path << ": " << std::strerror(errno) << "\n";

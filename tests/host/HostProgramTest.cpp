@@ -126,6 +126,7 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
       {{"call", "GetDescription", "-", "-"}, "GetDescription takes 1 argument, 2 given"},
       {{"run"}, "run takes one script file"},
       {{"run", missingFile}, "cannot read the script"},
+      {{"run", FDir.string()}, "cannot read the script " + FDir.string() + ": it is a folder"},
       {{"demo", "--connect", "localhost"}, "--connect takes ADDRESS:PORT"},
   };
   for (const TCase& c : cases) {
