@@ -101,10 +101,13 @@ int Probe(const std::vector<std::string>& AWords, const TPortsOptions& AOptions,
     if (AWords.empty()) targets.emplace_back(d.Path, portsOf(d));
   for (const std::string& word : AWords) {
     const std::string path = DevicePath(word, AOptions);
+    // Compared by where the links lead: fs::equivalent refuses two device
+    // files, so a named device would never show the numbers that reach it.
     std::error_code error;
+    const fs::path real = fs::canonical(path, error);
     std::string ports;
     for (const TSerialDevice& d : inventory.Devices)
-      if (fs::equivalent(path, d.Path, error)) ports = portsOf(d);
+      if (!error && fs::canonical(d.Path, error) == real) ports = portsOf(d);
     targets.emplace_back(path, ports);
   }
   if (targets.empty()) {
