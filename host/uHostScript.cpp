@@ -58,6 +58,9 @@ int RunHostScript(TAddInHost& Host, const std::string& Path, std::ostream& Out, 
   std::string text;
   bool connected = false;
   for (size_t number = 1; std::getline(in, text); ++number) {
+    // Editors on Windows start a UTF-8 file with a byte-order mark, which
+    // would otherwise stick, unseen, to the first method's name.
+    if (number == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     try {
       std::vector<std::string> tokens = SplitScriptLine(text);
       if (tokens.empty() || tokens[0][0] == '#') continue;

@@ -169,8 +169,9 @@ TEST_F(HostProgram, MethodsAndOneCallShowNamesResultsAndPrettyXml) {
 }
 
 TEST_F(HostProgram, RunChecksTheWholeScriptThenStopsAtTheFailingLine) {
+  // Saved with a byte-order mark, as editors on Windows do.
   const std::string good = Write("good.txt",
-                                 "# the log first\n"
+                                 "\xEF\xBB\xBF# the log first\n"
                                  "SetParameter s:LogEnabled b:true\n"
                                  "\n"
                                  "УстановитьПараметр \"s:No Such\" i:1\n"
