@@ -61,8 +61,10 @@ bool TComm::OpenHandle() {
   if (FDeviceName.empty()) {
     FPortLookup = LookUpComPort(FPortNumber);
   } else {
+    // No port number leads here: the messages must not name the one the
+    // settings happen to hold.
     FPortLookup = TPortLookup();
-    FPortLookup.Port = FPortNumber;
+    FPortLookup.Port = 0;
     FPortLookup.Device = FDeviceName;
   }
   const std::string& name = FPortLookup.Device;

@@ -149,6 +149,7 @@ std::string TPortMap::Assign(std::string_view AText, int APort, const std::strin
 }
 
 std::string TPortLookup::OriginText() const {
+  if (Port == 0) return ResString("PortOriginByName");
   const std::string port = "COM" + std::to_string(Port);
   switch (Origin) {
     case TPortOrigin::poEnvironment:

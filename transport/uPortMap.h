@@ -86,7 +86,8 @@ struct TPortLookup {
   std::vector<TPortMapProblem> Problems;
 
   // "COM3", "COM3, QUARNEL_COM3" or "COM3, FILE, строка N": how the port
-  // came to this device, for messages.
+  // came to this device, for messages; for a device opened by its name
+  // (Port 0) that it was named directly.
   std::string OriginText() const;
 };
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -114,6 +118,19 @@ TEST_F(PortsCommandTest, AssigningRefusesWhatIsNoSerialDeviceAndWarnsOfAMapThatW
   EXPECT_EQ(TTempPortMaps::Read(FMaps.MachineMap()), "COM3=" + FById + "\n");
   EXPECT_TRUE(Says("note: for this user COM3 still opens /dev/ttyS2, from COM3 (" +
                    FMaps.UserMap() + ", line 1)"))
+      << FOut.str();
+}
+
+// A device probed by its name is reached by no port number, so the message
+// for it must not borrow the number the port's settings happen to hold.
+TEST_F(PortsCommandTest, AHeldDeviceIsReportedInUseUnderItsOwnName) {
+  const int held = ::open(FAcm.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(Run({"--probe", FAcm}), 1);
+  ::close(held);
+  EXPECT_TRUE(
+      Says(FAcm + ": Порт " + FAcm + " → " + FServer.PtyPath() + " (указан по имени) занят"))
       << FOut.str();
 }
 
