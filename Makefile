@@ -2,11 +2,12 @@
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD ?= build-windows
 CMAKE_FLAGS ?=
 
 TAPE ?=
 
-.PHONY: deps build test asan asan-build bench demo clean format
+.PHONY: deps build test asan asan-build bench demo clean format windows windows-test
 
 deps:
 	bash scripts/install-deps
@@ -34,8 +35,27 @@ bench: build
 demo: build
 	$(BUILD)/host/quarnel-host demo$(if $(TAPE), --tape $(TAPE))
 
+# quarnel.dll for Windows x64 and x86, cross-built with MinGW-w64 and checked;
+# then quarnel.zip of the Linux build carries them beside the Linux library.
+windows: build
+	bash scripts/install-deps windows $(WIN_BUILD)/sources
+	set -e; for arch in x86_64 i686; do \
+	  cmake -S . -B $(WIN_BUILD)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$$arch.cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WIN_SOURCES=$(CURDIR)/$(WIN_BUILD)/sources $(CMAKE_FLAGS); \
+	  cmake --build $(WIN_BUILD)/$$arch -j$(JOBS); \
+	  bash scripts/check-windows-dll $$arch $(WIN_BUILD)/$$arch/hostbridge/quarnel.dll; \
+	done
+	cmake -S . -B $(BUILD) -DQUARNEL_WINDOWS_DLL_X86_64=$(CURDIR)/$(WIN_BUILD)/x86_64/hostbridge/quarnel.dll \
+	  -DQUARNEL_WINDOWS_DLL_I386=$(CURDIR)/$(WIN_BUILD)/i686/hostbridge/quarnel.dll
+	cmake --build $(BUILD) -j$(JOBS) --target quarnel_zip
+
+# The x64 DLL under Wine against the emulator, over TCP and over COM1.
+windows-test: windows
+	bash tests/windows/wine-scenario $(WIN_BUILD)/x86_64/hostbridge/quarnel.dll \
+	  $(WIN_BUILD)/x86_64/tests/windows/WineHost.exe $(BUILD)/emulator/quarnel-emulator $(WIN_BUILD)/wine
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)

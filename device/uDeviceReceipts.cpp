@@ -3,21 +3,11 @@
 // discount, corrections and the registration of the register.
 #include <cstdint>
 
+#include "common/uInt128.h"
 #include "device/uDevice.h"
 #include "device/uDeviceFormat.h"
 
 using namespace DeviceFormat;
-
-namespace {
-
-// Division of a 128-bit value by a positive divisor, halves away from zero.
-__int128 DivRound(__int128 AValue, __int128 ADivisor) {
-  __int128 q = (AValue < 0 ? -AValue : AValue);
-  q = (q + ADivisor / 2) / ADivisor;
-  return AValue < 0 ? -q : q;
-}
-
-}  // namespace
 
 void TDevice::CloseDocument(std::string_view ACustomerAddr, std::string_view ASaleAddress,
                             std::string_view ASaleLocation, std::string_view AUserAttributeName,
@@ -84,22 +74,23 @@ void TDevice::RegisterItemEx(std::string_view AItemName, std::string_view AArtic
   int64_t price = APrice, quantity = AQuantity;
   if (ADiscountSum != 0) {
     // Everything in units of 1e-8: price x quantity of two four-decimal values.
-    const __int128 total =
-        static_cast<__int128>(AQuantity) * APrice - static_cast<__int128>(ADiscountSum) * 10000;
+    const TInt128 total = TInt128::Mul(AQuantity, APrice) - TInt128::Mul(ADiscountSum, 10000);
     // The unit price rounded to kopecks times the quantity gives the line
     // exactly when, and only when, the line divides into whole kopecks per
-    // unit: then that quotient is the unit price and no rounding happens.
-    // Exact integers here, so no representation error to guard against.
-    const __int128 unitPrice = total / AQuantity;
-    if (total % (static_cast<__int128>(AQuantity) * 100) == 0 && unitPrice >= INT64_MIN &&
-        unitPrice <= INT64_MAX) {
-      price = static_cast<int64_t>(unitPrice);
+    // unit (the line is a multiple of quantity x 100): then that quotient is
+    // the unit price and no rounding happens. Exact integers here, so no
+    // representation error to guard against.
+    int64_t perUnit = 0, perKopeck = 0;
+    const TInt128 unitPrice = total.DivMod(AQuantity, perUnit);
+    unitPrice.DivMod(100, perKopeck);
+    if (perUnit == 0 && perKopeck == 0 && unitPrice.FitsInt64()) {
+      price = unitPrice.ToInt64();
     } else {
       // The discount does not spread evenly: the whole line goes as one unit
       // and the name keeps the real quantity.
-      const __int128 line = DivRound(total, 10000);
-      CheckParam(line >= INT64_MIN && line <= INT64_MAX);
-      price = static_cast<int64_t>(line);
+      const TInt128 line = total.DivRound(10000);
+      CheckParam(line.FitsInt64());
+      price = line.ToInt64();
       quantity = 10000;
       const std::string suffix = " *" + Amt(AQuantity);
       std::string ansi = Utf8ToAnsi(name);

@@ -2,8 +2,6 @@
 
 #include <mutex>
 
-#include <uuid/uuid.h>
-
 #include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
 #include "driver/uXmlUtils.h"
@@ -133,14 +131,6 @@ const TAdditionalActionInfo kActions[] = {
 };
 
 }  // namespace
-
-std::string NewDeviceIdentifier() {
-  uuid_t id;
-  uuid_generate(id);
-  char text[37];
-  uuid_unparse_upper(id, text);
-  return text;
-}
 
 const TDriverClassInfo TCommonDriver::Info = {
     .ClassName = "TCommonDriver",

@@ -1,13 +1,12 @@
 #include "transport/uCOMDevice.h"
 
-#include <cerrno>
 #include <chrono>
 #include <string>
-#include <system_error>
 
 #include "common/Common.Log.h"
 #include "device/uEquipmentErrors.h"
 #include "transport/uPortAccess.h"
+#include "transport/uSystemError.h"
 
 using std::chrono::milliseconds;
 
@@ -127,7 +126,7 @@ std::string TCOMDevice::LinkFailureText(const TLinkStatus& AStatus, TLinkStep AS
     case TLinkFault::lfNotOpen:
       return std::string(EquMessages::PortNotOpen);
     case TLinkFault::lfSystem:
-      return std::generic_category().message(AStatus.SystemError);
+      return SystemErrorText(AStatus.SystemError);
     case TLinkFault::lfNone:
       break;
   }

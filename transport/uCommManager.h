@@ -8,6 +8,8 @@
 // Port n is the device /dev/ttyS(n-1) unless the environment variable
 // QUARNEL_COM<n> or a port map names another one for it (see uPortMap.h);
 // the lookup is made afresh at every Open.
+// On Windows port n is \\.\COM<n>, programmed with a device control block
+// and COMMTIMEOUTS (transport/win/uCommManager.cpp).
 //
 // The time limits keep the meaning of the serial time-limit record the register
 // software was written for: a read of n bytes may take at most
@@ -23,6 +25,9 @@
 #include <string_view>
 
 #include "common/uFd.h"
+#if defined(_WIN32)
+#include "common/win/uWinHandle.h"
+#endif
 #include "transport/uPortMap.h"
 
 struct termios;
@@ -160,13 +165,19 @@ class TComm {
   void SetDeviceName(std::string APath) { FDeviceName = std::move(APath); }
 
  protected:
+#if !defined(_WIN32)
   // The line settings (all but the rate) written into a terminal record.
   void FillTermios(termios& tio) const;
+#endif
 
   char FEvtChar = 0;
   uint16_t FXonLimit = 256;
   uint16_t FXoffLimit = 256;
+#if defined(_WIN32)
+  TWinHandle FHandle;  // \\.\COM<n>
+#else
   TFd FHandle;
+#endif
   bool FOverlappedMode = false;  // stored only: reads and writes here are always poll-driven
   TBaudRate FBaudRate = br9600;
   int FPortNumber = 1;
@@ -190,6 +201,9 @@ class TComm {
   // Reads up to Count bytes under the time limits; see ReadString.
   bool ReadWithLimits(uint32_t Count, std::string& Data);
   bool SetModemLine(int line, bool raise);
+#if defined(_WIN32)
+  bool Fail();  // with GetLastError()
+#endif
 };
 
 // The port the serial register link owns: 57600 bits per second, 8N1, and a

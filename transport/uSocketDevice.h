@@ -25,6 +25,9 @@
 #include <string_view>
 
 #include "common/uFd.h"
+#if defined(_WIN32)
+#include "common/win/uWinHandle.h"
+#endif
 #include "device/uDevice.h"
 
 // Time limits of the TCP link, in milliseconds.
@@ -80,7 +83,12 @@ class TSocketDevice : public TDevice {
   std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const override;
   void LinkOutOfStep() override;
 
+#if defined(_WIN32)
+  TWinSocket FSocket;  // not valid while closed
+  bool FWinsockStarted = false;
+#else
   TFd FSocket;  // not valid while closed
+#endif
   std::string FIPAddress;
   int FTCPPort = 0;
   std::string FExtResultDescription;

@@ -1,14 +1,20 @@
 #include "ui/uDesktop.h"
 
+#include <dlfcn.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 
 #include "common/uClock.h"
+#include "resources/uResources.h"
+#include "ui/ufmDocView.h"
 
 extern char** environ;
 
@@ -54,4 +60,31 @@ TDesktopOpen OpenOnDesktop(const std::string& APath) {
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return TDesktopOpen::NoOpener;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return TDesktopOpen::Failed;
   return TDesktopOpen::Opened;
+}
+
+// One private folder (mode 0700) per process for the rendered pages; made
+// again when something removed it. The browser reads a page after the call
+// has returned, so pages stay until the system clears its temporary files.
+std::string HelpPageFolder() {
+  namespace fs = std::filesystem;
+  static std::string folder;
+  std::error_code ec;
+  if (!folder.empty() && fs::is_directory(folder, ec)) return folder;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = (tmp != nullptr && *tmp != '\0' ? std::string(tmp) : std::string("/tmp")) +
+                        "/quarnel-help-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error(ResFormat("HelpWriteFailed", {pattern}));
+  folder = pattern;
+  return folder;
+}
+
+std::string HelpArchivePath() {
+  namespace fs = std::filesystem;
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&HelpArchivePath), &info) == 0 || info.dli_fname == nullptr)
+    return "md.zip";
+  std::error_code ec;
+  const fs::path library = fs::absolute(info.dli_fname, ec);
+  return (library.parent_path() / "md.zip").string();
 }

@@ -1,5 +1,6 @@
 // Handing files and folders to the user's desktop: the additional actions
-// show the log folder and the help page in the desktop's own programs.
+// show the log folder and the help page in the desktop's own programs. One
+// source per platform: xdg-open on Linux, the shell on Windows.
 #pragma once
 
 #include <string>
@@ -11,6 +12,10 @@ enum class TDesktopOpen {
   Failed,     // it could not be started or failed at once
 };
 
-// Opens APath with xdg-open and returns without waiting for the program that
-// shows it.
+// Opens APath (UTF-8) with xdg-open, or on Windows with the shell, and
+// returns without waiting for the program that shows it.
 TDesktopOpen OpenOnDesktop(const std::string& APath);
+
+// The folder (UTF-8, without a trailing separator) the help pages of this
+// process are written to: private to the user, made on first use.
+std::string HelpPageFolder();

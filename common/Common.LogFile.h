@@ -1,0 +1,19 @@
+// Where the log's files live and how a line reaches one: the platform's
+// part of the logger, one source per platform.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// The log folder <machine-wide data folder>/ATail, created with its missing
+// parents when absent (a new folder is opened to the local users, an
+// existing one left as it is). Raises naming the folder when none is usable.
+std::filesystem::path LogFolderFor(const std::filesystem::path& ATail);
+
+// Appends ABytes to the file AName of AFolder, creating it, while other
+// processes that log to the same file wait. Raises naming the file.
+void AppendToLogFile(const std::filesystem::path& AFolder, const std::string& AName,
+                     const std::string& ABytes);
+
+// A path as UTF-8 text.
+std::string LogPathText(const std::filesystem::path& APath);

@@ -1,0 +1,362 @@
+/* A host in the platform's Windows layout, for quarnel.dll under Wine.
+ *
+ * Written in C on purpose: it shares no C++ ABI with the add-in. Every
+ * interface is a table of function pointers laid out as MSVC lays out the
+ * platform's classes (one slot for the destructor, methods in declaration
+ * order, the value record of 48 bytes), so an add-in built to g++'s layout
+ * (two destructor entries) fails here instead of agreeing with itself.
+ *
+ * WineHost DLL tcp PORT   - the register at 127.0.0.1:PORT
+ * WineHost DLL com N      - the register on serial port COM<N>
+ *
+ * Connects, opens a shift, sells a receipt, closes the shift, reads the
+ * receipt back from the fiscal storage and disconnects; prints each step and
+ * exits 0 only when every step did what the platform expects. */
+#include <stdarg.h>
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <wchar.h>
+#include <windows.h>
+
+#if defined(_M_IX86) || defined(__i386__)
+#define API __stdcall
+#else
+#define API
+#endif
+
+/* ---- The value record ---------------------------------------------------- */
+
+enum { V8_EMPTY = 0, V8_I4 = 3, V8_BOOL = 11, V8_PWSTR = 22 };
+
+typedef struct {
+  union {
+    int32_t lVal;
+    double dblVal;
+    bool bVal;
+    struct tm tmVal;
+    struct {
+      void* pInterfaceVal;
+      uint8_t InterfaceID[16];
+    };
+    struct {
+      wchar_t* pwstrVal;
+      uint32_t wstrLen;
+    };
+  };
+  uint32_t cbElements;
+  uint16_t vt;
+} Variant;
+
+_Static_assert(sizeof(Variant) == 48, "the platform's value record is 48 bytes");
+_Static_assert(offsetof(Variant, cbElements) == 40, "cbElements at 40");
+_Static_assert(offsetof(Variant, vt) == 44, "vt at 44");
+_Static_assert(offsetof(Variant, wstrLen) == sizeof(void*), "text length after the pointer");
+
+/* ---- What the host hands the add-in: memory manager and connection ------- */
+
+typedef struct {
+  void** vtable;
+} Object;
+
+static int gAllocations; /* blocks handed out and not yet freed */
+static int gErrorsAdded;
+
+static void* API DeletingDestructor(Object* self, unsigned flags) {
+  (void)flags;
+  return self;
+}
+static bool API AllocMemory(Object* self, void** memory, unsigned long bytes) {
+  (void)self;
+  *memory = malloc(bytes ? bytes : 1);
+  if (*memory != NULL) ++gAllocations;
+  return *memory != NULL;
+}
+static void API FreeMemory(Object* self, void** memory) {
+  (void)self;
+  if (*memory != NULL) --gAllocations;
+  free(*memory);
+  *memory = NULL;
+}
+static void* gMemoryTable[] = {(void*)DeletingDestructor, (void*)AllocMemory, (void*)FreeMemory};
+static Object gMemory = {gMemoryTable};
+
+static bool API AddError(Object* self, unsigned short code, const wchar_t* source,
+                         const wchar_t* text, long scode) {
+  (void)self;
+  (void)code;
+  (void)source;
+  (void)scode;
+  ++gErrorsAdded;
+  fwprintf(stderr, L"AddError: %ls\n", text);
+  return true;
+}
+/* Slots 2 to 10 are never called by the add-in: they fail loudly if they are. */
+static void API Unexpected(void) {
+  fputs("the add-in called a connection slot it never uses\n", stderr);
+  ExitProcess(3);
+}
+static void* API GetInterface(Object* self, int kind) {
+  (void)self;
+  (void)kind;
+  return NULL;
+}
+static void* gConnectionTable[] = {
+    (void*)DeletingDestructor, (void*)AddError,   (void*)Unexpected, (void*)Unexpected,
+    (void*)Unexpected,         (void*)Unexpected, (void*)Unexpected, (void*)Unexpected,
+    (void*)Unexpected,         (void*)Unexpected, (void*)Unexpected, (void*)GetInterface};
+static Object gConnection = {gConnectionTable};
+
+/* ---- Calling the add-in through its tables -------------------------------- */
+
+/* Slot numbers of the interfaces the add-in implements. */
+enum { INIT_INIT = 1, INIT_SET_MEM_MANAGER = 2, INIT_GET_INFO = 3, INIT_DONE = 4 };
+enum { LANG_FIND_METHOD = 10, LANG_GET_N_PARAMS = 12, LANG_CALL_AS_FUNC = 16 };
+
+typedef bool(API* InitFn)(Object*, void*);
+typedef long(API* GetInfoFn)(Object*);
+typedef void(API* DoneFn)(Object*);
+typedef long(API* FindMethodFn)(Object*, const wchar_t*);
+typedef long(API* GetNParamsFn)(Object*, long);
+typedef bool(API* CallAsFuncFn)(Object*, long, Variant*, Variant*, long);
+
+static Object* gInitDone;
+static Object* gLanguage;
+static int gFailures;
+
+static void Fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  fputs("FAILED: ", stdout);
+  vprintf(format, args);
+  fputs("\n", stdout);
+  va_end(args);
+  ++gFailures;
+}
+
+/* Texts in the records are blocks of the memory manager, as the platform's
+ * are: the add-in frees an out-value's old text before it writes a new one. */
+static void SetText(Variant* v, const wchar_t* text) {
+  memset(v, 0, sizeof *v);
+  size_t length = wcslen(text);
+  void* block = NULL;
+  AllocMemory(&gMemory, &block, (unsigned long)((length + 1) * sizeof(wchar_t)));
+  memcpy(block, text, (length + 1) * sizeof(wchar_t));
+  v->vt = V8_PWSTR;
+  v->pwstrVal = block;
+  v->wstrLen = (uint32_t)length;
+}
+
+static void Clear(Variant* v) {
+  if (v->vt == V8_PWSTR && v->pwstrVal != NULL) {
+    void* block = v->pwstrVal;
+    FreeMemory(&gMemory, &block);
+  }
+  memset(v, 0, sizeof *v);
+}
+
+static void ClearAll(Variant* params, long count) {
+  for (long i = 0; i < count; ++i) Clear(&params[i]);
+}
+
+/* Up to four texts at once in one printf. */
+static char* Utf8(const wchar_t* text) {
+  static char buffers[4][16384];
+  static int next;
+  char* buffer = buffers[next++ % 4];
+  buffer[0] = 0;
+  if (text != NULL)
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, (int)sizeof buffers[0], NULL, NULL);
+  return buffer;
+}
+
+static bool Call(const wchar_t* name, Variant* params, long count) {
+  long number = ((FindMethodFn)gLanguage->vtable[LANG_FIND_METHOD])(gLanguage, name);
+  if (number < 0) {
+    Fail("%s: no such method", Utf8(name));
+    return false;
+  }
+  long expected = ((GetNParamsFn)gLanguage->vtable[LANG_GET_N_PARAMS])(gLanguage, number);
+  if (expected != count) {
+    Fail("%s takes %ld parameters, not %ld", Utf8(name), expected, count);
+    return false;
+  }
+  Variant result;
+  memset(&result, 0, sizeof result);
+  bool called = ((CallAsFuncFn)gLanguage->vtable[LANG_CALL_AS_FUNC])(gLanguage, number, &result,
+                                                                     params, count);
+  bool ok = called && result.vt == V8_BOOL && result.bVal;
+  if (!ok) {
+    Variant text[1];
+    memset(text, 0, sizeof text);
+    long errorNumber =
+        ((FindMethodFn)gLanguage->vtable[LANG_FIND_METHOD])(gLanguage, L"GetLastError");
+    Variant code;
+    memset(&code, 0, sizeof code);
+    ((CallAsFuncFn)gLanguage->vtable[LANG_CALL_AS_FUNC])(gLanguage, errorNumber, &code, text, 1);
+    Fail("%s: %s", Utf8(name), Utf8(text[0].pwstrVal));
+    Clear(&text[0]);
+  }
+  printf("%s %s\n", ok ? "ok  " : "FAIL", Utf8(name));
+  return ok;
+}
+
+static const wchar_t* Attribute(const wchar_t* xml, const wchar_t* name, wchar_t* value,
+                                size_t size) {
+  wchar_t pattern[64];
+  swprintf(pattern, 64, L" %ls=\"", name);
+  const wchar_t* at = xml != NULL ? wcsstr(xml, pattern) : NULL;
+  value[0] = 0;
+  if (at == NULL) return value;
+  at += wcslen(pattern);
+  size_t n = 0;
+  while (at[n] != 0 && at[n] != L'"' && n + 1 < size) {
+    value[n] = at[n];
+    ++n;
+  }
+  value[n] = 0;
+  return value;
+}
+
+/* ---- The scenario --------------------------------------------------------- */
+
+static const wchar_t kCashier[] =
+    L"<InputParameters><Parameters CashierName=\"Иванова А. П.\"/></InputParameters>";
+static const wchar_t kSale[] =
+    L"<CheckPackage><Parameters CashierName=\"Иванова А. П.\" OperationType=\"1\" "
+    L"TaxationSystem=\"0\"/><Positions>"
+    L"<FiscalString Name=\"Молоко 3,2% 1 л\" Quantity=\"2\" PriceWithDiscount=\"89.90\" "
+    L"AmountWithDiscount=\"179.80\" DiscountAmount=\"0\" Department=\"1\" VATRate=\"10\" "
+    L"CalculationSubject=\"1\" PaymentMethod=\"4\" MeasureOfQuantity=\"0\"/>"
+    L"</Positions><Payments Cash=\"200\" ElectronicPayment=\"0\"/></CheckPackage>";
+
+static void RunScenario(const wchar_t* connection) {
+  Variant p[4];
+  memset(p, 0, sizeof p);
+  SetText(&p[1], L"");
+  SetText(&p[2], connection);
+  bool connected = Call(L"ConnectEquipment", p, 3) && p[0].vt == V8_PWSTR;
+  wchar_t device[64] = L"";
+  if (connected) wcsncpy(device, p[0].pwstrVal, 63);
+  ClearAll(p, 3);
+  if (!connected) return;
+  printf("     device %s\n", Utf8(device));
+
+  SetText(&p[0], device);
+  SetText(&p[1], kCashier);
+  Call(L"OpenShift", p, 3);
+  ClearAll(p, 3);
+
+  SetText(&p[0], device);
+  p[1].vt = V8_BOOL;
+  p[1].bVal = false;
+  SetText(&p[2], kSale);
+  wchar_t number[32] = L"";
+  if (Call(L"ProcessCheck", p, 4)) {
+    Attribute(p[3].pwstrVal, L"CheckNumber", number, 32);
+    printf("     receipt %s\n", Utf8(number));
+    if (number[0] == 0) Fail("ProcessCheck wrote no CheckNumber: %s", Utf8(p[3].pwstrVal));
+  }
+  ClearAll(p, 4);
+
+  SetText(&p[0], device);
+  SetText(&p[1], kCashier);
+  Call(L"CloseShift", p, 3);
+  ClearAll(p, 3);
+
+  if (number[0] != 0) {
+    SetText(&p[0], device);
+    p[1].vt = V8_I4;
+    p[1].lVal = (int32_t)wcstol(number, NULL, 10);
+    if (Call(L"GetDocumentInformation", p, 3)) {
+      /* The stored receipt names what was sold, in its own words. */
+      if (p[2].vt != V8_PWSTR || wcsstr(p[2].pwstrVal, L"Молоко 3,2% 1 л") == NULL)
+        Fail("the receipt read back does not hold the sold item: %s", Utf8(p[2].pwstrVal));
+      else
+        printf("     read back: %u characters\n", p[2].wstrLen);
+    }
+    ClearAll(p, 3);
+  }
+
+  SetText(&p[0], device);
+  Call(L"DisconnectEquipment", p, 1);
+  ClearAll(p, 1);
+}
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    fputs("usage: WineHost DLL tcp PORT | WineHost DLL com N\n", stderr);
+    return 2;
+  }
+  HMODULE dll = LoadLibraryA(argv[1]);
+  if (dll == NULL) {
+    printf("FAILED: LoadLibrary %s: error %lu\n", argv[1], GetLastError());
+    return 1;
+  }
+  typedef const wchar_t*(__cdecl * GetClassNamesFn)(void);
+  typedef long(__cdecl * GetClassObjectFn)(const wchar_t*, void**);
+  typedef long(__cdecl * DestroyObjectFn)(void**);
+  typedef int(__cdecl * GetAttachTypeFn)(void);
+  GetClassNamesFn getClassNames = (GetClassNamesFn)(void*)GetProcAddress(dll, "GetClassNames");
+  GetClassObjectFn getClassObject = (GetClassObjectFn)(void*)GetProcAddress(dll, "GetClassObject");
+  DestroyObjectFn destroyObject = (DestroyObjectFn)(void*)GetProcAddress(dll, "DestroyObject");
+  GetAttachTypeFn getAttachType = (GetAttachTypeFn)(void*)GetProcAddress(dll, "GetAttachType");
+  if (!getClassNames || !getClassObject || !destroyObject || !getAttachType) {
+    puts("FAILED: the four exports are not all there under their plain names");
+    return 1;
+  }
+  if (wcscmp(getClassNames(), L"quarnel") != 0) Fail("GetClassNames: %s", Utf8(getClassNames()));
+  if (getAttachType() != 3) Fail("GetAttachType: %d", getAttachType());
+
+  void* component = NULL;
+  if (getClassObject(L"quarnel", &component) != 1 || component == NULL) {
+    puts("FAILED: GetClassObject");
+    return 1;
+  }
+  /* The block: the three interfaces in its first words, the object four words on. */
+  void** block = (void**)component;
+  gInitDone = (Object*)&block[0];
+  gLanguage = (Object*)&block[1];
+  if (block[3] != NULL || block[4] != block[5] || block[5] != block[6])
+    Fail("the component block is not laid out as the platform reads it");
+  if (!((InitFn)gInitDone->vtable[INIT_INIT])(gInitDone, &gConnection)) Fail("Init");
+  if (!((InitFn)gInitDone->vtable[INIT_SET_MEM_MANAGER])(gInitDone, &gMemory))
+    Fail("setMemManager");
+  long info = ((GetInfoFn)gInitDone->vtable[INIT_GET_INFO])(gInitDone);
+  if (info != 2000) Fail("GetInfo: %ld", info);
+
+  char connection[1024];
+  if (strcmp(argv[2], "tcp") == 0) {
+    snprintf(connection, sizeof connection,
+             "<Parameters><Parameter Name=\"PortNumber\" Value=\"9999\"/>"
+             "<Parameter Name=\"IPAddress\" Value=\"127.0.0.1\"/>"
+             "<Parameter Name=\"IPPort\" Value=\"%s\"/>",
+             argv[3]);
+  } else {
+    snprintf(connection, sizeof connection,
+             "<Parameters><Parameter Name=\"PortNumber\" Value=\"%s\"/>"
+             "<Parameter Name=\"BaudRate\" Value=\"57600\"/>",
+             argv[3]);
+  }
+  strcat(connection,
+         "<Parameter Name=\"ConnectionPassword\" Value=\"KVNT\"/>"
+         "<Parameter Name=\"FontNumber\" Value=\"0\"/>"
+         "<Parameter Name=\"CutString\" Value=\"[cut]\"/>"
+         "<Parameter Name=\"EnablePrinting\" Value=\"0\"/>"
+         "<Parameter Name=\"EnableReportPrinting\" Value=\"0\"/>"
+         "<Parameter Name=\"LogEnabled\" Value=\"true\"/></Parameters>");
+  wchar_t wide[1024];
+  MultiByteToWideChar(CP_UTF8, 0, connection, -1, wide, 1024);
+  RunScenario(wide);
+
+  ((DoneFn)gInitDone->vtable[INIT_DONE])(gInitDone);
+  if (destroyObject(&component) != 0) Fail("DestroyObject");
+  if (gErrorsAdded != 0) Fail("the add-in reported %d errors through AddError", gErrorsAdded);
+  if (gAllocations != 0) Fail("%d blocks of the memory manager were not returned", gAllocations);
+  printf("%s\n", gFailures == 0 ? "scenario passed" : "scenario FAILED");
+  return gFailures == 0 ? 0 : 1;
+}

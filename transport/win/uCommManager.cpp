@@ -1,0 +1,331 @@
+// The serial port on Windows: \\.\COM<n> through the communications API.
+//
+// The line is programmed with a device control block and the time limits
+// with COMMTIMEOUTS exactly as the record holds them, so a read of n bytes
+// is bounded by the system itself. Reading what has arrived asks the
+// receive queue first and reads only that much, and waiting for input polls
+// the queue every millisecond: the port is never put into the mode that
+// returns at once with whatever is there (MAXDWORD, MAXDWORD, constant),
+// which not every serial implementation honours the same way.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "common/uClock.h"
+#include "common/win/uWinText.h"
+#include "device/uEquipmentErrors.h"
+#include "transport/uCommManager.h"
+#include "transport/uSystemError.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using TTimePoint = std::chrono::steady_clock::time_point;
+
+constexpr int kRates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
+                          14400, 19200, 38400, 56000, 57600, 115200};
+constexpr DWORD kQueueSize = 32768;
+constexpr milliseconds kQueuePollPause{1};
+// Settings without any total limit would wait forever on a silent line;
+// nothing here may hang, so such a wait ends after this long.
+constexpr milliseconds kUnboundedWaitCap{60000};
+
+}  // namespace
+
+std::string ComPortDeviceName(int portNumber) {
+  return LookUpComPort(portNumber).Device;
+}
+
+int BaudRateToInt(TBaudRate rate) {
+  return rate <= br115200 ? kRates[rate] : 0;
+}
+
+// ---------------------------------------------------------------------------
+
+TComm::TComm() = default;
+
+TComm::~TComm() {
+  Close();
+}
+
+bool TComm::Fail(int error) {
+  FLastSystemError = error;
+  FExtResultDescription = SystemErrorText(error);
+  return false;
+}
+
+bool TComm::Fail() {
+  return Fail(static_cast<int>(GetLastError()));
+}
+
+bool TComm::OpenHandle() {
+  if (FDeviceName.empty()) {
+    FPortLookup = LookUpComPort(FPortNumber);
+  } else {
+    FPortLookup = TPortLookup();
+    FPortLookup.Port = FPortNumber;
+    FPortLookup.Device = FDeviceName;
+  }
+  const std::wstring name = Utf8ToWide(FPortLookup.Device);
+  // Not shared: the port is ours alone while it is open. Overlapped mode is
+  // stored only; every read and write here is synchronous.
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    FLastSystemError = static_cast<int>(error);
+    FExtResultDescription =
+        std::string(EquMessages::PortOpenError) + ". " + SystemErrorText(static_cast<int>(error));
+    return false;
+  }
+  FHandle.Reset(handle);
+  return true;
+}
+
+bool TComm::Open() {
+  if (Opened()) return true;
+  FLastSystemError = 0;
+  const bool ok = OpenHandle() && (SetupComm(FHandle.Get(), kQueueSize, kQueueSize) || Fail()) &&
+                  Purge(true) && ApplyState() && ApplyTimeouts();
+  if (!ok) {
+    const int error = FLastSystemError != 0 ? FLastSystemError : ERROR_GEN_FAILURE;
+    FHandle.Reset();
+    return Fail(error);
+  }
+  if (FOverlappedMode) SetMask();
+  return true;
+}
+
+bool TComm::Close() {
+  if (!Opened()) return true;
+  StopEventWaiting();
+  // A line without modem control (a pseudo-terminal under Wine) refuses; fine here.
+  (void)EscapeCommFunction(FHandle.Get(), CLRDTR);
+  Purge(true);
+  FHandle.Reset();
+  return true;
+}
+
+bool TComm::EnsureOpened() {
+  return Opened() || Open();
+}
+
+bool TComm::Purge(bool Abort) {
+  if (!EnsureOpened()) return false;
+  DWORD flags = PURGE_TXCLEAR | PURGE_RXCLEAR;
+  if (Abort) flags |= PURGE_TXABORT | PURGE_RXABORT;
+  if (!PurgeComm(FHandle.Get(), flags)) return Fail();
+  return true;
+}
+
+bool TComm::ApplyState() {
+  if (!Opened()) return true;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(FHandle.Get(), &dcb)) return Fail();
+  dcb.DCBlength = sizeof dcb;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FParity != prNone;
+  dcb.fAbortOnError = FAbortOnError;
+  dcb.fOutxCtsFlow = FFlowControl.FOutCtsFlow;
+  dcb.fOutxDsrFlow = FFlowControl.FOutDsrFlow;
+  static const DWORD kDtr[] = {DTR_CONTROL_DISABLE, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE};
+  static const DWORD kRts[] = {RTS_CONTROL_DISABLE, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE,
+                               RTS_CONTROL_TOGGLE};
+  dcb.fDtrControl = kDtr[FFlowControl.FControlDtr];
+  dcb.fRtsControl = kRts[FFlowControl.FControlRts];
+  dcb.fOutX = FFlowControl.FXonXoffOut;
+  dcb.fInX = FFlowControl.FXonXoffIn;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.XonLim = FXonLimit;
+  dcb.XoffLim = FXoffLimit;
+  dcb.Parity = static_cast<BYTE>(FParity);
+  dcb.StopBits = static_cast<BYTE>(FStopBits);
+  dcb.BaudRate = static_cast<DWORD>(BaudRateAsInt());
+  dcb.EvtChar = FEvtChar;
+  dcb.ByteSize = FDataBits;
+  if (!SetCommState(FHandle.Get(), &dcb)) return Fail();
+  return true;
+}
+
+bool TComm::ApplyTimeouts() {
+  if (!EnsureOpened()) return false;
+  COMMTIMEOUTS timeouts{FTimeouts.ReadIntervalTimeout, FTimeouts.ReadTotalTimeoutMultiplier,
+                        FTimeouts.ReadTotalTimeoutConstant, FTimeouts.WriteTotalTimeoutMultiplier,
+                        FTimeouts.WriteTotalTimeoutConstant};
+  if (!SetCommTimeouts(FHandle.Get(), &timeouts)) return Fail();
+  return true;
+}
+
+void TComm::SetBaudRate(TBaudRate Value) {
+  if (Value == FBaudRate) return;
+  FBaudRate = Value;
+  ApplyState();
+}
+
+void TComm::SetBaudRateAsInt(int Value) {
+  for (int i = 0; i <= br115200; ++i)
+    if (kRates[i] == Value) {
+      FBaudRate = static_cast<TBaudRate>(i);
+      return;
+    }
+}
+
+void TComm::SetTimeouts(const TCommTimeouts& Value) {
+  FTimeouts = Value;
+  if (Opened()) ApplyTimeouts();
+}
+
+// `line` is SETDTR or SETRTS; the clearing code follows each.
+bool TComm::SetModemLine(int line, bool raise) {
+  if (!EnsureOpened()) return false;
+  if (!EscapeCommFunction(FHandle.Get(), static_cast<DWORD>(raise ? line : line + 1)))
+    return Fail();
+  return true;
+}
+
+bool TComm::SetCommDTR(bool Value) {
+  return SetModemLine(SETDTR, Value);
+}
+
+bool TComm::SetCommRTS(bool Value) {
+  return SetModemLine(SETRTS, Value);
+}
+
+// ---------------------------------------------------------------------------
+
+bool TComm::WriteStr(std::string_view Data, int SleepTime) {
+  if (Data.empty()) return true;
+  FLastSystemError = 0;
+  if (!EnsureOpened()) return false;
+  // One synchronous write, bounded by the port's write limits.
+  DWORD written = 0;
+  if (!WriteFile(FHandle.Get(), Data.data(), static_cast<DWORD>(Data.size()), &written, nullptr))
+    return Fail();
+  if (written < Data.size()) {
+    FExtResultDescription = EquMessages::PortWriteError;
+    return false;
+  }
+  if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
+  return true;
+}
+
+bool TComm::WriteByte(uint8_t Value) {
+  char c = static_cast<char>(Value);
+  return WriteStr(std::string_view(&c, 1), 0);
+}
+
+std::chrono::milliseconds TComm::ReadTotalLimit(uint32_t ACount) const {
+  const TCommTimeouts& t = FTimeouts;
+  // A maximal interval limit returns whatever has arrived, once anything has.
+  const bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0)
+    return milliseconds(0);  // only what is already there
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait)
+    return milliseconds(t.ReadTotalTimeoutConstant);
+  uint64_t limit = uint64_t(t.ReadTotalTimeoutMultiplier) * ACount + t.ReadTotalTimeoutConstant;
+  return limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
+}
+
+bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
+  Data.clear();
+  if (!Opened()) return Fail(ERROR_INVALID_HANDLE);
+  if (Count == 0) return true;
+  // The system applies the interval and total limits to this one read.
+  Data.resize(Count);
+  DWORD read = 0;
+  if (!ReadFile(FHandle.Get(), Data.data(), Count, &read, nullptr)) {
+    Data.clear();
+    return Fail();
+  }
+  Data.resize(read);
+  return true;
+}
+
+bool TComm::ReadNow(char* ABuffer, size_t ASize, size_t& ARead, bool& AClosed) {
+  ARead = 0;
+  AClosed = false;  // a serial line has no end of input
+  if (!Opened()) return Fail(ERROR_INVALID_HANDLE);
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(FHandle.Get(), &errors, &status)) return Fail();
+  const DWORD want = static_cast<DWORD>(std::min<size_t>(status.cbInQue, ASize));
+  if (want == 0) return true;
+  // As many bytes as the queue holds: the read returns without waiting.
+  DWORD read = 0;
+  if (!ReadFile(FHandle.Get(), ABuffer, want, &read, nullptr)) return Fail();
+  ARead = read;
+  return true;
+}
+
+TWaitResult TComm::WaitInput(TTimePoint ADeadline) {
+  if (!Opened()) {
+    Fail(ERROR_INVALID_HANDLE);
+    return TWaitResult::wrFailed;
+  }
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(FHandle.Get(), &errors, &status)) {
+      Fail();
+      return TWaitResult::wrFailed;
+    }
+    if (status.cbInQue > 0) return TWaitResult::wrReady;
+    if (Clock().SteadyNow() >= ADeadline) return TWaitResult::wrTimedOut;
+    Clock().Sleep(kQueuePollPause);
+  }
+}
+
+bool TComm::ReadString(uint32_t Count, std::string& Data) {
+  return ReadWithLimits(Count, Data);
+}
+
+bool TComm::ReadByte(uint8_t& Value) {
+  std::string data;
+  if (!ReadWithLimits(1, data)) return false;
+  if (data.empty()) {
+    FExtResultDescription = EquMessages::DeviceNoAnswer;
+    return false;
+  }
+  Value = static_cast<uint8_t>(data[0]);
+  return true;
+}
+
+bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
+  if (!Opened()) return Fail(ERROR_INVALID_HANDLE);
+  const TWaitResult r = WaitInput(DeadlineAfter(milliseconds(Timeout)));
+  if (r == TWaitResult::wrFailed) return false;
+  if (r == TWaitResult::wrTimedOut) {
+    FExtResultDescription = EquMessages::PortReadError;
+    return false;
+  }
+  return ReadByte(Value);
+}
+
+uint32_t TComm::InQueueCount() {
+  if (!Opened()) {
+    Fail(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!ClearCommError(FHandle.Get(), &errors, &status)) {
+    Fail();
+    return 0;
+  }
+  return status.cbInQue;
+}
+
+// ---------------------------------------------------------------------------
+
+TCOM::TCOM() {
+  FBaudRate = br57600;
+  FDataBits = 8;
+  FStopBits = sbOneStopBit;
+  FParity = prNone;
+  FTimeouts.ReadIntervalTimeout = 100;
+  FTimeouts.ReadTotalTimeoutMultiplier = 0;
+  FTimeouts.ReadTotalTimeoutConstant = 500;
+}

@@ -1,0 +1,279 @@
+// The TCP link on Windows: Winsock 1.1, started by Connect and stopped by
+// Disconnect or a failed Connect (never while the DLL is loading), sockets
+// closed with closesocket, and every wait a select() bounded in
+// milliseconds on the process clock.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "common/uClock.h"
+#include "common/uCommonUtils.h"
+#include "device/uEquipmentErrors.h"
+#include "transport/uSocketDevice.h"
+
+using std::chrono::milliseconds;
+
+namespace {
+
+// One receive takes at most this much of what has arrived.
+constexpr size_t kReadChunk = 4096;
+
+// Waits until the socket is readable (or, with AWrite, writable) or ADeadline
+// passes on Clock(). An error on the socket counts as ready: the call that
+// follows reports it. Readiness seen only after the deadline is a time-out,
+// as on Linux.
+TWaitResult WaitSocket(SOCKET ASocket, bool AWrite,
+                       std::chrono::steady_clock::time_point ADeadline) {
+  const bool unlimited = ADeadline == std::chrono::steady_clock::time_point::max();
+  for (;;) {
+    DWORD ms = INFINITE;
+    if (!unlimited) {
+      const auto left = std::chrono::ceil<milliseconds>(ADeadline - Clock().SteadyNow()).count();
+      ms = static_cast<DWORD>(std::clamp<long long>(left, 0, 24LL * 3600 * 1000));
+    }
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(ASocket, &ready);
+    FD_SET(ASocket, &failed);
+    timeval limit{static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+    const int r = select(0, AWrite ? nullptr : &ready, AWrite ? &ready : nullptr, &failed,
+                         unlimited ? nullptr : &limit);
+    if (r > 0) {
+      if (ms > 0 && !unlimited && Clock().SteadyNow() > ADeadline) return TWaitResult::wrTimedOut;
+      return TWaitResult::wrReady;
+    }
+    if (r == 0) return TWaitResult::wrTimedOut;
+    if (WSAGetLastError() != WSAEINTR) return TWaitResult::wrFailed;
+  }
+}
+
+}  // namespace
+
+TSocketDevice::~TSocketDevice() {
+  TSocketDevice::Disable();
+}
+
+void TSocketDevice::Enable() {
+  Connect(FIPAddress, FTCPPort);
+  CheckConnection();
+}
+
+void TSocketDevice::Disable() {
+  TDevice::Disable();
+  Disconnect();
+  FReconnect = false;
+}
+
+void TSocketDevice::CloseSocket() {
+  if (FSocket) shutdown(static_cast<SOCKET>(FSocket.Get()), SD_BOTH);
+  FSocket.Reset();
+  FInput.Clear();
+}
+
+void TSocketDevice::Disconnect() {
+  CloseSocket();
+  if (FWinsockStarted) {
+    WSACleanup();
+    FWinsockStarted = false;
+  }
+}
+
+void TSocketDevice::Connect(std::string_view AAddress, int APort) {
+  FIPAddress = std::string(AAddress);
+  FTCPPort = APort;
+  CloseSocket();
+  if (!FWinsockStarted) {
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) RaiseError(EquMessages::SocketLibraryError);
+    FWinsockStarted = true;
+  }
+  // A failure below leaves no socket and stops the library again.
+  auto fail = [this](std::string_view AMessage) {
+    Disconnect();
+    RaiseError(AMessage);
+  };
+  // Only the dotted form is accepted: no name lookup; the broadcast address
+  // is refused as it always was.
+  const std::string text = Utf8ToAnsi(Trim(AAddress));
+  const unsigned long address = inet_addr(text.c_str());
+  if (address == INADDR_NONE) fail(EquMessages::IPAddressSyntax);
+  if (APort <= 0 || APort > 65535) fail(EquMessages::ConnectError);
+
+  TWinSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!socket) fail(EquMessages::SocketCreateError);
+  const SOCKET s = static_cast<SOCKET>(socket.Get());
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<u_short>(APort));
+  peer.sin_addr.s_addr = address;
+  bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+  if (!connected && WSAGetLastError() == WSAEWOULDBLOCK &&
+      WaitSocket(s, true, DeadlineAfter(milliseconds(FLimits.Connect))) == TWaitResult::wrReady) {
+    int error = 0;
+    int length = sizeof error;
+    connected =
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+        error == 0;
+  }
+  if (!connected) {
+    socket.Reset();
+    fail(EquMessages::ConnectError);
+  }
+  // Blocking again; receives wait with select() first and take only what has
+  // arrived, and the send limit keeps a register that stopped reading from
+  // holding a send.
+  nonBlocking = 0;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  const DWORD limit = static_cast<DWORD>(FLimits.Receive);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+  BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  FSocket = std::move(socket);
+  FReconnect = false;
+}
+
+// ---- The link operations -------------------------------------------------------
+
+std::string_view TSocketDevice::LinkSource() const {
+  return "TSocketDevice";
+}
+
+TDevice::TLinkWaits TSocketDevice::LinkWaits(int ATimeout) const {
+  TLinkWaits waits;
+  const milliseconds receive(FLimits.Receive);
+  // A register printing a long report starts its answer when it is done.
+  waits.AnswerStart = std::max(receive, milliseconds(ATimeout));
+  waits.NextByte = receive;
+  waits.Checksum = receive;
+  return waits;
+}
+
+TDevice::TLinkPolicy TSocketDevice::LinkPolicy() const {
+  TLinkPolicy policy;
+  policy.ProbeAttempts = 1;
+  policy.ResendPause = milliseconds(cResendPauseMs);
+  policy.ChecksumNeedsAByte = true;
+  return policy;
+}
+
+void TSocketDevice::BeginExchange() {
+  if (FReconnect) Connect(FIPAddress, FTCPPort);
+  CheckConnection();
+}
+
+TLinkStatus TSocketDevice::LinkSend(std::string_view ABytes) {
+  if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
+  const SOCKET s = static_cast<SOCKET>(FSocket.Get());
+  size_t sent = 0;
+  while (sent < ABytes.size()) {
+    const int n = ::send(s, ABytes.data() + sent, static_cast<int>(ABytes.size() - sent), 0);
+    if (n > 0) {
+      sent += size_t(n);
+    } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEINTR) {
+      continue;
+    } else {
+      return n == SOCKET_ERROR ? TLinkStatus::System(WSAGetLastError())
+                               : TLinkStatus::Failed(TLinkFault::lfShortWrite);
+    }
+  }
+  return TLinkStatus::Done();
+}
+
+TLinkStatus TSocketDevice::LinkReadNow() {
+  if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
+  const SOCKET s = static_cast<SOCKET>(FSocket.Get());
+  // Readable now (data, or the register's end of the connection) or nothing to take.
+  switch (WaitSocket(s, false, Clock().SteadyNow())) {
+    case TWaitResult::wrReady:
+      break;
+    case TWaitResult::wrTimedOut:
+      return TLinkStatus::Done();
+    case TWaitResult::wrFailed:
+      return TLinkStatus::System(WSAGetLastError());
+  }
+  for (;;) {
+    char* space = FInput.Space(kReadChunk);
+    const int n = ::recv(s, space, static_cast<int>(kReadChunk), 0);
+    if (n > 0) {
+      FInput.Commit(size_t(n));
+      return TLinkStatus::Done();
+    }
+    if (n == 0) return TLinkStatus::Failed(TLinkFault::lfClosed);
+    if (WSAGetLastError() == WSAEINTR) continue;
+    return TLinkStatus::System(WSAGetLastError());
+  }
+}
+
+TLinkStatus TSocketDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) {
+  if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
+  switch (WaitSocket(static_cast<SOCKET>(FSocket.Get()), false, ADeadline)) {
+    case TWaitResult::wrReady:
+      return TLinkStatus::Done();
+    case TWaitResult::wrTimedOut:
+      return TLinkStatus::Failed(TLinkFault::lfTimedOut);
+    case TWaitResult::wrFailed:
+      break;
+  }
+  return TLinkStatus::System(WSAGetLastError());
+}
+
+std::string TSocketDevice::LinkFailureText(const TLinkStatus&, TLinkStep AStep) const {
+  return std::string(AStep == TLinkStep::lsSend ? EquMessages::SendError
+                                                : EquMessages::ReceiveError);
+}
+
+void TSocketDevice::LinkOutOfStep() {
+  if (!FSocket) return;
+  CloseSocket();
+  FReconnect = true;
+}
+
+// ---- The link's own send and receive ---------------------------------------------
+
+int TSocketDevice::SendData(std::string_view ABytes) {
+  if (!LinkSend(ABytes).Ok()) {
+    FExtResultDescription = EquMessages::SendError;
+    return cSendErrorCode;
+  }
+  return 0;
+}
+
+int TSocketDevice::ReceiveBytes(size_t AN, std::string& ABytes) {
+  ABytes.assign(AN, '\0');
+  size_t got = 0;
+  const auto deadline = DeadlineAfter(milliseconds(FLimits.Receive));
+  while (got < AN) {
+    if (FInput.Empty()) {
+      TLinkStatus status = ReceiveInput(deadline);
+      if (!status.Ok()) {
+        // Closed by the register, or broken: nothing more will come.
+        if (status.Fault != TLinkFault::lfTimedOut) FReconnect = true;
+        break;
+      }
+    }
+    const size_t take = std::min(AN - got, FInput.Size());
+    FInput.View().copy(ABytes.data() + got, take);
+    FInput.Drop(take);
+    got += take;
+  }
+  // Bytes still missing may come late and would be taken for the next answer.
+  if (got < AN) FReconnect = true;
+  if (got == 0 && AN > 0) {
+    FExtResultDescription = EquMessages::ReceiveError;
+    return cReceiveErrorCode;
+  }
+  return 0;
+}
+
+int TSocketDevice::ReceiveByte(uint8_t& AByte) {
+  std::string one;
+  int result = ReceiveBytes(1, one);
+  if (result == 0) AByte = uint8_t(one[0]);
+  return result;
+}

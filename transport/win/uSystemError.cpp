@@ -1,0 +1,10 @@
+// Windows: port errors are the system's error codes, and the message of a
+// port that cannot be opened is the system's own text, as the platform's
+// users know it.
+#include "transport/uSystemError.h"
+
+#include "common/win/uWinText.h"
+
+std::string SystemErrorText(int AError) {
+  return WindowsErrorText(static_cast<unsigned long>(AError));
+}
