@@ -6,6 +6,11 @@ std::string DefaultComPortDevice(int APort) {
   return "\\\\.\\COM" + std::to_string(APort);
 }
 
+// Named in texts only: no variable moves a port here.
+std::string ComPortVariable(int APort) {
+  return "QUARNEL_COM" + std::to_string(APort);
+}
+
 TPortLookup LookUpComPort(int APort) {
   TPortLookup lookup;
   lookup.Port = APort;
