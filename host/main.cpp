@@ -136,6 +136,11 @@ int Demo(TAddInHost& Host, const std::vector<std::string>& Words) {
     else
       return Usage("demo has no option " + flag);
   }
+  // A register of one's own keeps its own paper: the options would be dropped unseen.
+  if (!options.Connect.empty() && (!options.Tape.empty() || !options.Emulator.empty()))
+    return Usage(
+        "demo --connect runs on the register given; --tape and --emulator go with the "
+        "emulator the demo starts without it");
   return RunHostDemo(Host, options, std::cout, std::cerr);
 }
 

@@ -128,6 +128,8 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
       {{"run", missingFile}, "cannot read the script"},
       {{"run", FDir.string()}, "cannot read the script " + FDir.string() + ": it is a folder"},
       {{"demo", "--connect", "localhost"}, "--connect takes ADDRESS:PORT"},
+      {{"demo", "--connect", "127.0.0.1:1", "--tape", missingFile},
+       "--tape and --emulator go with the emulator"},
   };
   for (const TCase& c : cases) {
     const TRun run = Host(c.Args);
