@@ -85,7 +85,12 @@ int List(const TPortsOptions& AOptions, std::ostream& AOut) {
 std::string DevicePath(const std::string& AWord, const TPortsOptions& AOptions) {
   if (std::optional<int> port = ParseComPortKey(AWord)) return LookUpComPort(*port).Device;
   if (!AWord.empty() && AWord.front() == '/') return AWord;
-  return (fs::path(AOptions.Roots.Dev) / AWord).string();
+  // A name under /dev first ("ttyACM0", "serial/by-id/..."); else a path from
+  // the current folder, such as the link the emulator's --link made there.
+  const fs::path underDev = fs::path(AOptions.Roots.Dev) / AWord;
+  std::error_code error;
+  if (!fs::exists(underDev, error) && fs::exists(AWord, error)) return fs::absolute(AWord).string();
+  return underDev.string();
 }
 
 int Probe(const std::vector<std::string>& AWords, const TPortsOptions& AOptions,

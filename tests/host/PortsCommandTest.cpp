@@ -134,6 +134,16 @@ TEST_F(PortsCommandTest, AHeldDeviceIsReportedInUseUnderItsOwnName) {
       << FOut.str();
 }
 
+// As the emulator's --link makes it: a path from the current folder, not under /dev.
+TEST_F(PortsCommandTest, ARelativePathNamesADeviceFromTheCurrentFolder) {
+  const fs::path before = fs::current_path();
+  fs::current_path(FMaps.Folder());
+  const int status = Run({"--assign", "2", "dev/ttyACM0"});
+  fs::current_path(before);
+  ASSERT_EQ(status, 0) << FErr.str();
+  EXPECT_EQ(TTempPortMaps::Read(FMaps.UserMap()), "COM2=" + FById + "\n");
+}
+
 // The command as the program runs it, without an add-in to load.
 TEST_F(PortsCommandTest, TheHostProgramProbesANamedDevice) {
   const char* dir = std::getenv("QUARNEL_TEST_BINARY_DIR");
