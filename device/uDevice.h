@@ -398,6 +398,9 @@ class TDevice {
   // connection; the serial link purges before each command anyway).
   virtual void LinkOutOfStep();
 
+  // LinkWaits under the test hook's cap, if one is set (uDeviceExchange.cpp).
+  TLinkWaits AnswerWaits(int ATimeout) const;
+
   // Reads into FInput, waiting until ADeadline for the first byte to come:
   // done with at least one new byte, or why none came.
   TLinkStatus ReceiveInput(std::chrono::steady_clock::time_point ADeadline);

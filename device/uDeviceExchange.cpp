@@ -1,7 +1,9 @@
 // The exchange of one command, the same over both links: TDevice runs it,
 // the link subclass moves the bytes (see the link operations in uDevice.h).
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "common/Common.Log.h"
 #include "common/uFd.h"
@@ -76,6 +78,35 @@ void TDevice::LinkOutOfStep() {}
 
 // ---- The exchange ----------------------------------------------------------------
 
+namespace {
+
+// Test hook (documented with the other one in fiscal/uOperationWait.h):
+// QUARNEL_TEST_LINK_LIMIT_MS, read once, caps every answer limit of the links
+// at that many milliseconds, so that a test through the shared library waits
+// about a second for an answer that never comes instead of 15 s. Unset, zero
+// or not a number: no cap.
+std::optional<milliseconds> LinkLimitCap() {
+  static const std::optional<milliseconds> cap = []() -> std::optional<milliseconds> {
+    const char* value = std::getenv("QUARNEL_TEST_LINK_LIMIT_MS");
+    int64_t ms = 0;
+    if (value == nullptr || !TryStrToInt64(value, ms) || ms <= 0) return std::nullopt;
+    return milliseconds(ms);
+  }();
+  return cap;
+}
+
+}  // namespace
+
+TDevice::TLinkWaits TDevice::AnswerWaits(int ATimeout) const {
+  TLinkWaits waits = LinkWaits(ATimeout);
+  if (const auto cap = LinkLimitCap()) {
+    for (milliseconds* wait :
+         {&waits.AnswerStart, &waits.NextByte, &waits.Checksum, &waits.ChecksumGap})
+      *wait = std::min(*wait, *cap);
+  }
+  return waits;
+}
+
 void TDevice::LogLink(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const {
   LogLinkBytes(LinkSource(), AArrow, ABytes, ASucceeded);
 }
@@ -121,7 +152,7 @@ TLinkStatus TDevice::TakeByte(char& AByte, std::chrono::steady_clock::time_point
 
 void TDevice::CheckConnection() {
   const TLinkPolicy policy = LinkPolicy();
-  const TLinkWaits waits = LinkWaits(0);
+  const TLinkWaits waits = AnswerWaits(0);
   const std::string enq(1, ENQ);
   TLinkStatus last = TLinkStatus::Failed(TLinkFault::lfNotOpen);
   TLinkStep step = TLinkStep::lsSend;
@@ -151,7 +182,7 @@ void TDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int AT
   FCommand = std::string(ACmd.substr(0, 2));
   BeginExchange();
   const std::string frame = BuildPacket(ACmd, AData);
-  const TLinkWaits waits = LinkWaits(ATimeout);
+  const TLinkWaits waits = AnswerWaits(ATimeout);
   const TLinkPolicy policy = LinkPolicy();
 
   char first = 0;
