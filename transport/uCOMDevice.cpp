@@ -13,6 +13,15 @@ using std::chrono::milliseconds;
 namespace {
 // One read takes at most this much of what has arrived.
 constexpr size_t kReadChunk = 4096;
+
+// The device behind an open port went away (an adapter pulled out, the far
+// end of a pseudo-terminal closed): the descriptor will never work again.
+bool IsDeviceGone(const TLinkStatus& AStatus) {
+  if (AStatus.Fault == TLinkFault::lfClosed) return true;
+  if (AStatus.Fault != TLinkFault::lfSystem) return false;
+  const int e = AStatus.SystemError;
+  return e == EIO || e == ENOENT || e == ENODEV || e == ENXIO;
+}
 }  // namespace
 
 TCOMDevice::TCOMDevice() : FCom(std::make_unique<TCOM>()) {}
@@ -82,11 +91,22 @@ void TCOMDevice::BeginExchange() {
   FInput.Clear();
 }
 
+TLinkStatus TCOMDevice::Checked(TLinkStatus AStatus) {
+  // A port whose device has gone is closed, so that the next command's purge
+  // opens it again by its name: a device plugged back in (or a register
+  // started again) is found without a new connection.
+  if (IsDeviceGone(AStatus) && FCom->Opened()) {
+    FCom->Close();
+    FInput.Clear();
+  }
+  return AStatus;
+}
+
 TLinkStatus TCOMDevice::LinkSend(std::string_view ABytes) {
   if (FCom->WriteStr(ABytes, 0)) return TLinkStatus::Done();
   // A write that went out short within the write limits has no system error.
   if (FCom->LastSystemError() == 0) return TLinkStatus::Failed(TLinkFault::lfShortWrite);
-  return TLinkStatus::System(FCom->LastSystemError());
+  return Checked(TLinkStatus::System(FCom->LastSystemError()));
 }
 
 TLinkStatus TCOMDevice::LinkReadNow() {
@@ -94,8 +114,8 @@ TLinkStatus TCOMDevice::LinkReadNow() {
   bool closed = false;
   char* space = FInput.Space(kReadChunk);
   if (!FCom->ReadNow(space, kReadChunk, read, closed))
-    return TLinkStatus::System(FCom->LastSystemError());
-  if (closed) return TLinkStatus::Failed(TLinkFault::lfClosed);
+    return Checked(TLinkStatus::System(FCom->LastSystemError()));
+  if (closed) return Checked(TLinkStatus::Failed(TLinkFault::lfClosed));
   FInput.Commit(read);
   return TLinkStatus::Done();
 }
@@ -109,10 +129,16 @@ TLinkStatus TCOMDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADea
     case TWaitResult::wrFailed:
       break;
   }
-  return TLinkStatus::System(FCom->LastSystemError());
+  return Checked(TLinkStatus::System(FCom->LastSystemError()));
 }
 
 std::string TCOMDevice::LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const {
+  // Said as for a port that will not open, with the device it was: the
+  // system's words for a vanished device ("Input/output error") tell the
+  // cashier nothing.
+  if (IsDeviceGone(AStatus))
+    return ExplainPortOpenFailure(FCom->PortLookup(), ENODEV)
+        .value_or(std::string(EquMessages::DeviceNotConnected));
   switch (AStatus.Fault) {
     case TLinkFault::lfTimedOut:
       // Waiting for the start of an answer is the timed read; every other

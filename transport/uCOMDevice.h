@@ -6,6 +6,10 @@
 // 50 ms apart, made when the port opens), 100 ms between resends, and the
 // purge before every command. The log's source is "TCOMDevice".
 //
+// When the device behind the open port goes away (end of input, EIO, ENXIO,
+// ENODEV) the command fails with "Устройство не подключено" and the port is
+// closed; the next command's purge opens it again by its name.
+//
 // Creating a link for serial port n at a given rate:
 //   auto device = std::make_unique<TCOMDevice>();
 //   device->Com().SetPortNumber(n);          // $QUARNEL_COM<n>, a port map, /dev/ttyS(n-1)
@@ -49,4 +53,8 @@ class TCOMDevice : public TDevice {
   std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const override;
 
   std::unique_ptr<TCOM> FCom;
+
+ private:
+  // AStatus, after closing the port when it says the device has gone.
+  TLinkStatus Checked(TLinkStatus AStatus);
 };
