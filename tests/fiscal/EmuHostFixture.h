@@ -53,15 +53,10 @@ class TEmuBench : private TEmuCommandHandler {
     options.Tape = &FTape;
     options.Diagnostics = &FDiagnostics;
     FRegister = std::make_unique<TEmuRegister>(options);
-    TEmuServerOptions server;
-    server.Port = 0;
-    server.Pty = true;
-    server.Log = [](std::string_view) {};
-    FServer = std::make_unique<TEmuServer>(static_cast<TEmuCommandHandler&>(*this), server);
-    FServer->Start();
-    setenv(ComVariable().c_str(), FServer->PtyPath().c_str(), 1);
+    FServer = MakeServer(0);
   }
   ~TEmuBench() override {
+    FServer->Stop();
     FServer.reset();
     unsetenv(ComVariable().c_str());
   }
@@ -137,16 +132,49 @@ class TEmuBench : private TEmuCommandHandler {
     FCalls.clear();
   }
 
+  // The answer to the next ACommand the register carries out meets AKind
+  // (the command itself runs).
+  void FaultAnswerTo(const std::string& ACommand, TEmuAnswerFaultKind AKind) {
+    std::lock_guard lock(FCallsLock);
+    FAnswerFaults[ACommand] = AKind;
+  }
+  // The register's program stops (every link closes, as when it is killed)
+  // and starts again on the same TCP port; the register keeps its state. The
+  // pty is a new one, reached under the same serial port number, as a
+  // re-plugged adapter is under its stable name.
+  void Restart() {
+    const uint16_t port = FServer->Port();
+    FServer->Stop();  // before the pointer goes: the handler may reach the server
+    FServer.reset();
+    FServer = MakeServer(port);
+  }
+
  private:
   TEmuAnswer Execute(const std::string& ACommand, const std::vector<std::string>& AArgs) override {
     TEmuAnswer answer = FRegister->Execute(ACommand, AArgs);
     TEmuCall call{ACommand, {}, answer.Error};
     for (const auto& a : AArgs) call.Args.push_back(OemToUtf8(a));
     std::lock_guard lock(FCallsLock);
+    // The answer about to go out is the next one the plan counts.
+    if (const auto it = FAnswerFaults.find(ACommand); it != FAnswerFaults.end()) {
+      FServer->Faults().ArmAnswerFault({it->second, 1});
+      FAnswerFaults.erase(it);
+    }
     FCalls.push_back(std::move(call));
     return answer;
   }
   std::string ComVariable() const { return "QUARNEL_COM" + std::to_string(FComPort); }
+  std::unique_ptr<TEmuServer> MakeServer(uint16_t APort) {
+    TEmuServerOptions options;
+    options.Port = APort;
+    options.Pty = true;
+    options.Log = [](std::string_view) {};
+    auto server =
+        std::make_unique<TEmuServer>(static_cast<TEmuCommandHandler&>(*this), std::move(options));
+    server->Start();
+    setenv(ComVariable().c_str(), server->PtyPath().c_str(), 1);
+    return server;
+  }
 
   int FComPort;
   std::ostringstream FTape, FDiagnostics;
@@ -154,6 +182,7 @@ class TEmuBench : private TEmuCommandHandler {
   std::unique_ptr<TEmuServer> FServer;
   std::mutex FCallsLock;
   std::vector<TEmuCall> FCalls;
+  std::map<std::string, TEmuAnswerFaultKind> FAnswerFaults;
 };
 
 struct THostError {
@@ -161,11 +190,14 @@ struct THostError {
   std::string Text;
 };
 
-class EmuHostTest : public ::testing::TestWithParam<THostLink> {
+// The library, a register and their helpers; EmuHostTest runs over the link
+// its parameter names, other suites choose the link themselves.
+class EmuHostBase : public ::testing::Test {
  protected:
-  EmuHostTest() { setenv("QUARNEL_TEST_SKIP_WAITS", "1", 1); }
+  EmuHostBase() { setenv("QUARNEL_TEST_SKIP_WAITS", "1", 1); }
   void TearDown() override {
     EXPECT_EQ(Host.Memory.BadFrees(), 0) << "a host block was freed twice or was never the host's";
+    EXPECT_EQ(Host.Memory.Live(), 0) << "a text handed to the host outlived its call";
     EXPECT_TRUE(Host.Connection.Errors.empty()) << "a driver method ended in a host error";
   }
 
@@ -180,10 +212,7 @@ class EmuHostTest : public ::testing::TestWithParam<THostLink> {
     return *FBench;
   }
 
-  // Connects over the test's link; fails the test when the connect fails.
-  std::string Connect(const std::map<std::string, std::string>& AExtra = {}) {
-    return ConnectTo(Bench(), GetParam(), AExtra);
-  }
+  // Connects over ALink; fails the test when the connect fails.
   std::string ConnectTo(TEmuBench& ABench, THostLink ALink,
                         const std::map<std::string, std::string>& AExtra = {}) {
     TCallResult r = Host.Call("ConnectEquipment", {THostArg::Empty(), THostArg::Empty(),
@@ -208,6 +237,14 @@ class EmuHostTest : public ::testing::TestWithParam<THostLink> {
   TTempDataDir DataDir;
   std::unique_ptr<TEmuBench> FBench;
   TTestHost Host;  // destroyed first: its connections close before the register goes
+};
+
+class EmuHostTest : public EmuHostBase, public ::testing::WithParamInterface<THostLink> {
+ protected:
+  // Connects over the test's link; fails the test when the connect fails.
+  std::string Connect(const std::map<std::string, std::string>& AExtra = {}) {
+    return ConnectTo(Bench(), GetParam(), AExtra);
+  }
 };
 
 inline std::string HostLinkName(const ::testing::TestParamInfo<THostLink>& AInfo) {
