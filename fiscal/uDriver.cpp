@@ -57,8 +57,14 @@ void ApplyConnectionParameters(const pugi::xml_document& ASettings, TDeviceDrive
   }
 }
 
-// The register object for the holder's parameters, not yet enabled.
-std::unique_ptr<TDevice> CreateLink(const TDeviceDriver& AHolder) {
+uint8_t WithNoPaperBit(uint8_t AByte, bool ASet) {
+  return ASet ? static_cast<uint8_t>(AByte | kNoPaperBit)
+              : static_cast<uint8_t>(AByte & ~kNoPaperBit);
+}
+
+}  // namespace
+
+std::unique_ptr<TDevice> TDriver::CreateDevice(const TDeviceDriver& AHolder) {
   std::unique_ptr<TDevice> device;
   if (AHolder.FPortNumber == kTcpPortNumber) {
     auto socket = std::make_unique<TSocketDevice>();
@@ -76,13 +82,6 @@ std::unique_ptr<TDevice> CreateLink(const TDeviceDriver& AHolder) {
   device->SetCutString(AHolder.FCutString);
   return device;
 }
-
-uint8_t WithNoPaperBit(uint8_t AByte, bool ASet) {
-  return ASet ? static_cast<uint8_t>(AByte | kNoPaperBit)
-              : static_cast<uint8_t>(AByte & ~kNoPaperBit);
-}
-
-}  // namespace
 
 const TDriverClassInfo TDriver::Info = {
     .ClassName = "TDriver",
@@ -125,7 +124,7 @@ void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
     // Numbers go to the register with "." whatever the locale: the device
     // layer formats them itself, so there is no process-wide setting to make.
     SetLogMode(holder->FLogEnabled ? lmAll : lmOff);
-    holder->SetDevice(CreateLink(*holder));
+    holder->SetDevice(CreateDevice(*holder));
     TDevice& device = holder->Device();
     device.Enable();
     holder->FInitPrintSetting =

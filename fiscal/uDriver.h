@@ -157,6 +157,12 @@ class TDriver : public TEcrlDriver {
     RestorePrintSetting();
   }
 
+  // The register object of a new connection, not yet enabled: a TSocketDevice
+  // for PortNumber 9999, else a TCOMDevice, with the holder's password, font
+  // and cut marker. In-process harnesses (fuzzing, benchmarks) put a link of
+  // their own here and keep the rest of the connect sequence.
+  virtual std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder);
+
   // Open connections by device identifier; owns them.
   std::map<std::string, std::unique_ptr<TDeviceDriver>> FInstanceList;
   // The current connection (borrowed from FInstanceList), or null.

@@ -1,0 +1,272 @@
+// The host's XML as it may come, through the fiscal methods' host entry
+// points into a driver object whose connection talks, in memory, to a
+// virtual register (the emulator's own wire session and register), so the
+// whole path runs: host values, XML parsing, input reading, the commands and
+// their answers, the output documents.
+//
+// Input: pieces separated by a zero byte. The first piece is the connection
+// parameters document (its first byte picks the register's data format);
+// every later piece is one call: its first byte picks the method, its second
+// gives a number argument (flag, operation type, amount, document number),
+// the rest is the method's XML (or text) argument.
+//
+// Every call must end in true, or in false with an error message; every
+// text handed to the host must come from its memory manager and go back to
+// it; nothing may crash or leak.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Common.Log.h"
+#include "common/uCommonUtils.h"
+#include "emulator/register/uEmuRegister.h"
+#include "emulator/wire/uEmuLinkSession.h"
+#include "fiscal/uDriver.h"
+
+namespace {
+
+// The register's side in memory: what the driver sends goes through the
+// emulator's wire session, and its answer is what the link reads next.
+class TInMemoryLink : public TDevice {
+ public:
+  explicit TInMemoryLink(TEmuRegister& ARegister)
+      : FSession(ARegister, FLock, FFaults, TEmuWireSettings{}, FCounters, "fuzz",
+                 [](std::string_view) {}) {}
+  void Enable() override { CheckConnection(); }
+
+ protected:
+  std::string_view LinkSource() const override { return "TInMemoryLink"; }
+  TLinkWaits LinkWaits(int) const override {
+    const std::chrono::hours hour(1);
+    return {hour, hour, hour, hour};
+  }
+  TLinkPolicy LinkPolicy() const override { return {1, {}, {}, true}; }
+  TLinkStatus LinkSend(std::string_view ABytes) override {
+    while (!ABytes.empty()) {
+      TEmuOutput out;
+      bool replied = false;
+      const size_t used = FSession.Consume(ABytes, out, replied);
+      if (used == 0) break;
+      ABytes.remove_prefix(used);
+      if (replied) FPending += out.Bytes;
+    }
+    return TLinkStatus::Done();
+  }
+  TLinkStatus LinkReadNow() override {
+    FPending.copy(FInput.Space(FPending.size()), FPending.size());
+    FInput.Commit(FPending.size());
+    FPending.clear();
+    return TLinkStatus::Done();
+  }
+  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point) override {
+    // Nothing more will come: the register answered all it will.
+    return FPending.empty() ? TLinkStatus::Failed(TLinkFault::lfTimedOut) : TLinkStatus::Done();
+  }
+
+ private:
+  std::mutex FLock;
+  TEmuFaultPlan FFaults;
+  TEmuWireCounters FCounters;
+  TEmuLinkSession FSession;
+  std::string FPending;
+};
+
+class THarnessDriver : public TDriver {
+ public:
+  explicit THarnessDriver(TEmuRegister& ARegister) : FRegister(ARegister) {}
+
+ protected:
+  std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder) override {
+    auto device = std::make_unique<TInMemoryLink>(FRegister);
+    device->SetConnectionPassword(AHolder.FConnectionPassword);
+    device->SetFontNumber(static_cast<uint8_t>(AHolder.FFontNumber));
+    device->SetCutString(AHolder.FCutString);
+    return device;
+  }
+
+ private:
+  TEmuRegister& FRegister;
+};
+
+// The host's memory manager, keeping every block it handed out.
+class TMemory final : public TV8MemoryManager {
+ public:
+  bool AllocMemory(void** AMemory, unsigned long ABytes) override {
+    *AMemory = std::malloc(ABytes == 0 ? 1 : ABytes);
+    if (*AMemory != nullptr) FLive.insert(*AMemory);
+    return *AMemory != nullptr;
+  }
+  void FreeMemory(void** AMemory) override {
+    if (*AMemory == nullptr) return;
+    if (FLive.erase(*AMemory) == 0) __builtin_trap();  // not the host's block
+    std::free(*AMemory);
+    *AMemory = nullptr;
+  }
+  size_t Live() const { return FLive.size(); }
+
+ private:
+  std::set<void*> FLive;
+};
+
+// One host call's arguments, as the platform lays them out.
+class TArgs {
+ public:
+  TArgs(TDriver& ADriver, size_t ACount) : FDriver(ADriver), FValues(ACount) {}
+  ~TArgs() {
+    for (V8Variant& v : FValues) FDriver.V8ClearVar(&v);
+    FDriver.V8ClearVar(&Result);
+  }
+  TArgs& Text(size_t AIndex, std::string_view AUtf8) {
+    FDriver.V8SetWString(&FValues[AIndex], AUtf8);
+    return *this;
+  }
+  TArgs& Int(size_t AIndex, int32_t AValue) {
+    FDriver.V8SetInt(&FValues[AIndex], AValue);
+    return *this;
+  }
+  TArgs& Double(size_t AIndex, double AValue) {
+    FDriver.V8SetDouble(&FValues[AIndex], AValue);
+    return *this;
+  }
+  TArgs& Bool(size_t AIndex, bool AValue) {
+    FDriver.V8SetBool(&FValues[AIndex], AValue);
+    return *this;
+  }
+  V8Variant* Data() { return FValues.data(); }
+  long Count() const { return static_cast<long>(FValues.size()); }
+  std::string TextAt(size_t AIndex) { return V8ToUtf8(&FValues[AIndex]); }
+  V8Variant Result{};
+
+ private:
+  TDriver& FDriver;
+  std::vector<V8Variant> FValues;
+};
+
+using THostMethod = bool (TEcrlDriver::*)(V8Variant*, V8Variant*, long, TV8AddInDefBaseEx*);
+
+// How a method's arguments are made from one piece: argument 0 is the
+// device, then X the XML or text, N the number, B the flag, D the amount,
+// O an out-argument.
+struct TMethod {
+  THostMethod Call;
+  const char* Shape;
+};
+
+const TMethod kMethods[] = {
+    {&TEcrlDriver::OperationFN, "NX"},
+    {&TEcrlDriver::OpenShift, "XO"},
+    {&TEcrlDriver::CloseShift, "XO"},
+    {&TEcrlDriver::ProcessCheck, "BXO"},
+    {&TEcrlDriver::ProcessCorrectionCheck, "BXO"},
+    {&TEcrlDriver::PrintTextDocument, "X"},
+    {&TEcrlDriver::CashInOutcome, "XD"},
+    {&TEcrlDriver::PrintXReport, "X"},
+    {&TEcrlDriver::GetCurrentStatus, "XO"},
+    {&TEcrlDriver::ReportCurrentStatusOfSettlements, "XO"},
+    {&TEcrlDriver::RequestKM, "XO"},
+    {&TEcrlDriver::GetProcessingKMResult, "OO"},
+    {&TEcrlDriver::ConfirmKM, "XN"},
+    {&TEcrlDriver::OpenSessionRegistrationKM, ""},
+    {&TEcrlDriver::CloseSessionRegistrationKM, ""},
+    {&TEcrlDriver::GetDocumentInformation, "NO"},
+    {&TEcrlDriver::SetDateTime, "X"},
+    {&TEcrlDriver::GetDataKKT, "O"},
+    {&TEcrlDriver::PrintCheckCopy, "X"},
+};
+
+// A result that is false must say why.
+void CheckOutcome(TDriver& ADriver, const V8Variant& AResult) {
+  if (AResult.vt != VTYPE_BOOL) __builtin_trap();
+  if (!AResult.bVal && ADriver.LastResult().ErrorDescription.empty()) __builtin_trap();
+}
+
+const char kDefaultParameters[] =
+    "<Parameters><Parameter Name=\"ConnectionPassword\" Value=\"KVNT\"/>"
+    "<Parameter Name=\"CutString\" Value=\"[cut]\"/></Parameters>";
+
+// Connects with AParameters, or with the plain parameters when those fail,
+// so that the calls after them still meet a register.
+std::string Connect(THarnessDriver& ADriver, std::string_view AParameters) {
+  for (std::string_view parameters : {AParameters, std::string_view(kDefaultParameters)}) {
+    // As under the platform's dispatcher: the log decision is the call's own.
+    TLogCallScope scope;
+    TArgs args(ADriver, 3);
+    args.Text(2, parameters);
+    ADriver.TCommonDriver::ConnectEquipment(&args.Result, args.Data(), args.Count(), nullptr);
+    CheckOutcome(ADriver, args.Result);
+    if (args.Result.bVal) return args.TextAt(0);
+  }
+  return {};
+}
+
+void CallOne(THarnessDriver& ADriver, const std::string& AId, std::string_view APiece) {
+  if (APiece.empty()) return;
+  const TMethod& method = kMethods[static_cast<uint8_t>(APiece[0]) % std::size(kMethods)];
+  const uint8_t number = APiece.size() > 1 ? static_cast<uint8_t>(APiece[1]) : 0;
+  const std::string_view text = APiece.size() > 2 ? APiece.substr(2) : std::string_view();
+  const std::string_view shape = method.Shape;
+  TLogCallScope scope;  // the log stays off for the calls
+  TArgs args(ADriver, 1 + shape.size());
+  args.Text(0, AId);
+  for (size_t i = 0; i < shape.size(); ++i) {
+    switch (shape[i]) {
+      case 'X':
+        args.Text(i + 1, text);
+        break;
+      case 'N':
+        args.Int(i + 1, static_cast<int8_t>(number));
+        break;
+      case 'B':
+        args.Bool(i + 1, number & 1);
+        break;
+      case 'D':
+        args.Double(i + 1, (number - 100) * 12.345);
+        break;
+      default:
+        break;
+    }
+  }
+  (ADriver.*method.Call)(&args.Result, args.Data(), args.Count(), nullptr);
+  CheckOutcome(ADriver, args.Result);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool ready = [] {
+    setenv("QUARNEL_TEST_SKIP_WAITS", "1", 1);
+    // A log folder that cannot exist: the log is formatted and refused, and
+    // a long run does not fill the disk.
+    setenv("QUARNEL_DATA_DIR", "/dev/null/quarnel-fuzz", 1);
+    return true;
+  }();
+  (void)ready;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string_view> pieces;
+  for (size_t start = 0;;) {
+    const size_t end = input.find('\0', start);
+    pieces.push_back(input.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  const uint8_t format = pieces[0].empty() ? 0 : static_cast<uint8_t>(pieces[0][0]);
+  const std::string_view parameters = pieces[0].empty() ? pieces[0] : pieces[0].substr(1);
+
+  TEmuRegisterOptions options;
+  options.FfdVersion = format % 3 == 0 ? "1.2" : format % 3 == 1 ? "1.05" : "1.1";
+  TEmuRegister reg(options);
+  TMemory memory;
+  {
+    THarnessDriver driver(reg);
+    driver.V8MM = &memory;
+    const std::string id = Connect(driver, parameters);
+    if (id.empty()) __builtin_trap();  // the plain parameters always connect
+    for (size_t i = 1; i < pieces.size() && i <= 64; ++i) CallOne(driver, id, pieces[i]);
+  }
+  if (memory.Live() != 0) __builtin_trap();  // a text handed to the host was never freed
+  return 0;
+}
