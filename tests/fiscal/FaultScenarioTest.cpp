@@ -76,6 +76,15 @@ const TFault kFaults[] = {
      "Конец бумаги", "Конец бумаги", true},
 };
 
+// The method's message is the fault's, or the fault's naming the device after
+// a colon (the serial link says which device it lost).
+::testing::AssertionResult SaysThat(const std::string& AText, std::string_view AMessage) {
+  if (AText == AMessage || AText.starts_with(std::string(AMessage) + ": "))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "the host read \"" << AText << "\", not \"" << AMessage << "\"";
+}
+
 class FaultScenarioTest : public EmuHostBase,
                           public ::testing::WithParamInterface<std::tuple<TFault, THostLink>> {
  protected:
@@ -105,7 +114,7 @@ TEST_P(FaultScenarioTest, TheHostIsToldAndTheNextCallWorks) {
     fault.Arm(Bench(), Link());
     const THostError e = Failure(
         "ConnectEquipment", {THostArg::Empty(), THostArg::Empty(), Bench().Parameters(Link())});
-    EXPECT_EQ(e.Text, message);
+    EXPECT_TRUE(SaysThat(e.Text, message));
     Bench().Server().Faults().Clear();
     id = ConnectTo(Bench(), Link());
     ASSERT_FALSE(id.empty()) << "a connect after the fault";
@@ -115,7 +124,7 @@ TEST_P(FaultScenarioTest, TheHostIsToldAndTheNextCallWorks) {
     fault.Arm(Bench(), Link());
     const THostError e = Failure("ProcessCheck", {id, false, kSale, THostArg::Empty()});
     EXPECT_EQ(e.Code, 1001);
-    EXPECT_EQ(e.Text, message);
+    EXPECT_TRUE(SaysThat(e.Text, message));
     Bench().Server().Faults().Clear();
     EXPECT_EQ(Bench().Reg().LastDocumentNumber(), documents) << "no receipt was closed";
     EXPECT_EQ(OpenDocumentType() != kNoDocument, fault.LeavesDocumentOpen)
