@@ -132,7 +132,12 @@ double V8ToDouble(const V8Variant* V) {
 }
 
 bool V8ToBool(const V8Variant* V) {
-  return V8TypeCode(V) == VTYPE_BOOL ? V->bVal : V8ToInt(V) != 0;
+  if (V8TypeCode(V) != VTYPE_BOOL) return V8ToInt(V) != 0;
+  // The flag's byte as the host wrote it: a byte other than 0 or 1 read as a
+  // C++ bool is undefined, and any non-zero byte means true.
+  uint8_t byte = 0;
+  std::memcpy(&byte, &V->bVal, 1);
+  return byte != 0;
 }
 
 double DateTimeToV8Date(const TDateTime& Value) {
