@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,8 +23,6 @@
 #include "common/uCommonUtils.h"
 #include "host/uHostArgs.h"
 #include "host/uHostCall.h"
-
-extern char** environ;
 
 std::string BuiltEmulatorPath() {
 #ifdef QUARNEL_EMULATOR_PATH
@@ -47,23 +45,47 @@ class TEmulatorProcess {
   // Starts Program on a free port with its tape in Tape; returns the port.
   // Throws std::runtime_error when it does not come up.
   uint16_t Start(const std::string& Program, const std::string& Tape) {
-    int pipeFds[2];
+    int pipeFds[2], errorFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe: " + SystemText());
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (::pipe2(errorFds, O_CLOEXEC) != 0) {
+      const std::string why = SystemText();
+      ::close(pipeFds[0]);
+      ::close(pipeFds[1]);
+      throw std::runtime_error("pipe: " + why);
+    }
     std::vector<std::string> args = {Program, "--port", "0", "--tape", Tape};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const int rc = posix_spawn(&FPid, Program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t parent = ::getpid();
+    FPid = ::fork();
+    if (FPid == 0) {
+      // The emulator ends with this host however the host ends: killed, or
+      // brought down by the add-in, it would otherwise serve on unseen.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);
+      ::dup2(pipeFds[1], 1);
+      if (devNull >= 0) ::dup2(devNull, 0);
+      ::execv(Program.c_str(), argv.data());
+      const int error = errno;
+      (void)!::write(errorFds[1], &error, sizeof error);
+      ::_exit(127);
+    }
+    const int forkError = errno;
     ::close(pipeFds[1]);
+    ::close(errorFds[1]);
+    if (devNull >= 0) ::close(devNull);
     FOut = pipeFds[0];
-    if (rc != 0) {
+    // The error pipe closes unread when the program runs; it carries errno when it cannot.
+    int execError = 0;
+    const ssize_t got = FPid < 0 ? 0 : ::read(errorFds[0], &execError, sizeof execError);
+    ::close(errorFds[0]);
+    if (FPid < 0 || got == static_cast<ssize_t>(sizeof execError)) {
+      if (FPid > 0) ::waitpid(FPid, nullptr, 0);
       FPid = -1;
-      throw std::runtime_error("cannot start " + Program + ": " + std::strerror(rc));
+      throw std::runtime_error("cannot start " + Program + ": " +
+                               std::strerror(got > 0 ? execError : forkError));
     }
     // Its first line on standard output is "port N".
     std::string buffer;

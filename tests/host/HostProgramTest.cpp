@@ -3,7 +3,11 @@
 // line, and the demo end to end against the emulator it starts.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -128,6 +133,8 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
       {{"run", missingFile}, "cannot read the script"},
       {{"run", FDir.string()}, "cannot read the script " + FDir.string() + ": it is a folder"},
       {{"demo", "--connect", "localhost"}, "--connect takes ADDRESS:PORT"},
+      {{"demo", "--emulator", missingFile},
+       "cannot start " + missingFile + ": No such file or directory"},
       {{"demo", "--connect", "127.0.0.1:1", "--tape", missingFile},
        "--tape and --emulator go with the emulator"},
   };
@@ -258,4 +265,44 @@ TEST_F(HostProgram, DemoOnARegisterThatDoesNotAnswerFailsStepByStep) {
       Has(demo.Out, "-- step 2: skipped: step 1 (connect to the register) did not succeed"));
   EXPECT_TRUE(Has(demo.Out, "== summary: 0 of 10 steps succeeded")) << demo.Out;
   EXPECT_FALSE(Has(demo.Out, "paper tape")) << "a register of its own keeps its own tape";
+}
+
+// However the host ends (killed, or brought down by the add-in), the emulator
+// its demo started must not be left behind serving.
+TEST_F(HostProgram, TheDemosEmulatorEndsWithTheHost) {
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::string program = HostPath().string(), demo = "demo";
+  char* argv[] = {program.data(), demo.data(), nullptr};
+  pid_t host = -1;
+  ASSERT_EQ(posix_spawn(&host, program.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  const std::string listens = "quarnel-emulator listens on 127.0.0.1:";
+  std::string text;
+  char c;
+  while (text.find('\n', text.find(listens)) == std::string::npos && ::read(out[0], &c, 1) == 1)
+    text += c;
+  ::kill(host, SIGKILL);
+  ::waitpid(host, nullptr, 0);
+  ::close(out[0]);
+  ASSERT_NE(text.find(listens), std::string::npos) << text;
+  const int port = std::stoi(text.substr(text.find(listens) + listens.size()));
+
+  // The emulator stops at its own pace; the loop only bounds how long it may take.
+  bool refused = false;
+  for (int attempt = 0; attempt < 600 && !refused; ++attempt) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    refused = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+    ::close(fd);
+    if (!refused) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(refused) << "the emulator on port " << port << " outlived the host";
 }
