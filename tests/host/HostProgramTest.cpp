@@ -275,8 +275,10 @@ TEST_F(HostProgram, TheDemosEmulatorEndsWithTheHost) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  std::string program = HostPath().string(), demo = "demo";
-  char* argv[] = {program.data(), demo.data(), nullptr};
+  // The tape in the test's folder: a killed host cannot remove a temporary one.
+  std::string program = HostPath().string(), demo = "demo", tapeOption = "--tape",
+              tape = (FDir / "tape.txt").string();
+  char* argv[] = {program.data(), demo.data(), tapeOption.data(), tape.data(), nullptr};
   pid_t host = -1;
   ASSERT_EQ(posix_spawn(&host, program.c_str(), &actions, nullptr, argv, environ), 0);
   posix_spawn_file_actions_destroy(&actions);
