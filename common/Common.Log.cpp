@@ -35,6 +35,10 @@ struct TLogState {
   std::map<std::string, bool> DeviceLogFlags;
   uint64_t LostLines = 0;
   std::string LostReason;
+  // The folder the last line went to and what chose it (the log's stem and
+  // the environment), under LogLock.
+  fs::path Folder;
+  std::string FolderKey;
 };
 
 // The state lives in static storage that is never destroyed, so code that
@@ -176,6 +180,10 @@ struct TLogFinalizer {
     TLogState& s = State();
     if (s.HeaderWritten.load() && (IsLogging(s.Mode.load()) || IsLogging(s.LastCallMode.load())))
       BestEffort([] { WriteFooterLine(); });
+    {
+      std::lock_guard lock(s.LogLock);
+      CloseLogFile();
+    }
     std::lock_guard lock(s.StateLock);
     std::string().swap(s.LogName);
     std::map<std::string, bool>().swap(s.DeviceLogFlags);
@@ -263,12 +271,32 @@ std::string FormatLogLine(std::string_view source, std::string_view text, TLogLe
 }
 
 void AppendLogLine(std::string_view line) {
-  const fs::path folder = LogFolder();
-  const std::string name = DayFileName();
+  const std::string stem = LogStem();
+  const std::string name = stem + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
+  // What decides the folder; while it stays the same and lines go through,
+  // the folder is not looked for again (the day file's opening checks it).
+  std::string key = stem;
+  for (const char* variable : {"QUARNEL_DATA_DIR", "XDG_STATE_HOME", "HOME"}) {
+    const char* value = std::getenv(variable);
+    key += '\n';
+    key += value != nullptr ? value : "";
+  }
   std::string bytes(line);
   bytes += "\r\n";
-  std::lock_guard lock(State().LogLock);
-  AppendToLogFile(folder, name, bytes);
+  TLogState& s = State();
+  std::lock_guard lock(s.LogLock);
+  if (s.FolderKey == key && !s.Folder.empty()) {
+    try {
+      AppendToLogFile(s.Folder, name, bytes);
+      return;
+    } catch (const std::exception&) {
+      // The folder may have gone: it is looked for (and made) afresh below.
+    }
+  }
+  s.Folder.clear();
+  s.Folder = LogFolderFor(fs::path(kRootFolder) / stem);
+  s.FolderKey = std::move(key);
+  AppendToLogFile(s.Folder, name, bytes);
 }
 
 std::string GetLogFileName(bool folderOnly) {

@@ -1,6 +1,6 @@
 // The log's files on Linux: the folder below $QUARNEL_DATA_DIR, /var/log or
 // the user's state folder, owned by us or root, and the day file appended,
-// never through a link.
+// never through a link. The day file is kept open from line to line.
 #include "common/Common.LogFile.h"
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 
@@ -150,12 +151,63 @@ std::string LogPathText(const fs::path& APath) {
   return APath.string();
 }
 
+namespace {
+
+// The day file stays open between lines: opening it with the folder's and
+// the file's checks for every line cost more than the exchange it logged.
+struct TDayFile {
+  TFd Fd;
+  std::string Path;  // the name it was opened under
+  dev_t Device = 0;
+  ino_t Inode = 0;
+};
+
+// Never destroyed: the logger's finaliser may still write while the
+// library's statics go away.
+TDayFile& DayFile() {
+  alignas(TDayFile) static unsigned char storage[sizeof(TDayFile)];
+  static TDayFile* file = new (storage) TDayFile;
+  return *file;
+}
+
+// The open file is still the one at its name: not removed, renamed away or
+// replaced by another file or a link (which the next open refuses).
+bool StillAtItsName(const TDayFile& AFile) {
+  struct stat st {};
+  return ::lstat(AFile.Path.c_str(), &st) == 0 && st.st_dev == AFile.Device &&
+         st.st_ino == AFile.Inode;
+}
+
+}  // namespace
+
 void AppendToLogFile(const fs::path& folder, const std::string& name, const std::string& bytes) {
-  const TFd fd = OpenDayFile(folder, name);
+  TDayFile& day = DayFile();
+  const std::string path = (folder / name).string();
+  // Another day or folder, or the file gone from its name: open afresh.
+  if (day.Fd && (day.Path != path || !StillAtItsName(day))) day.Fd.Reset();
+  if (!day.Fd) {
+    TFd fd = OpenDayFile(folder, name);
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+      throw std::system_error(errno, std::generic_category(), "Открытие журнала " + path);
+    day.Fd = std::move(fd);
+    day.Path = path;
+    day.Device = st.st_dev;
+    day.Inode = st.st_ino;
+  }
   // No file lock: anyone who may read the log could hold one and stall every
   // call that logs. A write to a file opened for appending lands whole at its
   // end, whatever other processes append meanwhile.
-  WriteAll(fd.Get(), bytes, (folder / name).string());
+  try {
+    WriteAll(day.Fd.Get(), bytes, path);
+  } catch (...) {
+    day.Fd.Reset();  // the next line opens the file again
+    throw;
+  }
+}
+
+void CloseLogFile() noexcept {
+  DayFile().Fd.Reset();
 }
 
 std::string OperatingSystemText() {

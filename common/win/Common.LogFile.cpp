@@ -81,6 +81,9 @@ void AppendToLogFile(const fs::path& folder, const std::string& name, const std:
     RaiseFor("Запись в журнал", file, GetLastError());
 }
 
+// Every line opens and closes the file here: nothing is kept open.
+void CloseLogFile() noexcept {}
+
 std::string OperatingSystemText() {
   // GetVersionEx reports what the DLL's host was manifested for; the kernel's
   // own query tells the real version.

@@ -210,6 +210,39 @@ TEST_F(LogTest, AnUnusableFolderFailsNoLineButIsNotedInTheNextLineWritten) {
   EXPECT_THAT(lines[7], ::testing::EndsWith("\tINFO\tb: \tkept"));
 }
 
+// The day file stays open between lines, yet every line lands in the file
+// that is at the day's name when it is written.
+TEST_F(LogTest, EachLineGoesToTheFileAtTheDaysName) {
+  SetLogMode(lmAll);
+  WriteLog("a", "first");
+  const fs::path day = Folder() / "quarnel_2024.03.05.log";
+  fs::rename(day, Folder() / "rotated.log");
+  WriteLog("a", "after a rotation");
+  EXPECT_EQ(Lines(Read()).size(), 1u) << "a new file at the name: " << Read();
+  fs::remove(day);
+  WriteLog("a", "after a removal");
+  EXPECT_THAT(Lines(Read()), ::testing::ElementsAre(::testing::EndsWith("a: \tafter a removal")));
+  fs::remove(day);
+  const fs::path target = fs::path(FDir) / "victim";
+  std::ofstream(target) << "precious";
+  fs::create_symlink(target, day);
+  WriteLog("a", "through a planted link");
+  fs::remove(day);
+  FClock.Advance(std::chrono::hours(24));
+  WriteLog("a", "the next day");
+
+  std::ifstream rotated(Folder() / "rotated.log");
+  EXPECT_THAT(std::string(std::istreambuf_iterator<char>(rotated), {}),
+              ::testing::EndsWith("a: \tfirst\r\n"))
+      << "a renamed file gets no more lines";
+  std::ifstream in(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  EXPECT_THAT(Lines(Read("2024.03.06")),
+              ::testing::ElementsAre(::testing::HasSubstr("log entries not written: 1"),
+                                     ::testing::EndsWith("a: \tthe next day")))
+      << "the line refused at the link is counted";
+}
+
 TEST_F(LogTest, ControlCharactersAreEscapedAndLongValuesCut) {
   SetLogMode(lmAll);
   WriteLog("Ec\x1Bho",
