@@ -32,6 +32,7 @@ struct TLogState {
   std::mutex HeaderLock;   // no line may pass the header while it is written
   std::mutex FailureLock;  // the lines lost since the last line written
   std::string LogName;
+  std::string LogStem;  // of LogName, made once when it is set
   std::map<std::string, bool> DeviceLogFlags;
   uint64_t LostLines = 0;
   std::string LostReason;
@@ -92,13 +93,11 @@ const char* LevelWord(TLogLevel level) {
 }
 
 std::string LogStem() {
-  std::string name;
   {
     std::lock_guard lock(State().StateLock);
-    name = State().LogName;
+    if (!State().LogStem.empty()) return State().LogStem;
   }
-  if (name.empty()) name = ApplicationFileName();
-  return fs::path(name).stem().string();
+  return fs::path(ApplicationFileName()).stem().string();
 }
 
 std::string FormatDate(const TDateTime& t, char separator) {
@@ -186,6 +185,7 @@ struct TLogFinalizer {
     }
     std::lock_guard lock(s.StateLock);
     std::string().swap(s.LogName);
+    std::string().swap(s.LogStem);
     std::map<std::string, bool>().swap(s.DeviceLogFlags);
   }
 } gLogFinalizer;
@@ -428,6 +428,7 @@ void SetLogName(std::string_view name) {
   {
     std::lock_guard lock(State().StateLock);
     State().LogName = std::string(name);
+    State().LogStem = name.empty() ? std::string() : fs::path(name).stem().string();
   }
   WriteLogHeader();
 }

@@ -157,7 +157,7 @@ namespace {
 // the file's checks for every line cost more than the exchange it logged.
 struct TDayFile {
   TFd Fd;
-  std::string Path;  // the name it was opened under
+  std::string Folder, Name, Path;  // where it was opened
   dev_t Device = 0;
   ino_t Inode = 0;
 };
@@ -182,15 +182,18 @@ bool StillAtItsName(const TDayFile& AFile) {
 
 void AppendToLogFile(const fs::path& folder, const std::string& name, const std::string& bytes) {
   TDayFile& day = DayFile();
-  const std::string path = (folder / name).string();
   // Another day or folder, or the file gone from its name: open afresh.
-  if (day.Fd && (day.Path != path || !StillAtItsName(day))) day.Fd.Reset();
+  if (day.Fd && (day.Name != name || day.Folder != folder.native() || !StillAtItsName(day)))
+    day.Fd.Reset();
   if (!day.Fd) {
     TFd fd = OpenDayFile(folder, name);
     struct stat st {};
+    const std::string path = (folder / name).string();
     if (::fstat(fd.Get(), &st) != 0)
       throw std::system_error(errno, std::generic_category(), "Открытие журнала " + path);
     day.Fd = std::move(fd);
+    day.Folder = folder.native();
+    day.Name = name;
     day.Path = path;
     day.Device = st.st_dev;
     day.Inode = st.st_ino;
@@ -199,7 +202,7 @@ void AppendToLogFile(const fs::path& folder, const std::string& name, const std:
   // call that logs. A write to a file opened for appending lands whole at its
   // end, whatever other processes append meanwhile.
   try {
-    WriteAll(day.Fd.Get(), bytes, path);
+    WriteAll(day.Fd.Get(), bytes, day.Path);
   } catch (...) {
     day.Fd.Reset();  // the next line opens the file again
     throw;
