@@ -2,17 +2,18 @@
 // register on this machine, each beside a bare exchange of the same bytes
 // in the same run, and the CPU cost of one command's frame and answer.
 //
-// Each link row times, per iteration: one status command through the driver
-// with the log off, the same with the log on, and a bare client sending the
-// identical bytes (TCP: probe, then the frame; serial: the frame) and
-// reading the same answer. Time is the logged-off command (mean); the
-// counters are the median microseconds of each exchange and the two ratios
-// the targets are about.
+// Each link row runs on one CPU (see TOneCpu) and times, per iteration: one
+// status command through the driver with the log off, the same with the log
+// on, and a bare client sending the identical bytes (TCP: probe, then the
+// frame; serial: the frame) and reading the same answer. Time is the
+// logged-off command (mean); the counters are the median microseconds of
+// each exchange and the two ratios the targets are about.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -146,7 +147,30 @@ struct TBenchLog {
 
 enum class TBenchLink { Tcp, Serial };
 
+// Everything of one link row on one CPU: on a virtual machine a wake-up on
+// another CPU costs tens of microseconds, and which of the two registers'
+// server threads the scheduler placed away from the client decided which
+// exchange paid for it, run by run.
+class TOneCpu {
+ public:
+  TOneCpu() {
+    FPinned = ::sched_getaffinity(0, sizeof FSaved, &FSaved) == 0;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(std::max(::sched_getcpu(), 0), &one);
+    FPinned = FPinned && ::sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+  ~TOneCpu() {
+    if (FPinned) ::sched_setaffinity(0, sizeof FSaved, &FSaved);
+  }
+
+ private:
+  cpu_set_t FSaved;
+  bool FPinned = false;
+};
+
 void LinkRow(benchmark::State& state, TBenchLink kind) {
+  TOneCpu pinned;  // before the servers start, so that their threads share it
   TBenchLog log;
   TBenchRegister driverSide, bareSide;
   std::unique_ptr<TDevice> device;
