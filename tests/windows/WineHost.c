@@ -8,6 +8,10 @@
  *
  * WineHost DLL tcp PORT   - the register at 127.0.0.1:PORT
  * WineHost DLL com N      - the register on serial port COM<N>
+ * WineHost crash          - dies of an access violation: the scenario checks
+ *                           that a crash fails it (Wine's debugger would
+ *                           catch it and now and then let the process end
+ *                           with status 0)
  *
  * Connects, opens a shift, sells a receipt, closes the shift, reads the
  * receipt back from the fiscal storage and disconnects; prints each step and
@@ -288,8 +292,12 @@ static void RunScenario(const wchar_t* connection) {
 }
 
 int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "crash") == 0) {
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, NULL);
+    return 0;
+  }
   if (argc != 4) {
-    fputs("usage: WineHost DLL tcp PORT | WineHost DLL com N\n", stderr);
+    fputs("usage: WineHost DLL tcp PORT | WineHost DLL com N | WineHost crash\n", stderr);
     return 2;
   }
   HMODULE dll = LoadLibraryA(argv[1]);
