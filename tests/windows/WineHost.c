@@ -178,7 +178,10 @@ static char* Utf8(const wchar_t* text) {
   return buffer;
 }
 
-static bool Call(const wchar_t* name, Variant* params, long count) {
+/* Calls a method that answers a Boolean. On false, the method's error text
+ * (from GetLastError) is copied to `error` when it is not NULL, and the step
+ * is a failure unless `error` is given. */
+static bool Invoke(const wchar_t* name, Variant* params, long count, wchar_t* error, size_t size) {
   long number = ((FindMethodFn)gLanguage->vtable[LANG_FIND_METHOD])(gLanguage, name);
   if (number < 0) {
     Fail("%s: no such method", Utf8(name));
@@ -202,9 +205,19 @@ static bool Call(const wchar_t* name, Variant* params, long count) {
     Variant code;
     memset(&code, 0, sizeof code);
     ((CallAsFuncFn)gLanguage->vtable[LANG_CALL_AS_FUNC])(gLanguage, errorNumber, &code, text, 1);
-    Fail("%s: %s", Utf8(name), Utf8(text[0].pwstrVal));
+    if (error != NULL) {
+      error[0] = 0;
+      if (text[0].vt == V8_PWSTR) wcsncat(error, text[0].pwstrVal, size - 1);
+    } else {
+      Fail("%s: %s", Utf8(name), Utf8(text[0].pwstrVal));
+    }
     Clear(&text[0]);
   }
+  return ok;
+}
+
+static bool Call(const wchar_t* name, Variant* params, long count) {
+  bool ok = Invoke(name, params, count, NULL, 0);
   printf("%s %s\n", ok ? "ok  " : "FAIL", Utf8(name));
   return ok;
 }
@@ -237,6 +250,24 @@ static const wchar_t kSale[] =
     L"AmountWithDiscount=\"179.80\" DiscountAmount=\"0\" Department=\"1\" VATRate=\"10\" "
     L"CalculationSubject=\"1\" PaymentMethod=\"4\" MeasureOfQuantity=\"0\"/>"
     L"</Positions><Payments Cash=\"200\" ElectronicPayment=\"0\"/></CheckPackage>";
+
+/* A port the machine does not have is a device that is not connected, in
+ * the driver's own words whatever the language of the system's message. */
+static void ExpectPortMissing(const wchar_t* connection) {
+  static const wchar_t kMissing[] = L"Устройство не подключено";
+  Variant p[3];
+  memset(p, 0, sizeof p);
+  SetText(&p[1], L"");
+  SetText(&p[2], connection);
+  wchar_t error[512] = L"";
+  if (Invoke(L"ConnectEquipment", p, 3, error, 512))
+    Fail("ConnectEquipment on a port the machine does not have succeeded");
+  else if (wcsncmp(error, kMissing, wcslen(kMissing)) != 0)
+    Fail("a missing port is not named as a device not connected: %s", Utf8(error));
+  else
+    printf("ok   missing port: %s\n", Utf8(error));
+  ClearAll(p, 3);
+}
 
 static void RunScenario(const wchar_t* connection) {
   Variant p[4];
@@ -291,6 +322,23 @@ static void RunScenario(const wchar_t* connection) {
   ClearAll(p, 1);
 }
 
+/* The connection parameters: a serial port number, or 9999 and the TCP
+ * port of the register at 127.0.0.1. */
+static void Connection(wchar_t out[1024], const wchar_t* portNumber, const char* tcpPort) {
+  swprintf(out, 1024,
+           L"<Parameters><Parameter Name=\"PortNumber\" Value=\"%ls\"/>"
+           L"<Parameter Name=\"IPAddress\" Value=\"127.0.0.1\"/>"
+           L"<Parameter Name=\"IPPort\" Value=\"%hs\"/>"
+           L"<Parameter Name=\"BaudRate\" Value=\"57600\"/>"
+           L"<Parameter Name=\"ConnectionPassword\" Value=\"KVNT\"/>"
+           L"<Parameter Name=\"FontNumber\" Value=\"0\"/>"
+           L"<Parameter Name=\"CutString\" Value=\"[cut]\"/>"
+           L"<Parameter Name=\"EnablePrinting\" Value=\"0\"/>"
+           L"<Parameter Name=\"EnableReportPrinting\" Value=\"0\"/>"
+           L"<Parameter Name=\"LogEnabled\" Value=\"true\"/></Parameters>",
+           portNumber, tcpPort != NULL ? tcpPort : "0");
+}
+
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "crash") == 0) {
     RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, NULL);
@@ -337,29 +385,17 @@ int main(int argc, char** argv) {
   long info = ((GetInfoFn)gInitDone->vtable[INIT_GET_INFO])(gInitDone);
   if (info != 2000) Fail("GetInfo: %ld", info);
 
-  char connection[1024];
+  wchar_t connection[1024];
   if (strcmp(argv[2], "tcp") == 0) {
-    snprintf(connection, sizeof connection,
-             "<Parameters><Parameter Name=\"PortNumber\" Value=\"9999\"/>"
-             "<Parameter Name=\"IPAddress\" Value=\"127.0.0.1\"/>"
-             "<Parameter Name=\"IPPort\" Value=\"%s\"/>",
-             argv[3]);
+    Connection(connection, L"9999", argv[3]);
   } else {
-    snprintf(connection, sizeof connection,
-             "<Parameters><Parameter Name=\"PortNumber\" Value=\"%s\"/>"
-             "<Parameter Name=\"BaudRate\" Value=\"57600\"/>",
-             argv[3]);
+    Connection(connection, L"250", NULL); /* no machine here has COM250 */
+    ExpectPortMissing(connection);
+    wchar_t port[16];
+    MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, port, 16);
+    Connection(connection, port, NULL);
   }
-  strcat(connection,
-         "<Parameter Name=\"ConnectionPassword\" Value=\"KVNT\"/>"
-         "<Parameter Name=\"FontNumber\" Value=\"0\"/>"
-         "<Parameter Name=\"CutString\" Value=\"[cut]\"/>"
-         "<Parameter Name=\"EnablePrinting\" Value=\"0\"/>"
-         "<Parameter Name=\"EnableReportPrinting\" Value=\"0\"/>"
-         "<Parameter Name=\"LogEnabled\" Value=\"true\"/></Parameters>");
-  wchar_t wide[1024];
-  MultiByteToWideChar(CP_UTF8, 0, connection, -1, wide, 1024);
-  RunScenario(wide);
+  RunScenario(connection);
 
   ((DoneFn)gInitDone->vtable[INIT_DONE])(gInitDone);
   if (destroyObject(&component) != 0) Fail("DestroyObject");

@@ -1,9 +1,18 @@
-// Why a serial port could not be opened, on Windows: the system's own
-// message says it (a port that does not exist, one another program holds),
-// in the words the platform's users know, and there are no port maps.
+// Why a serial port could not be opened, on Windows. A port the system does
+// not have (a number no adapter holds, an adapter unplugged) is a device
+// that is not connected, told by its error code: the system's own message
+// for it is in the system's language ("File not found." on an English one).
+// Any other reason is the system's own message, in the words the platform's
+// users know, and there are no port maps.
 #include "transport/uPortAccess.h"
 
-std::optional<std::string> ExplainPortOpenFailure(const TPortLookup&, int) {
+#include <windows.h>
+
+#include "resources/uResources.h"
+
+std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError) {
+  if (AError == ERROR_FILE_NOT_FOUND || AError == ERROR_PATH_NOT_FOUND)
+    return ResFormat("PortMissing", {ALookup.Device, ALookup.OriginText()});
   return std::nullopt;
 }
 
