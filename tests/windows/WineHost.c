@@ -25,6 +25,7 @@
 #include <string.h>
 #include <time.h>
 #include <wchar.h>
+#include <winsock2.h>
 #include <windows.h>
 
 #if defined(_M_IX86) || defined(__i386__)
@@ -269,7 +270,30 @@ static void ExpectPortMissing(const wchar_t* connection) {
   ClearAll(p, 3);
 }
 
-static void RunScenario(const wchar_t* connection) {
+/* The register's connection is the add-in's alone: a child process the
+ * platform starts must not inherit it and keep the register's one TCP
+ * connection after a disconnect. Every socket of this host is the add-in's. */
+static void ExpectNoInheritableSocket(void) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+    Fail("WSAStartup");
+    return;
+  }
+  int sockets = 0;
+  for (uintptr_t handle = 4; handle < 0x4000; handle += 4) {
+    int type = 0, length = sizeof type;
+    if (getsockopt((SOCKET)handle, SOL_SOCKET, SO_TYPE, (char*)&type, &length) != 0) continue;
+    ++sockets;
+    DWORD flags = 0;
+    if (GetHandleInformation((HANDLE)handle, &flags) && (flags & HANDLE_FLAG_INHERIT) != 0)
+      Fail("the add-in's socket %u would be inherited by the platform's child processes",
+           (unsigned)handle);
+  }
+  if (sockets == 0) Fail("no socket of the add-in found while it is connected over TCP");
+  WSACleanup();
+}
+
+static void RunScenario(const wchar_t* connection, bool tcp) {
   Variant p[4];
   memset(p, 0, sizeof p);
   SetText(&p[1], L"");
@@ -279,6 +303,7 @@ static void RunScenario(const wchar_t* connection) {
   if (connected) wcsncpy(device, p[0].pwstrVal, 63);
   ClearAll(p, 3);
   if (!connected) return;
+  if (tcp) ExpectNoInheritableSocket();
   printf("     device %s\n", Utf8(device));
 
   SetText(&p[0], device);
@@ -395,7 +420,7 @@ int main(int argc, char** argv) {
     MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, port, 16);
     Connection(connection, port, NULL);
   }
-  RunScenario(connection);
+  RunScenario(connection, strcmp(argv[2], "tcp") == 0);
 
   ((DoneFn)gInitDone->vtable[INIT_DONE])(gInitDone);
   if (destroyObject(&component) != 0) Fail("DestroyObject");

@@ -105,6 +105,9 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   TWinSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!socket) fail(EquMessages::SocketCreateError);
   const SOCKET s = static_cast<SOCKET>(socket.Get());
+  // Ours alone, as on Linux: a child process the platform starts would
+  // inherit it otherwise and keep the register's connection after ours ends.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   u_long nonBlocking = 1;
   ioctlsocket(s, FIONBIO, &nonBlocking);
   sockaddr_in peer{};
