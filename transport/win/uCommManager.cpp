@@ -16,6 +16,7 @@
 #include "common/win/uWinText.h"
 #include "device/uEquipmentErrors.h"
 #include "transport/uCommManager.h"
+#include "transport/uCommState.h"
 #include "transport/uSystemError.h"
 
 namespace {
@@ -30,6 +31,22 @@ constexpr milliseconds kQueuePollPause{1};
 // Settings without any total limit would wait forever on a silent line;
 // nothing here may hang, so such a wait ends after this long.
 constexpr milliseconds kUnboundedWaitCap{60000};
+
+static_assert(kDcbDtrControl[dtrDisable] == DTR_CONTROL_DISABLE &&
+                  kDcbDtrControl[dtrEnable] == DTR_CONTROL_ENABLE &&
+                  kDcbDtrControl[dtrHandshake] == DTR_CONTROL_HANDSHAKE,
+              "DTR modes as the control block codes them");
+static_assert(kDcbRtsControl[rtsDisable] == RTS_CONTROL_DISABLE &&
+                  kDcbRtsControl[rtsEnable] == RTS_CONTROL_ENABLE &&
+                  kDcbRtsControl[rtsHandshake] == RTS_CONTROL_HANDSHAKE &&
+                  kDcbRtsControl[rtsToggle] == RTS_CONTROL_TOGGLE,
+              "RTS modes as the control block codes them");
+static_assert(prNone == NOPARITY && prOdd == ODDPARITY && prEven == EVENPARITY &&
+                  prMark == MARKPARITY && prSpace == SPACEPARITY,
+              "parities as the control block codes them");
+static_assert(sbOneStopBit == ONESTOPBIT && sbOne5StopBits == ONE5STOPBITS &&
+                  sbTwoStopBits == TWOSTOPBITS,
+              "stop bits as the control block codes them");
 
 }  // namespace
 
@@ -124,28 +141,7 @@ bool TComm::ApplyState() {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(FHandle.Get(), &dcb)) return Fail();
-  dcb.DCBlength = sizeof dcb;
-  dcb.fBinary = TRUE;
-  dcb.fParity = FParity != prNone;
-  dcb.fAbortOnError = FAbortOnError;
-  dcb.fOutxCtsFlow = FFlowControl.FOutCtsFlow;
-  dcb.fOutxDsrFlow = FFlowControl.FOutDsrFlow;
-  static const DWORD kDtr[] = {DTR_CONTROL_DISABLE, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE};
-  static const DWORD kRts[] = {RTS_CONTROL_DISABLE, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE,
-                               RTS_CONTROL_TOGGLE};
-  dcb.fDtrControl = kDtr[FFlowControl.FControlDtr];
-  dcb.fRtsControl = kRts[FFlowControl.FControlRts];
-  dcb.fOutX = FFlowControl.FXonXoffOut;
-  dcb.fInX = FFlowControl.FXonXoffIn;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.XonLim = FXonLimit;
-  dcb.XoffLim = FXoffLimit;
-  dcb.Parity = static_cast<BYTE>(FParity);
-  dcb.StopBits = static_cast<BYTE>(FStopBits);
-  dcb.BaudRate = static_cast<DWORD>(BaudRateAsInt());
-  dcb.EvtChar = FEvtChar;
-  dcb.ByteSize = FDataBits;
+  FillCommState(dcb, *this);
   if (!SetCommState(FHandle.Get(), &dcb)) return Fail();
   return true;
 }
