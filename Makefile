@@ -41,12 +41,12 @@ windows: build
 	bash scripts/install-deps windows $(WIN_BUILD)/sources
 	set -e; for arch in x86_64 i686; do \
 	  cmake -S . -B $(WIN_BUILD)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$$arch.cmake \
-	    -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WIN_SOURCES=$(CURDIR)/$(WIN_BUILD)/sources $(CMAKE_FLAGS); \
+	    -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WIN_SOURCES=$(abspath $(WIN_BUILD))/sources $(CMAKE_FLAGS); \
 	  cmake --build $(WIN_BUILD)/$$arch -j$(JOBS); \
 	  bash scripts/check-windows-dll $$arch $(WIN_BUILD)/$$arch/hostbridge/quarnel.dll; \
 	done
-	cmake -S . -B $(BUILD) -DQUARNEL_WINDOWS_DLL_X86_64=$(CURDIR)/$(WIN_BUILD)/x86_64/hostbridge/quarnel.dll \
-	  -DQUARNEL_WINDOWS_DLL_I386=$(CURDIR)/$(WIN_BUILD)/i686/hostbridge/quarnel.dll
+	cmake -S . -B $(BUILD) -DQUARNEL_WINDOWS_DLL_X86_64=$(abspath $(WIN_BUILD))/x86_64/hostbridge/quarnel.dll \
+	  -DQUARNEL_WINDOWS_DLL_I386=$(abspath $(WIN_BUILD))/i686/hostbridge/quarnel.dll
 	cmake --build $(BUILD) -j$(JOBS) --target quarnel_zip
 
 # The x64 DLL under Wine against the emulator, over TCP and over COM1.
