@@ -37,12 +37,17 @@ demo: build
 
 # quarnel.dll for Windows x64 and x86, cross-built with MinGW-w64 and checked;
 # then quarnel.zip of the Linux build carries them beside the Linux library.
+# The cross builds compile through ccache when it is installed, with paths
+# taken relative to the checkout, so that an unchanged source is not
+# compiled again, in this checkout or another one.
+WIN_CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 windows: build
 	bash scripts/install-deps windows $(WIN_BUILD)/sources
 	set -e; for arch in x86_64 i686; do \
 	  cmake -S . -B $(WIN_BUILD)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$$arch.cmake \
-	    -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WIN_SOURCES=$(abspath $(WIN_BUILD))/sources $(CMAKE_FLAGS); \
-	  cmake --build $(WIN_BUILD)/$$arch -j$(JOBS); \
+	    -DCMAKE_BUILD_TYPE=Release -DQUARNEL_WIN_SOURCES=$(abspath $(WIN_BUILD))/sources \
+	    $(WIN_CCACHE) $(CMAKE_FLAGS); \
+	  CCACHE_BASEDIR=$(CURDIR) cmake --build $(WIN_BUILD)/$$arch -j$(JOBS); \
 	  bash scripts/check-windows-dll $$arch $(WIN_BUILD)/$$arch/hostbridge/quarnel.dll; \
 	done
 	cmake -S . -B $(BUILD) -DQUARNEL_WINDOWS_DLL_X86_64=$(abspath $(WIN_BUILD))/x86_64/hostbridge/quarnel.dll \
