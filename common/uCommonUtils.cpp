@@ -353,6 +353,30 @@ bool SameText(std::string_view a, std::string_view b) {
   return i == a.size() && j == b.size();
 }
 
+std::string EscapeMarkup(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string Trim(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;

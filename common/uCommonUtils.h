@@ -1,5 +1,6 @@
 // Text and byte helpers shared by every layer: UTF-8/UTF-16, the register's
-// code pages, Base64, hexadecimal text and case-insensitive comparison.
+// code pages, Base64, hexadecimal text, markup escapes and case-insensitive
+// comparison.
 //
 // Internal text is UTF-8. The host speaks UTF-16; the register speaks CP866.
 // "ANSI" is fixed to CP1251 and "OEM" to CP866, whatever the locale, because
@@ -56,6 +57,10 @@ std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
 // Comparison without regard to case of Latin and Cyrillic letters.
 bool SameText(std::string_view a, std::string_view b);
+
+// The text with &, <, > and " as entities, fit for XML or HTML text and
+// attribute values in double quotes.
+std::string EscapeMarkup(std::string_view text);
 
 // Leading and trailing blanks and control characters (bytes up to 0x20) removed.
 std::string Trim(std::string_view text);

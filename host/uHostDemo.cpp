@@ -161,29 +161,6 @@ std::string Attribute(const std::string& Xml, const char* Element, const char* N
   return node ? node.node().attribute(Name).value() : std::string();
 }
 
-std::string XmlEscape(const std::string& Text) {
-  std::string out;
-  for (char c : Text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 const char kCashier[] =
     "<InputParameters><Parameters CashierName=\"Иванова А. П.\"/></InputParameters>";
 const char kCheckGuid[] = "6F1C2A3B-4D5E-4F60-8172-93A4B5C6D7E8";
@@ -193,7 +170,7 @@ std::vector<TDemoStep> DemoSteps(const std::string& Address, uint16_t Port) {
       "<Parameters>"
       "<Parameter Name=\"PortNumber\" Value=\"9999\"/>"
       "<Parameter Name=\"IPAddress\" Value=\"" +
-      XmlEscape(Address) +
+      EscapeMarkup(Address) +
       "\"/>"
       "<Parameter Name=\"IPPort\" Value=\"" +
       std::to_string(Port) +

@@ -4,33 +4,12 @@
 
 #include <stdexcept>
 
+#include "common/uCommonUtils.h"
+
 namespace {
 
 void Append(const MD_CHAR* AText, MD_SIZE ASize, void* AOut) {
   static_cast<std::string*>(AOut)->append(AText, ASize);
-}
-
-std::string EscapeHtml(std::string_view AText) {
-  std::string out;
-  for (char c : AText) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -46,6 +25,6 @@ std::string RenderMarkdownPage(std::string_view AMarkdown, std::string_view ATit
   for (size_t at = style.find("</"); at != std::string::npos; at = style.find("</", at))
     style.replace(at, 2, "<\\/");
   return "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
-         EscapeHtml(ATitle) + "</title>\n<style>\n" + style + "</style>\n</head>\n<body>\n" + body +
-         "</body>\n</html>\n";
+         EscapeMarkup(ATitle) + "</title>\n<style>\n" + style + "</style>\n</head>\n<body>\n" +
+         body + "</body>\n</html>\n";
 }
