@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/NullLink.h"
 #include "common/Common.Log.h"
 #include "common/uClock.h"
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/wire/uEmuServer.h"
 #include "fiscal/uDriver.h"
+#include "host/uAddInHost.h"
 
 namespace {
 
@@ -60,74 +62,29 @@ std::vector<std::string> CannedFields(std::string_view ACommand, std::string_vie
   return {};
 }
 
-// A link with nothing behind it: every frame is answered at once from
-// CannedFields, every probe acknowledged.
-class TNullLink : public TDevice {
- public:
-  void Enable() override { CheckConnection(); }
-  size_t Frames = 0;
-
+// The null link answering as a register with an open shift and no document.
+class TCannedLink : public TNullLink {
  protected:
-  std::string_view LinkSource() const override { return "TNullLink"; }
-  TLinkWaits LinkWaits(int) const override {
-    const std::chrono::seconds limit(1);
-    return {limit, limit, limit, limit};
+  std::string AnswerData(std::string_view ACommand, std::string_view AArgs) override {
+    std::string data;
+    for (const std::string& field : CannedFields(ACommand, AArgs.substr(0, AArgs.find(FS))))
+      data += field + FS;
+    return data;
   }
-  TLinkPolicy LinkPolicy() const override { return {1, {}, {}, true}; }
-  TLinkStatus LinkSend(std::string_view AFrame) override {
-    if (AFrame.size() == 1) {
-      FPending = std::string(1, ACK);
-      return TLinkStatus::Done();
-    }
-    ++Frames;
-    // STX, password (4), identifier, command (2), arguments, ETX, checksum.
-    const std::string_view command = AFrame.substr(6, 2);
-    const std::string_view args = AFrame.substr(8, AFrame.size() - 11);
-    const std::string_view first = args.substr(0, args.find(FS));
-    std::string body = std::string(1, AFrame[5]) + std::string(command) + "00";
-    for (const std::string& field : CannedFields(command, first)) body += field + FS;
-    body += ETX;
-    FPending = STX + body + CalcChecksum(body);
-    return TLinkStatus::Done();
-  }
-  TLinkStatus LinkReadNow() override {
-    FPending.copy(FInput.Space(FPending.size()), FPending.size());
-    FInput.Commit(FPending.size());
-    FPending.clear();
-    return TLinkStatus::Done();
-  }
-  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point) override {
-    return FPending.empty() ? TLinkStatus::Failed(TLinkFault::lfTimedOut) : TLinkStatus::Done();
-  }
-
- private:
-  std::string FPending;
 };
 
 // The driver object with its link chosen here (null) or by its parameters.
 class TBenchDriver : public TDriver {
  public:
-  TNullLink* NullLink = nullptr;
+  TCannedLink* NullLink = nullptr;
   bool UseNullLink = false;
 
  protected:
   std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder) override {
     if (!UseNullLink) return TDriver::CreateDevice(AHolder);
-    auto link = std::make_unique<TNullLink>();
+    auto link = std::make_unique<TCannedLink>();
     NullLink = link.get();
     return link;
-  }
-};
-
-class TMemory final : public TV8MemoryManager {
- public:
-  bool AllocMemory(void** AMemory, unsigned long ABytes) override {
-    *AMemory = std::malloc(ABytes == 0 ? 1 : ABytes);
-    return *AMemory != nullptr;
-  }
-  void FreeMemory(void** AMemory) override {
-    std::free(*AMemory);
-    *AMemory = nullptr;
   }
 };
 
@@ -159,7 +116,7 @@ class THostSide {
   TBenchDriver& Driver() { return FDriver; }
 
  private:
-  TMemory FMemory;
+  THostMemoryManager FMemory;
   TBenchDriver FDriver;
   std::string FId;
 };

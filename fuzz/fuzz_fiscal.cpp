@@ -16,7 +16,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,45 +25,30 @@
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/wire/uEmuLinkSession.h"
 #include "fiscal/uDriver.h"
+#include "host/uAddInHost.h"
+#include "tests/support/MemoryLink.h"
 
 namespace {
 
 // The register's side in memory: what the driver sends goes through the
 // emulator's wire session, and its answer is what the link reads next.
-class TInMemoryLink : public TDevice {
+class TInMemoryLink : public TMemoryLink {
  public:
   explicit TInMemoryLink(TEmuRegister& ARegister)
-      : FSession(ARegister, FLock, FFaults, TEmuWireSettings{}, FCounters, "fuzz",
+      : TMemoryLink("TInMemoryLink"),
+        FSession(ARegister, FLock, FFaults, TEmuWireSettings{}, FCounters, "fuzz",
                  [](std::string_view) {}) {}
-  void Enable() override { CheckConnection(); }
 
  protected:
-  std::string_view LinkSource() const override { return "TInMemoryLink"; }
-  TLinkWaits LinkWaits(int) const override {
-    const std::chrono::hours hour(1);
-    return {hour, hour, hour, hour};
-  }
-  TLinkPolicy LinkPolicy() const override { return {1, {}, {}, true}; }
-  TLinkStatus LinkSend(std::string_view ABytes) override {
+  void Receive(std::string_view ABytes) override {
     while (!ABytes.empty()) {
       TEmuOutput out;
       bool replied = false;
       const size_t used = FSession.Consume(ABytes, out, replied);
       if (used == 0) break;
       ABytes.remove_prefix(used);
-      if (replied) FPending += out.Bytes;
+      if (replied) Queue(out.Bytes);
     }
-    return TLinkStatus::Done();
-  }
-  TLinkStatus LinkReadNow() override {
-    FPending.copy(FInput.Space(FPending.size()), FPending.size());
-    FInput.Commit(FPending.size());
-    FPending.clear();
-    return TLinkStatus::Done();
-  }
-  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point) override {
-    // Nothing more will come: the register answered all it will.
-    return FPending.empty() ? TLinkStatus::Failed(TLinkFault::lfTimedOut) : TLinkStatus::Done();
   }
 
  private:
@@ -72,7 +56,6 @@ class TInMemoryLink : public TDevice {
   TEmuFaultPlan FFaults;
   TEmuWireCounters FCounters;
   TEmuLinkSession FSession;
-  std::string FPending;
 };
 
 class THarnessDriver : public TDriver {
@@ -90,26 +73,6 @@ class THarnessDriver : public TDriver {
 
  private:
   TEmuRegister& FRegister;
-};
-
-// The host's memory manager, keeping every block it handed out.
-class TMemory final : public TV8MemoryManager {
- public:
-  bool AllocMemory(void** AMemory, unsigned long ABytes) override {
-    *AMemory = std::malloc(ABytes == 0 ? 1 : ABytes);
-    if (*AMemory != nullptr) FLive.insert(*AMemory);
-    return *AMemory != nullptr;
-  }
-  void FreeMemory(void** AMemory) override {
-    if (*AMemory == nullptr) return;
-    if (FLive.erase(*AMemory) == 0) __builtin_trap();  // not the host's block
-    std::free(*AMemory);
-    *AMemory = nullptr;
-  }
-  size_t Live() const { return FLive.size(); }
-
- private:
-  std::set<void*> FLive;
 };
 
 // One host call's arguments, as the platform lays them out.
@@ -259,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TEmuRegisterOptions options;
   options.FfdVersion = format % 3 == 0 ? "1.2" : format % 3 == 1 ? "1.05" : "1.1";
   TEmuRegister reg(options);
-  TMemory memory;
+  THostMemoryManager memory;
   {
     THarnessDriver driver(reg);
     driver.V8MM = &memory;
@@ -267,6 +230,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (id.empty()) __builtin_trap();  // the plain parameters always connect
     for (size_t i = 1; i < pieces.size() && i <= 64; ++i) CallOne(driver, id, pieces[i]);
   }
-  if (memory.Live() != 0) __builtin_trap();  // a text handed to the host was never freed
+  // A text handed to the host was never freed, or the driver freed a block
+  // that was not the host's.
+  if (memory.Live() != 0 || memory.BadFrees() != 0) __builtin_trap();
   return 0;
 }

@@ -9,43 +9,22 @@
 #include <stdexcept>
 #include <string>
 
-#include "device/uDevice.h"
+#include "tests/support/MemoryLink.h"
 
 namespace {
 
 // Delivers the input in pieces whose sizes the input's first byte sets;
 // nothing more comes once it is used up.
-class TFuzzLinkDevice : public TDevice {
+class TFuzzLinkDevice : public TMemoryLink {
  public:
-  TFuzzLinkDevice(std::string_view AInput, size_t APiece) : FInputBytes(AInput), FPiece(APiece) {}
+  TFuzzLinkDevice(std::string_view AInput, size_t APiece) : TMemoryLink("TFuzzLink", APiece) {
+    Queue(AInput);
+  }
   int Sends = 0;
 
  protected:
-  std::string_view LinkSource() const override { return "TFuzzLink"; }
-  TLinkWaits LinkWaits(int) const override {
-    const std::chrono::hours hour(1);
-    return {hour, hour, hour, hour};
-  }
   TLinkPolicy LinkPolicy() const override { return {2, {}, {}, true}; }
-  TLinkStatus LinkSend(std::string_view) override {
-    ++Sends;
-    return TLinkStatus::Done();
-  }
-  TLinkStatus LinkReadNow() override {
-    const size_t n = std::min(FPiece, FInputBytes.size());
-    FInputBytes.copy(FInput.Space(n), n);
-    FInput.Commit(n);
-    FInputBytes.remove_prefix(n);
-    return TLinkStatus::Done();
-  }
-  TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point) override {
-    // A link that has nothing left behaves as one whose register went quiet.
-    return FInputBytes.empty() ? TLinkStatus::Failed(TLinkFault::lfTimedOut) : TLinkStatus::Done();
-  }
-
- private:
-  std::string_view FInputBytes;
-  size_t FPiece;
+  void Receive(std::string_view) override { ++Sends; }
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "common/uCommonUtils.h"
 #include "driver/uCustomDriver.h"
+#include "host/uAddInHost.h"
 #include "hostbridge/uV8Dispatch.h"
 #include "hostbridge/uV8UserObject.h"
 #include "hostbridge/uV8Values.h"
@@ -36,22 +37,6 @@ bool HasLoneSurrogate(const std::u16string& AText) {
   }
   return false;
 }
-
-class TMemory final : public TV8MemoryManager {
- public:
-  bool AllocMemory(void** AMemory, unsigned long ABytes) override {
-    *AMemory = std::malloc(ABytes == 0 ? 1 : ABytes);
-    Live += *AMemory != nullptr;
-    return *AMemory != nullptr;
-  }
-  void FreeMemory(void** AMemory) override {
-    if (*AMemory == nullptr) return;
-    std::free(*AMemory);
-    *AMemory = nullptr;
-    --Live;
-  }
-  long Live = 0;
-};
 
 template <class F>
 void Guard(F&& AStep) {
@@ -115,12 +100,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The text written back through the host's memory reads the same, zeros
   // inside and all, and goes back to the host.
-  TMemory memory;
+  THostMemoryManager memory;
   TV8UserObject object;
   object.V8MM = &memory;
   V8Variant copy{};
   if (!object.V8SetWString(&copy, text) || V8ToWideString(&copy) != text) __builtin_trap();
   object.V8ClearVar(&copy);
-  if (memory.Live != 0) __builtin_trap();
+  if (memory.Live() != 0 || memory.BadFrees() != 0) __builtin_trap();
   return 0;
 }
