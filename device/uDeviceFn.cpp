@@ -16,12 +16,12 @@ constexpr size_t cHeaderSize = 4;
 // Containers in the fiscal data format nest three levels at most; anything
 // far deeper is damaged data, not a document.
 constexpr int cMaxNesting = 8;
-// A stored document is a few KiB: a receipt of a few hundred items with
+// A stored document is a few KiB; even a receipt of a thousand items with
 // their marking codes stays well below this. The length 78/15 announces is a
 // 64-bit number from the device, and the records are read until it is
 // reached, so a damaged storage or a misbehaving register would otherwise
 // grow the element list without bound. A negative length is no length.
-constexpr int64_t cMaxDocumentSize = 64 * 1024;
+constexpr int64_t cMaxDocumentSize = 1024 * 1024;
 
 // Storage requests of command 78.
 constexpr int cLastDocumentNumber = 3;

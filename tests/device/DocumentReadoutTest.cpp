@@ -182,18 +182,18 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
   // The announced length is the device's word: past what any stored document
   // holds, or below nothing, it is refused before a record is asked for, and
   // the records of an endless stream never pile up.
-  for (const char* announced : {"9223372036854775807", "65537", "-1"}) {
+  for (const char* announced : {"9223372036854775807", "1048577", "-1"}) {
     TScriptedDevice endless;
     endless.Answer({"15", "3", announced});
     for (int i = 0; i < 3; ++i) endless.Answer({BytesToHex(Tlv(1030, "abc"))});
     EXPECT_EQ(ErrorOf([&] { endless.GetDocumentFromFN(1, out); }),
               prefix + "Объявленная длина документа " + announced +
-                  " байт вне допустимых пределов (до 65536)");
+                  " байт вне допустимых пределов (до 1048576)");
     EXPECT_EQ(endless.Sent.size(), 1u);
     EXPECT_TRUE(endless.DocElementList().empty());
   }
   TScriptedDevice largest;
-  largest.Answer({"15", "3", "65536"});
+  largest.Answer({"15", "3", "1048576"});
   EXPECT_EQ(ErrorOf([&] { largest.GetDocumentFromFN(1, out); }),
             prefix + "ФН не передал очередную запись документа")
       << "a document of the largest size is read";
