@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/uFd.h"
+
 // An answer that has not ended with ETX after this many bytes is not an
 // answer: the exchange fails instead of buffering an endless stream.
 inline constexpr size_t cMaxAnswerSize = 64 * 1024;
@@ -31,6 +33,12 @@ struct TLinkStatus {
   static TLinkStatus Done() { return {}; }
   static TLinkStatus Failed(TLinkFault AFault) { return {AFault, 0}; }
   static TLinkStatus System(int AErrno) { return {TLinkFault::lfSystem, AErrno}; }
+  // How a wait for input ended; ASystemError tells why a failed one failed.
+  static TLinkStatus Waited(TWaitResult AResult, int ASystemError) {
+    if (AResult == TWaitResult::wrReady) return Done();
+    if (AResult == TWaitResult::wrTimedOut) return Failed(TLinkFault::lfTimedOut);
+    return System(ASystemError);
+  }
 };
 
 // The step of an exchange a failure belongs to: the links word their

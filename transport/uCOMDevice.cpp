@@ -121,15 +121,8 @@ TLinkStatus TCOMDevice::LinkReadNow() {
 }
 
 TLinkStatus TCOMDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) {
-  switch (FCom->WaitInput(ADeadline)) {
-    case TWaitResult::wrReady:
-      return TLinkStatus::Done();
-    case TWaitResult::wrTimedOut:
-      return TLinkStatus::Failed(TLinkFault::lfTimedOut);
-    case TWaitResult::wrFailed:
-      break;
-  }
-  return Checked(TLinkStatus::System(FCom->LastSystemError()));
+  const TWaitResult result = FCom->WaitInput(ADeadline);
+  return Checked(TLinkStatus::Waited(result, FCom->LastSystemError()));
 }
 
 std::string TCOMDevice::LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const {

@@ -1,3 +1,5 @@
+// The serial port on Linux: a terminal device driven by termios and poll();
+// what every platform shares is in uCommManagerCommon.cpp.
 #include "transport/uCommManager.h"
 
 #include <fcntl.h>
@@ -11,51 +13,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <system_error>
 
 #include "common/uClock.h"
 #include "device/uEquipmentErrors.h"
 #include "transport/uSerialSpeed.h"
+#include "transport/uSystemError.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 using TTimePoint = std::chrono::steady_clock::time_point;
 
-constexpr int kRates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
-                          14400, 19200, 38400, 56000, 57600, 115200};
-
-// Settings without any total limit would wait forever on a silent line;
-// nothing here may hang, so such a wait ends after this long.
-constexpr milliseconds kUnboundedWaitCap{60000};
-
-std::string SystemMessage(int error) {
-  return std::generic_category().message(error);
-}
-
 }  // namespace
-
-std::string ComPortDeviceName(int portNumber) {
-  return LookUpComPort(portNumber).Device;
-}
-
-int BaudRateToInt(TBaudRate rate) {
-  return rate <= br115200 ? kRates[rate] : 0;
-}
-
-// ---------------------------------------------------------------------------
-
-TComm::TComm() = default;
-
-TComm::~TComm() {
-  Close();
-}
-
-bool TComm::Fail(int error) {
-  FLastSystemError = error;
-  FExtResultDescription = SystemMessage(error);
-  return false;
-}
 
 bool TComm::OpenHandle() {
   if (FDeviceName.empty()) {
@@ -84,7 +53,7 @@ bool TComm::OpenHandle() {
     }
   }
   FLastSystemError = error;
-  FExtResultDescription = std::string(EquMessages::PortOpenError) + ". " + SystemMessage(error);
+  FExtResultDescription = std::string(EquMessages::PortOpenError) + ". " + SystemErrorText(error);
   return false;
 }
 
@@ -110,10 +79,6 @@ bool TComm::Close() {
   Purge(true);
   FHandle.Reset();  // releases the lock as well
   return true;
-}
-
-bool TComm::EnsureOpened() {
-  return Opened() || Open();
 }
 
 bool TComm::Purge(bool Abort) {
@@ -198,36 +163,11 @@ bool TComm::ApplyTimeouts() {
   return EnsureOpened();
 }
 
-void TComm::SetBaudRate(TBaudRate Value) {
-  if (Value == FBaudRate) return;
-  FBaudRate = Value;
-  ApplyState();
-}
-
-void TComm::SetBaudRateAsInt(int Value) {
-  for (int i = 0; i <= br115200; ++i)
-    if (kRates[i] == Value) {
-      FBaudRate = static_cast<TBaudRate>(i);
-      return;
-    }
-}
-
-void TComm::SetTimeouts(const TCommTimeouts& Value) {
-  FTimeouts = Value;
-  if (Opened()) ApplyTimeouts();
-}
-
-bool TComm::SetModemLine(int line, bool raise) {
+bool TComm::SetModemLine(TModemLine line, bool raise) {
   if (!EnsureOpened()) return false;
-  if (ioctl(FHandle.Get(), raise ? TIOCMBIS : TIOCMBIC, &line) != 0) return Fail(errno);
+  int bits = line == TModemLine::mlDtr ? TIOCM_DTR : TIOCM_RTS;
+  if (ioctl(FHandle.Get(), raise ? TIOCMBIS : TIOCMBIC, &bits) != 0) return Fail(errno);
   return true;
-}
-
-bool TComm::SetCommDTR(bool Value) {
-  return SetModemLine(TIOCM_DTR, Value);
-}
-bool TComm::SetCommRTS(bool Value) {
-  return SetModemLine(TIOCM_RTS, Value);
 }
 
 // ---------------------------------------------------------------------------
@@ -236,11 +176,9 @@ bool TComm::WriteStr(std::string_view Data, int SleepTime) {
   if (Data.empty()) return true;
   FLastSystemError = 0;
   if (!EnsureOpened()) return false;
-  uint64_t limit = uint64_t(FTimeouts.WriteTotalTimeoutMultiplier) * Data.size() +
-                   FTimeouts.WriteTotalTimeoutConstant;
-  milliseconds total =
-      limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
-  TTimePoint deadline = DeadlineAfter(total);
+  const uint64_t limit = uint64_t(FTimeouts.WriteTotalTimeoutMultiplier) * Data.size() +
+                         FTimeouts.WriteTotalTimeoutConstant;
+  TTimePoint deadline = DeadlineAfter(TotalLimit(limit));
   size_t written = 0;
   while (written < Data.size()) {
     ssize_t n = ::write(FHandle.Get(), Data.data() + written, Data.size() - written);
@@ -260,23 +198,6 @@ bool TComm::WriteStr(std::string_view Data, int SleepTime) {
   }
   if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
   return true;
-}
-
-bool TComm::WriteByte(uint8_t Value) {
-  char c = static_cast<char>(Value);
-  return WriteStr(std::string_view(&c, 1), 0);
-}
-
-std::chrono::milliseconds TComm::ReadTotalLimit(uint32_t ACount) const {
-  const TCommTimeouts& t = FTimeouts;
-  // A maximal interval limit returns whatever has arrived, once anything has.
-  const bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
-  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0)
-    return milliseconds(0);  // only what is already there
-  if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait)
-    return milliseconds(t.ReadTotalTimeoutConstant);
-  uint64_t limit = uint64_t(t.ReadTotalTimeoutMultiplier) * ACount + t.ReadTotalTimeoutConstant;
-  return limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
 }
 
 bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
@@ -334,32 +255,6 @@ TWaitResult TComm::WaitInput(TTimePoint ADeadline) {
   return r;
 }
 
-bool TComm::ReadString(uint32_t Count, std::string& Data) {
-  return ReadWithLimits(Count, Data);
-}
-
-bool TComm::ReadByte(uint8_t& Value) {
-  std::string data;
-  if (!ReadWithLimits(1, data)) return false;
-  if (data.empty()) {
-    FExtResultDescription = EquMessages::DeviceNoAnswer;
-    return false;
-  }
-  Value = static_cast<uint8_t>(data[0]);
-  return true;
-}
-
-bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
-  if (!Opened()) return Fail(EBADF);
-  TWaitResult r = WaitFd(FHandle.Get(), POLLIN, DeadlineAfter(milliseconds(Timeout)));
-  if (r == TWaitResult::wrFailed) return Fail(errno);
-  if (r == TWaitResult::wrTimedOut) {
-    FExtResultDescription = EquMessages::PortReadError;
-    return false;
-  }
-  return ReadByte(Value);
-}
-
 uint32_t TComm::InQueueCount() {
   int count = 0;
   if (!Opened()) {
@@ -371,16 +266,4 @@ uint32_t TComm::InQueueCount() {
     return 0;
   }
   return count > 0 ? uint32_t(count) : 0;
-}
-
-// ---------------------------------------------------------------------------
-
-TCOM::TCOM() {
-  FBaudRate = br57600;
-  FDataBits = 8;
-  FStopBits = sbOneStopBit;
-  FParity = prNone;
-  FTimeouts.ReadIntervalTimeout = 100;
-  FTimeouts.ReadTotalTimeoutMultiplier = 0;
-  FTimeouts.ReadTotalTimeoutConstant = 500;
 }

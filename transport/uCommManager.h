@@ -200,7 +200,10 @@ class TComm {
   bool Fail(int error);
   // Reads up to Count bytes under the time limits; see ReadString.
   bool ReadWithLimits(uint32_t Count, std::string& Data);
-  bool SetModemLine(int line, bool raise);
+  enum class TModemLine : uint8_t { mlDtr, mlRts };
+  bool SetModemLine(TModemLine line, bool raise);
+  // A total limit of ALimit ms; none (0) is capped, so no wait is endless.
+  static std::chrono::milliseconds TotalLimit(uint64_t ALimit);
 #if defined(_WIN32)
   bool Fail();  // with GetLastError()
 #endif

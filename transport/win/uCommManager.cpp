@@ -6,7 +6,8 @@
 // receive queue first and reads only that much, and waiting for input polls
 // the queue every millisecond: the port is never put into the mode that
 // returns at once with whatever is there (MAXDWORD, MAXDWORD, constant),
-// which not every serial implementation honours the same way.
+// which not every serial implementation honours the same way. What every
+// platform shares is in uCommManagerCommon.cpp.
 #include <windows.h>
 
 #include <algorithm>
@@ -24,13 +25,8 @@ namespace {
 using std::chrono::milliseconds;
 using TTimePoint = std::chrono::steady_clock::time_point;
 
-constexpr int kRates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
-                          14400, 19200, 38400, 56000, 57600, 115200};
 constexpr DWORD kQueueSize = 32768;
 constexpr milliseconds kQueuePollPause{1};
-// Settings without any total limit would wait forever on a silent line;
-// nothing here may hang, so such a wait ends after this long.
-constexpr milliseconds kUnboundedWaitCap{60000};
 
 static_assert(kDcbDtrControl[dtrDisable] == DTR_CONTROL_DISABLE &&
                   kDcbDtrControl[dtrEnable] == DTR_CONTROL_ENABLE &&
@@ -49,28 +45,6 @@ static_assert(sbOneStopBit == ONESTOPBIT && sbOne5StopBits == ONE5STOPBITS &&
               "stop bits as the control block codes them");
 
 }  // namespace
-
-std::string ComPortDeviceName(int portNumber) {
-  return LookUpComPort(portNumber).Device;
-}
-
-int BaudRateToInt(TBaudRate rate) {
-  return rate <= br115200 ? kRates[rate] : 0;
-}
-
-// ---------------------------------------------------------------------------
-
-TComm::TComm() = default;
-
-TComm::~TComm() {
-  Close();
-}
-
-bool TComm::Fail(int error) {
-  FLastSystemError = error;
-  FExtResultDescription = SystemErrorText(error);
-  return false;
-}
 
 bool TComm::Fail() {
   return Fail(static_cast<int>(GetLastError()));
@@ -124,10 +98,6 @@ bool TComm::Close() {
   return true;
 }
 
-bool TComm::EnsureOpened() {
-  return Opened() || Open();
-}
-
 bool TComm::Purge(bool Abort) {
   if (!EnsureOpened()) return false;
   DWORD flags = PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -155,39 +125,12 @@ bool TComm::ApplyTimeouts() {
   return true;
 }
 
-void TComm::SetBaudRate(TBaudRate Value) {
-  if (Value == FBaudRate) return;
-  FBaudRate = Value;
-  ApplyState();
-}
-
-void TComm::SetBaudRateAsInt(int Value) {
-  for (int i = 0; i <= br115200; ++i)
-    if (kRates[i] == Value) {
-      FBaudRate = static_cast<TBaudRate>(i);
-      return;
-    }
-}
-
-void TComm::SetTimeouts(const TCommTimeouts& Value) {
-  FTimeouts = Value;
-  if (Opened()) ApplyTimeouts();
-}
-
-// `line` is SETDTR or SETRTS; the clearing code follows each.
-bool TComm::SetModemLine(int line, bool raise) {
+bool TComm::SetModemLine(TModemLine line, bool raise) {
   if (!EnsureOpened()) return false;
-  if (!EscapeCommFunction(FHandle.Get(), static_cast<DWORD>(raise ? line : line + 1)))
-    return Fail();
+  const DWORD code =
+      line == TModemLine::mlDtr ? (raise ? SETDTR : CLRDTR) : (raise ? SETRTS : CLRRTS);
+  if (!EscapeCommFunction(FHandle.Get(), code)) return Fail();
   return true;
-}
-
-bool TComm::SetCommDTR(bool Value) {
-  return SetModemLine(SETDTR, Value);
-}
-
-bool TComm::SetCommRTS(bool Value) {
-  return SetModemLine(SETRTS, Value);
 }
 
 // ---------------------------------------------------------------------------
@@ -206,23 +149,6 @@ bool TComm::WriteStr(std::string_view Data, int SleepTime) {
   }
   if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
   return true;
-}
-
-bool TComm::WriteByte(uint8_t Value) {
-  char c = static_cast<char>(Value);
-  return WriteStr(std::string_view(&c, 1), 0);
-}
-
-std::chrono::milliseconds TComm::ReadTotalLimit(uint32_t ACount) const {
-  const TCommTimeouts& t = FTimeouts;
-  // A maximal interval limit returns whatever has arrived, once anything has.
-  const bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
-  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0)
-    return milliseconds(0);  // only what is already there
-  if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait)
-    return milliseconds(t.ReadTotalTimeoutConstant);
-  uint64_t limit = uint64_t(t.ReadTotalTimeoutMultiplier) * ACount + t.ReadTotalTimeoutConstant;
-  return limit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(limit, 0x7FFFFFFF));
 }
 
 bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
@@ -274,32 +200,6 @@ TWaitResult TComm::WaitInput(TTimePoint ADeadline) {
   }
 }
 
-bool TComm::ReadString(uint32_t Count, std::string& Data) {
-  return ReadWithLimits(Count, Data);
-}
-
-bool TComm::ReadByte(uint8_t& Value) {
-  std::string data;
-  if (!ReadWithLimits(1, data)) return false;
-  if (data.empty()) {
-    FExtResultDescription = EquMessages::DeviceNoAnswer;
-    return false;
-  }
-  Value = static_cast<uint8_t>(data[0]);
-  return true;
-}
-
-bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
-  if (!Opened()) return Fail(ERROR_INVALID_HANDLE);
-  const TWaitResult r = WaitInput(DeadlineAfter(milliseconds(Timeout)));
-  if (r == TWaitResult::wrFailed) return false;
-  if (r == TWaitResult::wrTimedOut) {
-    FExtResultDescription = EquMessages::PortReadError;
-    return false;
-  }
-  return ReadByte(Value);
-}
-
 uint32_t TComm::InQueueCount() {
   if (!Opened()) {
     Fail(ERROR_INVALID_HANDLE);
@@ -312,16 +212,4 @@ uint32_t TComm::InQueueCount() {
     return 0;
   }
   return status.cbInQue;
-}
-
-// ---------------------------------------------------------------------------
-
-TCOM::TCOM() {
-  FBaudRate = br57600;
-  FDataBits = 8;
-  FStopBits = sbOneStopBit;
-  FParity = prNone;
-  FTimeouts.ReadIntervalTimeout = 100;
-  FTimeouts.ReadTotalTimeoutMultiplier = 0;
-  FTimeouts.ReadTotalTimeoutConstant = 500;
 }

@@ -1,7 +1,8 @@
 // The TCP link on Windows: Winsock 1.1, started by Connect and stopped by
 // Disconnect or a failed Connect (never while the DLL is loading), sockets
 // closed with closesocket, and every wait a select() bounded in
-// milliseconds on the process clock.
+// milliseconds on the process clock. What every platform shares is in
+// uSocketDeviceCommon.cpp.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -51,21 +52,6 @@ TWaitResult WaitSocket(SOCKET ASocket, bool AWrite,
 }
 
 }  // namespace
-
-TSocketDevice::~TSocketDevice() {
-  TSocketDevice::Disable();
-}
-
-void TSocketDevice::Enable() {
-  Connect(FIPAddress, FTCPPort);
-  CheckConnection();
-}
-
-void TSocketDevice::Disable() {
-  TDevice::Disable();
-  Disconnect();
-  FReconnect = false;
-}
 
 void TSocketDevice::CloseSocket() {
   if (FSocket) shutdown(static_cast<SOCKET>(FSocket.Get()), SD_BOTH);
@@ -141,35 +127,6 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   FReconnect = false;
 }
 
-// ---- The link operations -------------------------------------------------------
-
-std::string_view TSocketDevice::LinkSource() const {
-  return "TSocketDevice";
-}
-
-TDevice::TLinkWaits TSocketDevice::LinkWaits(int ATimeout) const {
-  TLinkWaits waits;
-  const milliseconds receive(FLimits.Receive);
-  // A register printing a long report starts its answer when it is done.
-  waits.AnswerStart = std::max(receive, milliseconds(ATimeout));
-  waits.NextByte = receive;
-  waits.Checksum = receive;
-  return waits;
-}
-
-TDevice::TLinkPolicy TSocketDevice::LinkPolicy() const {
-  TLinkPolicy policy;
-  policy.ProbeAttempts = 1;
-  policy.ResendPause = milliseconds(cResendPauseMs);
-  policy.ChecksumNeedsAByte = true;
-  return policy;
-}
-
-void TSocketDevice::BeginExchange() {
-  if (FReconnect) Connect(FIPAddress, FTCPPort);
-  CheckConnection();
-}
-
 TLinkStatus TSocketDevice::LinkSend(std::string_view ABytes) {
   if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
   const SOCKET s = static_cast<SOCKET>(FSocket.Get());
@@ -215,68 +172,6 @@ TLinkStatus TSocketDevice::LinkReadNow() {
 
 TLinkStatus TSocketDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) {
   if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
-  switch (WaitSocket(static_cast<SOCKET>(FSocket.Get()), false, ADeadline)) {
-    case TWaitResult::wrReady:
-      return TLinkStatus::Done();
-    case TWaitResult::wrTimedOut:
-      return TLinkStatus::Failed(TLinkFault::lfTimedOut);
-    case TWaitResult::wrFailed:
-      break;
-  }
-  return TLinkStatus::System(WSAGetLastError());
-}
-
-std::string TSocketDevice::LinkFailureText(const TLinkStatus&, TLinkStep AStep) const {
-  return std::string(AStep == TLinkStep::lsSend ? EquMessages::SendError
-                                                : EquMessages::ReceiveError);
-}
-
-void TSocketDevice::LinkOutOfStep() {
-  if (!FSocket) return;
-  CloseSocket();
-  FReconnect = true;
-}
-
-// ---- The link's own send and receive ---------------------------------------------
-
-int TSocketDevice::SendData(std::string_view ABytes) {
-  if (!LinkSend(ABytes).Ok()) {
-    FExtResultDescription = EquMessages::SendError;
-    return cSendErrorCode;
-  }
-  return 0;
-}
-
-int TSocketDevice::ReceiveBytes(size_t AN, std::string& ABytes) {
-  ABytes.assign(AN, '\0');
-  size_t got = 0;
-  const auto deadline = DeadlineAfter(milliseconds(FLimits.Receive));
-  while (got < AN) {
-    if (FInput.Empty()) {
-      TLinkStatus status = ReceiveInput(deadline);
-      if (!status.Ok()) {
-        // Closed by the register, or broken: nothing more will come.
-        if (status.Fault != TLinkFault::lfTimedOut) FReconnect = true;
-        break;
-      }
-    }
-    const size_t take = std::min(AN - got, FInput.Size());
-    FInput.View().copy(ABytes.data() + got, take);
-    FInput.Drop(take);
-    got += take;
-  }
-  // Bytes still missing may come late and would be taken for the next answer.
-  if (got < AN) FReconnect = true;
-  if (got == 0 && AN > 0) {
-    FExtResultDescription = EquMessages::ReceiveError;
-    return cReceiveErrorCode;
-  }
-  return 0;
-}
-
-int TSocketDevice::ReceiveByte(uint8_t& AByte) {
-  std::string one;
-  int result = ReceiveBytes(1, one);
-  if (result == 0) AByte = uint8_t(one[0]);
-  return result;
+  const TWaitResult result = WaitSocket(static_cast<SOCKET>(FSocket.Get()), false, ADeadline);
+  return TLinkStatus::Waited(result, WSAGetLastError());
 }

@@ -1,0 +1,136 @@
+// What TComm does the same on every platform: the settings, the time-limit
+// arithmetic and the byte-sized reads and writes over the platform's own
+// opening, reading and writing (uCommManager.cpp, win/uCommManager.cpp).
+#include <algorithm>
+#include <chrono>
+
+#include "common/uClock.h"
+#include "device/uEquipmentErrors.h"
+#include "transport/uCommManager.h"
+#include "transport/uSystemError.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int kRates[] = {110,   300,   600,   1200,  2400,  4800,  9600,
+                          14400, 19200, 38400, 56000, 57600, 115200};
+
+// Settings without any total limit would wait forever on a silent line;
+// nothing here may hang, so such a wait ends after this long.
+constexpr milliseconds kUnboundedWaitCap{60000};
+
+}  // namespace
+
+std::string ComPortDeviceName(int portNumber) {
+  return LookUpComPort(portNumber).Device;
+}
+
+int BaudRateToInt(TBaudRate rate) {
+  return rate <= br115200 ? kRates[rate] : 0;
+}
+
+// ---------------------------------------------------------------------------
+
+TComm::TComm() = default;
+
+TComm::~TComm() {
+  Close();
+}
+
+bool TComm::Fail(int error) {
+  FLastSystemError = error;
+  FExtResultDescription = SystemErrorText(error);
+  return false;
+}
+
+bool TComm::EnsureOpened() {
+  return Opened() || Open();
+}
+
+void TComm::SetBaudRate(TBaudRate Value) {
+  if (Value == FBaudRate) return;
+  FBaudRate = Value;
+  ApplyState();
+}
+
+void TComm::SetBaudRateAsInt(int Value) {
+  for (int i = 0; i <= br115200; ++i)
+    if (kRates[i] == Value) {
+      FBaudRate = static_cast<TBaudRate>(i);
+      return;
+    }
+}
+
+void TComm::SetTimeouts(const TCommTimeouts& Value) {
+  FTimeouts = Value;
+  if (Opened()) ApplyTimeouts();
+}
+
+bool TComm::SetCommDTR(bool Value) {
+  return SetModemLine(TModemLine::mlDtr, Value);
+}
+
+bool TComm::SetCommRTS(bool Value) {
+  return SetModemLine(TModemLine::mlRts, Value);
+}
+
+// ---------------------------------------------------------------------------
+
+bool TComm::WriteByte(uint8_t Value) {
+  char c = static_cast<char>(Value);
+  return WriteStr(std::string_view(&c, 1), 0);
+}
+
+milliseconds TComm::TotalLimit(uint64_t ALimit) {
+  return ALimit == 0 ? kUnboundedWaitCap : milliseconds(std::min<uint64_t>(ALimit, 0x7FFFFFFF));
+}
+
+milliseconds TComm::ReadTotalLimit(uint32_t ACount) const {
+  const TCommTimeouts& t = FTimeouts;
+  // A maximal interval limit returns whatever has arrived, once anything has.
+  const bool returnOnAny = t.ReadIntervalTimeout == kNoTimeLimitWait;
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0)
+    return milliseconds(0);  // only what is already there
+  if (returnOnAny && t.ReadTotalTimeoutMultiplier == kNoTimeLimitWait)
+    return milliseconds(t.ReadTotalTimeoutConstant);
+  return TotalLimit(uint64_t(t.ReadTotalTimeoutMultiplier) * ACount + t.ReadTotalTimeoutConstant);
+}
+
+bool TComm::ReadString(uint32_t Count, std::string& Data) {
+  return ReadWithLimits(Count, Data);
+}
+
+bool TComm::ReadByte(uint8_t& Value) {
+  std::string data;
+  if (!ReadWithLimits(1, data)) return false;
+  if (data.empty()) {
+    FExtResultDescription = EquMessages::DeviceNoAnswer;
+    return false;
+  }
+  Value = static_cast<uint8_t>(data[0]);
+  return true;
+}
+
+bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
+  // WaitInput has recorded the reason of a failure (a closed port included).
+  const TWaitResult r = WaitInput(DeadlineAfter(milliseconds(Timeout)));
+  if (r == TWaitResult::wrFailed) return false;
+  if (r == TWaitResult::wrTimedOut) {
+    FExtResultDescription = EquMessages::PortReadError;
+    return false;
+  }
+  return ReadByte(Value);
+}
+
+// ---------------------------------------------------------------------------
+
+TCOM::TCOM() {
+  FBaudRate = br57600;
+  FDataBits = 8;
+  FStopBits = sbOneStopBit;
+  FParity = prNone;
+  FTimeouts.ReadIntervalTimeout = 100;
+  FTimeouts.ReadTotalTimeoutMultiplier = 0;
+  FTimeouts.ReadTotalTimeoutConstant = 500;
+}
