@@ -48,6 +48,7 @@ bool TComm::OpenHandle() {
     } else if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
       error = errno == EWOULDBLOCK ? EBUSY : errno;
     } else {
+      // The driver queue sizes (32768 bytes each way) are the kernel's own here.
       FHandle = std::move(fd);
       return true;
     }
@@ -55,20 +56,6 @@ bool TComm::OpenHandle() {
   FLastSystemError = error;
   FExtResultDescription = std::string(EquMessages::PortOpenError) + ". " + SystemErrorText(error);
   return false;
-}
-
-bool TComm::Open() {
-  if (Opened()) return true;
-  FLastSystemError = 0;
-  // The driver queue sizes (32768 bytes each way) are the kernel's own here.
-  bool ok = OpenHandle() && Purge(true) && ApplyState() && ApplyTimeouts();
-  if (!ok) {
-    int error = FLastSystemError != 0 ? FLastSystemError : EIO;
-    FHandle.Reset();
-    return Fail(error);
-  }
-  if (FOverlappedMode) SetMask();
-  return true;
 }
 
 bool TComm::Close() {
@@ -172,18 +159,14 @@ bool TComm::SetModemLine(TModemLine line, bool raise) {
 
 // ---------------------------------------------------------------------------
 
-bool TComm::WriteStr(std::string_view Data, int SleepTime) {
-  if (Data.empty()) return true;
-  FLastSystemError = 0;
-  if (!EnsureOpened()) return false;
+bool TComm::WriteWithLimits(std::string_view Data, size_t& AWritten) {
   const uint64_t limit = uint64_t(FTimeouts.WriteTotalTimeoutMultiplier) * Data.size() +
                          FTimeouts.WriteTotalTimeoutConstant;
   TTimePoint deadline = DeadlineAfter(TotalLimit(limit));
-  size_t written = 0;
-  while (written < Data.size()) {
-    ssize_t n = ::write(FHandle.Get(), Data.data() + written, Data.size() - written);
+  while (AWritten < Data.size()) {
+    ssize_t n = ::write(FHandle.Get(), Data.data() + AWritten, Data.size() - AWritten);
     if (n > 0) {
-      written += size_t(n);
+      AWritten += size_t(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -192,11 +175,6 @@ bool TComm::WriteStr(std::string_view Data, int SleepTime) {
     if (r == TWaitResult::wrFailed) return Fail(errno);
     if (r == TWaitResult::wrTimedOut) break;
   }
-  if (written < Data.size()) {
-    FExtResultDescription = EquMessages::PortWriteError;
-    return false;
-  }
-  if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
   return true;
 }
 

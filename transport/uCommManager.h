@@ -196,8 +196,13 @@ class TComm {
   std::string FDeviceName;
 
  private:
+  // Opens the port's device and readies it for setting up; Open does the rest.
   bool OpenHandle();
   bool Fail(int error);
+  // Writes Data within the write limits, counting what went out in AWritten
+  // (0 on entry): short when the limits passed first. False when the system
+  // call failed.
+  bool WriteWithLimits(std::string_view Data, size_t& AWritten);
   // Reads up to Count bytes under the time limits; see ReadString.
   bool ReadWithLimits(uint32_t Count, std::string& Data);
   enum class TModemLine : uint8_t { mlDtr, mlRts };

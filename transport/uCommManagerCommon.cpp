@@ -44,6 +44,19 @@ bool TComm::Fail(int error) {
   return false;
 }
 
+bool TComm::Open() {
+  if (Opened()) return true;
+  FLastSystemError = 0;
+  const bool ok = OpenHandle() && Purge(true) && ApplyState() && ApplyTimeouts();
+  if (!ok) {
+    const int error = FLastSystemError != 0 ? FLastSystemError : kUnexplainedSystemError;
+    FHandle.Reset();
+    return Fail(error);
+  }
+  if (FOverlappedMode) SetMask();
+  return true;
+}
+
 bool TComm::EnsureOpened() {
   return Opened() || Open();
 }
@@ -76,6 +89,20 @@ bool TComm::SetCommRTS(bool Value) {
 }
 
 // ---------------------------------------------------------------------------
+
+bool TComm::WriteStr(std::string_view Data, int SleepTime) {
+  if (Data.empty()) return true;
+  FLastSystemError = 0;
+  if (!EnsureOpened()) return false;
+  size_t written = 0;
+  if (!WriteWithLimits(Data, written)) return false;
+  if (written < Data.size()) {
+    FExtResultDescription = EquMessages::PortWriteError;
+    return false;
+  }
+  if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
+  return true;
+}
 
 bool TComm::WriteByte(uint8_t Value) {
   char c = static_cast<char>(Value);

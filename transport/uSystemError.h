@@ -5,3 +5,6 @@
 
 // The system's message for an error code of the port or socket calls.
 std::string SystemErrorText(int AError);
+
+// The code a failure is given when the system named none.
+extern const int kUnexplainedSystemError;

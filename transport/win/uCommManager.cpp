@@ -71,21 +71,7 @@ bool TComm::OpenHandle() {
     return false;
   }
   FHandle.Reset(handle);
-  return true;
-}
-
-bool TComm::Open() {
-  if (Opened()) return true;
-  FLastSystemError = 0;
-  const bool ok = OpenHandle() && (SetupComm(FHandle.Get(), kQueueSize, kQueueSize) || Fail()) &&
-                  Purge(true) && ApplyState() && ApplyTimeouts();
-  if (!ok) {
-    const int error = FLastSystemError != 0 ? FLastSystemError : ERROR_GEN_FAILURE;
-    FHandle.Reset();
-    return Fail(error);
-  }
-  if (FOverlappedMode) SetMask();
-  return true;
+  return SetupComm(FHandle.Get(), kQueueSize, kQueueSize) || Fail();
 }
 
 bool TComm::Close() {
@@ -135,19 +121,12 @@ bool TComm::SetModemLine(TModemLine line, bool raise) {
 
 // ---------------------------------------------------------------------------
 
-bool TComm::WriteStr(std::string_view Data, int SleepTime) {
-  if (Data.empty()) return true;
-  FLastSystemError = 0;
-  if (!EnsureOpened()) return false;
+bool TComm::WriteWithLimits(std::string_view Data, size_t& AWritten) {
   // One synchronous write, bounded by the port's write limits.
   DWORD written = 0;
   if (!WriteFile(FHandle.Get(), Data.data(), static_cast<DWORD>(Data.size()), &written, nullptr))
     return Fail();
-  if (written < Data.size()) {
-    FExtResultDescription = EquMessages::PortWriteError;
-    return false;
-  }
-  if (SleepTime > 0) Clock().Sleep(milliseconds(SleepTime));
+  AWritten = written;
   return true;
 }
 

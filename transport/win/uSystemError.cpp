@@ -3,7 +3,11 @@
 // users know it.
 #include "transport/uSystemError.h"
 
+#include <windows.h>
+
 #include "common/win/uWinText.h"
+
+const int kUnexplainedSystemError = ERROR_GEN_FAILURE;
 
 std::string SystemErrorText(int AError) {
   return WindowsErrorText(static_cast<unsigned long>(AError));
