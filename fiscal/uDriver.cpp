@@ -231,6 +231,11 @@ void TDriver::WritePrintSetting(uint8_t AByte, uint8_t AEnableParameter) {
   Device().WriteSettingTableByte(kPrintSettingTable, kPrintSettingIndex, b);
 }
 
+void TDriver::WritePaperSetting(bool ANoPaper) {
+  Device().WriteSettingTableByte(kPrintSettingTable, kPrintSettingIndex,
+                                 WithNoPaperBit(Instance().FInitPrintSetting, ANoPaper));
+}
+
 void TDriver::RestorePrintSetting() {
   Device().WriteSettingTableByte(kPrintSettingTable, kPrintSettingIndex,
                                  Instance().FInitPrintSetting);

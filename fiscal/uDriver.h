@@ -118,6 +118,9 @@ class TDriver : public TEcrlDriver {
   void ApplyReportPrinting(uint8_t AByte);
   // Writes the print-settings byte read at connect back to the register.
   void RestorePrintSetting();
+  // Writes the print-settings byte read at connect with the "do not print"
+  // bit set (ANoPaper) or cleared, whatever FPrintRequired says.
+  void WritePaperSetting(bool ANoPaper);
 
   // The shift must be open (AMustBeOpen) or closed: a closed shift raises
   // EquException 3005, an open one 3015, and a shift open for more than 24

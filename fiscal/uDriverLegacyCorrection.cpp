@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr uint8_t kNoPaperBit = 0x80;
-
 // Tax totals of the command, by the rate's position in the connection's
 // rate list; rates past "10/110" have no total in these formats.
 enum TLegacyTax { ltTax20, ltTax10, ltTax0, ltTaxNone, ltTax120, ltTax110, ltCount };
@@ -27,10 +25,7 @@ void TDriver::ProcessLegacyCorrection(const pugi::xml_document& ACheckCorrection
   KeepingPrintSetting([&] {
     TDeviceDriver& holder = Instance();
     TDevice& device = Device();
-    const bool noPaper = holder.FEnablePrinting == TDeviceDriver::cPrintNever;
-    device.WriteSettingTableByte(
-        1, 0,
-        noPaper ? holder.FInitPrintSetting | kNoPaperBit : holder.FInitPrintSetting & ~kNoPaperBit);
+    WritePaperSetting(holder.FEnablePrinting == TDeviceDriver::cPrintNever);
     EnsureShiftState(true);
 
     const pugi::xml_node root = ACheckCorrectionPackage.document_element();

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint8_t kNoPaperBit = 0x80;
-
 // The register's tax code of each position of TTaxValues.
 constexpr int kTaxCodes[] = {0, 0, 1, 2, 3, 4, 4, 5, 6, 7, 8, 9};
 
@@ -239,8 +237,7 @@ void RegisterPosition(TDeviceDriver& AHolder, const pugi::xml_node& AItem) {
 
 void TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
                            pugi::xml_document& ADocumentOutputParameters, bool AIsCorrection) {
-  TDeviceDriver& holder = Instance();
-  TDevice& device = Device();
+  const TDeviceDriver& holder = Instance();
   EnsureShiftState(true);
   CancelOpenDocument();
 
@@ -250,19 +247,9 @@ void TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& AChec
     noPaper = AElectronically;
   else if (holder.FEnablePrinting == TDeviceDriver::cPrintNever)
     noPaper = true;
-  const uint8_t init = holder.FInitPrintSetting;
-  device.WriteSettingTableByte(1, 0, noPaper ? (init | kNoPaperBit) : (init & ~kNoPaperBit));
-  try {
-    RegisterReceipt(ACheckPackage, ADocumentOutputParameters, AIsCorrection);
-  } catch (...) {
-    // The register's byte is put back; the original failure is what the host hears.
-    try {
-      RestorePrintSetting();
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
-  RestorePrintSetting();
+  WritePaperSetting(noPaper);
+  KeepingPrintSetting(
+      [&] { RegisterReceipt(ACheckPackage, ADocumentOutputParameters, AIsCorrection); });
 }
 
 void TDriver::RegisterReceipt(const pugi::xml_document& ACheckPackage,

@@ -16,7 +16,6 @@ constexpr int kCashOutDocument = 5;
 // Error byte of a result that would go negative: less cash in the drawer
 // than the withdrawal asks for.
 constexpr uint8_t kNegativeResult = 0x0E;
-constexpr uint8_t kNoPaperBit = 0x80;
 // Cut codes of the short close.
 constexpr int kCloseWithoutCut = 1;
 
@@ -31,7 +30,7 @@ void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
   KeepingPrintSetting([&] {
     TDevice& device = Device();
     // A text document is always printed: it exists only on paper.
-    device.WriteSettingTableByte(1, 0, Instance().FInitPrintSetting & ~kNoPaperBit);
+    WritePaperSetting(false);
     const pugi::xml_node root = ADocumentPackage.child("Document");
     const pugi::xml_node positions = root.child("Positions");
     if (!positions) throw MakeEquException(ecInvalidInput);
