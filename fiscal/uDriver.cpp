@@ -282,11 +282,6 @@ TDeviceDriver& TDriver::Instance() {
   return *FInstance;
 }
 
-void TDriver::OperationUnavailable(const char* AName) {
-  Instance();
-  throw std::runtime_error(ResFormat("OperationUnavailable", {AName}));
-}
-
 void TDriver::GetLineLength(int64_t& ALineLength) {
   ALineLength = Instance().FLineLen;
 }

@@ -186,6 +186,4 @@ class TDriver : public TEcrlDriver {
   // Start and end of a marking session: the register's code table and the
   // connection's check results are cleared, no check awaits confirmation.
   void ResetMarkingSession();
-  // The operations that need the register protocol, which this build lacks.
-  [[noreturn]] void OperationUnavailable(const char* AName);
 };
