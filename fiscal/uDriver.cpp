@@ -77,9 +77,6 @@ std::unique_ptr<TDevice> TDriver::CreateDevice(const TDeviceDriver& AHolder) {
     com->Com().SetBaudRateAsInt(AHolder.FBaudRate);
     device = std::move(com);
   }
-  device->SetConnectionPassword(AHolder.FConnectionPassword);
-  device->SetFontNumber(static_cast<uint8_t>(AHolder.FFontNumber));
-  device->SetCutString(AHolder.FCutString);
   return device;
 }
 
@@ -126,6 +123,9 @@ void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
     SetLogMode(holder->FLogEnabled ? lmAll : lmOff);
     holder->SetDevice(CreateDevice(*holder));
     TDevice& device = holder->Device();
+    device.SetConnectionPassword(holder->FConnectionPassword);
+    device.SetFontNumber(static_cast<uint8_t>(holder->FFontNumber));
+    device.SetCutString(holder->FCutString);
     device.Enable();
     holder->FInitPrintSetting =
         static_cast<uint8_t>(device.ReadSettingTableByte(kPrintSettingTable, kPrintSettingIndex));

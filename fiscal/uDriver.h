@@ -160,10 +160,11 @@ class TDriver : public TEcrlDriver {
     RestorePrintSetting();
   }
 
-  // The register object of a new connection, not yet enabled: a TSocketDevice
-  // for PortNumber 9999, else a TCOMDevice, with the holder's password, font
-  // and cut marker. In-process harnesses (fuzzing, benchmarks) put a link of
-  // their own here and keep the rest of the connect sequence.
+  // The register link of a new connection, not yet enabled: a TSocketDevice
+  // for PortNumber 9999, else a TCOMDevice. The connect gives it the holder's
+  // password, font and cut marker, whichever link this made, so in-process
+  // harnesses (fuzzing, benchmarks) put a link of their own here and keep
+  // the rest of the connect sequence.
   virtual std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder);
 
   // Open connections by device identifier; owns them.

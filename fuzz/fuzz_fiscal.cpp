@@ -63,12 +63,8 @@ class THarnessDriver : public TDriver {
   explicit THarnessDriver(TEmuRegister& ARegister) : FRegister(ARegister) {}
 
  protected:
-  std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder) override {
-    auto device = std::make_unique<TInMemoryLink>(FRegister);
-    device->SetConnectionPassword(AHolder.FConnectionPassword);
-    device->SetFontNumber(static_cast<uint8_t>(AHolder.FFontNumber));
-    device->SetCutString(AHolder.FCutString);
-    return device;
+  std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver&) override {
+    return std::make_unique<TInMemoryLink>(FRegister);
   }
 
  private:
