@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -39,10 +40,11 @@ bool SetNonBlocking(int fd) {
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-std::string LinkTarget(const std::string& link) {
+// Where the symbolic link points; nothing (errno set) when it cannot be read.
+std::optional<std::string> ReadLink(const std::string& link) {
   char target[4096];
   const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
-  if (n < 0) throw std::runtime_error(SystemError("cannot read the link " + link, errno));
+  if (n < 0) return std::nullopt;
   return std::string(target, static_cast<size_t>(n));
 }
 
@@ -145,9 +147,7 @@ void TEmuServer::CloseAll() {
   FWakeWrite.Reset();
   if (!FPtyLinkMade.empty()) {
     // Remove the symlink only while it is still ours.
-    char target[4096];
-    ssize_t n = ::readlink(FPtyLinkMade.c_str(), target, sizeof target - 1);
-    if (n >= 0 && std::string(target, n) == FPtyPath) ::unlink(FPtyLinkMade.c_str());
+    if (ReadLink(FPtyLinkMade) == FPtyPath) ::unlink(FPtyLinkMade.c_str());
     FPtyLinkMade.clear();
   }
   FPtyPath.clear();
@@ -210,9 +210,11 @@ void TEmuServer::OpenPty() {
       // that someone made to anything else.
       if (!S_ISLNK(st.st_mode))
         throw std::runtime_error(FOptions.PtyLink + " exists and is not a symbolic link");
-      const std::string target = LinkTarget(FOptions.PtyLink);
-      if (!IsPseudoTerminalPath(target))
-        throw std::runtime_error(FOptions.PtyLink + " is a symbolic link to " + target +
+      const std::optional<std::string> target = ReadLink(FOptions.PtyLink);
+      if (!target)
+        throw std::runtime_error(SystemError("cannot read the link " + FOptions.PtyLink, errno));
+      if (!IsPseudoTerminalPath(*target))
+        throw std::runtime_error(FOptions.PtyLink + " is a symbolic link to " + *target +
                                  ", not to a pseudo-terminal; it is left as it is");
       ::unlink(FOptions.PtyLink.c_str());
     }
@@ -278,7 +280,6 @@ void TEmuServer::Run() {
   }
 }
 
-// One client; the rest stay in the backlog until it leaves.
 // One client is served; the next wait, told so in the log, until it leaves.
 void TEmuServer::AcceptClients() {
   sockaddr_in peer{};
