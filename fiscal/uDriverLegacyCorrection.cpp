@@ -45,7 +45,7 @@ void TDriver::ProcessLegacyCorrection(const pugi::xml_document& ACheckCorrection
     // Returns cannot be corrected in one command: the register has no field for them.
     const int operationType = ReadIntAttr(parameters, "OperationType", 0);
     if (operationType != 1 && operationType != 3) throw MakeEquException(ecInvalidInput);
-    const std::string cashier = AnsiToUtf8(Utf8ToAnsi(CashierText(cashierName, cashierINN)));
+    const std::string cashier = ThroughAnsi(CashierText(cashierName, cashierINN));
 
     // Several positions of one rate add up: the register takes one total per rate.
     int64_t taxes[ltCount] = {};

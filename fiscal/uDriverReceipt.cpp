@@ -309,7 +309,7 @@ void TDriver::RegisterReceipt(const pugi::xml_document& ACheckPackage,
     } else if (SameText(position.name(), "TextString")) {
       // Characters the register's code page cannot hold are replaced here,
       // as the line is printed as it will read.
-      device.PrintProps(AnsiToUtf8(Utf8ToAnsi(ReadTextAttr(position, "Text"))), font, false, false);
+      device.PrintProps(ThroughAnsi(ReadTextAttr(position, "Text")), font, false, false);
     } else if (SameText(position.name(), "Barcode")) {
       PrintBarcodeElement(device, position);
     }

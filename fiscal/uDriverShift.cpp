@@ -72,11 +72,6 @@ bool TryReadBoolean(const pugi::xml_node& ANode, const char* AName, bool& AValue
   return false;
 }
 
-// A text as the register's code page holds it.
-std::string ThroughAnsi(const std::string& AText) {
-  return AnsiToUtf8(Utf8ToAnsi(AText));
-}
-
 void SetAmount(pugi::xml_node ANode, const char* AName, int64_t AAmount) {
   ANode.append_attribute(AName) = AmountText(AAmount).c_str();
 }

@@ -40,8 +40,8 @@ void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
     for (const pugi::xml_node position : positions.children()) {
       if (position.type() != pugi::node_element) continue;
       if (SameText(position.name(), "TextString")) {
-        device.PrintString(AnsiToUtf8(Utf8ToAnsi(position.attribute("Text").value())),
-                           device.FontNumber(), false, false);
+        device.PrintString(ThroughAnsi(position.attribute("Text").value()), device.FontNumber(),
+                           false, false);
       } else if (SameText(position.name(), "Barcode")) {
         PrintBarcodeElement(device, position);
       }

@@ -70,6 +70,10 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
   return static_cast<int64_t>(scaled);
 }
 
+std::string ThroughAnsi(std::string_view AText) {
+  return AnsiToUtf8(Utf8ToAnsi(AText));
+}
+
 std::string CashierText(std::string_view AName, std::string_view AINN) {
   std::string text;
   if (!Trim(AINN).empty()) text.append(AINN).append("&");

@@ -1,6 +1,6 @@
 // Reading the host's input documents, shared by every fiscal operation:
 // attributes as integers, floating-point numbers, money and texts, and the
-// cashier text the register receives.
+// cashier text and the other texts as the register receives them.
 //
 // A missing attribute reads as empty text. An integer attribute is trimmed
 // and converted; anything that does not convert gives the default. A
@@ -31,3 +31,7 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
 // the trimmed INN is not empty, then the name when the trimmed name is not
 // empty (both as given, untrimmed).
 std::string CashierText(std::string_view AName, std::string_view AINN);
+
+// A text as the register's code page holds it: a character the code page
+// lacks is replaced, so the text reads as it will be printed and stored.
+std::string ThroughAnsi(std::string_view AText);
