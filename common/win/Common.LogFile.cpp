@@ -12,6 +12,7 @@
 
 #include "common/Common.BaseSecurity.h"
 #include "common/Common.Log.h"
+#include "common/win/uWinHandle.h"
 #include "common/win/uWinText.h"
 
 namespace fs = std::filesystem;
@@ -67,16 +68,13 @@ void AppendToLogFile(const fs::path& folder, const std::string& name, const std:
   // Appending only, and shared with readers and other writers: no one who
   // reads the log can hold it and stall every call that logs, and a write
   // opened for appending lands whole at the end of the file.
-  HANDLE handle = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) RaiseFor("Открытие журнала", file, GetLastError());
-  struct TCloser {
-    HANDLE Handle;
-    ~TCloser() { CloseHandle(Handle); }
-  } closer{handle};
+  const TWinHandle handle(CreateFileW(file.c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) RaiseFor("Открытие журнала", file, GetLastError());
   DWORD written = 0;
   if (bytes.size() > 0x7FFFFFFF ||
-      !WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      !WriteFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size())
     RaiseFor("Запись в журнал", file, GetLastError());
 }
