@@ -113,12 +113,3 @@ std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, in
       return std::nullopt;
   }
 }
-
-std::string PortMapNotes(const TPortLookup& ALookup) {
-  std::string notes;
-  for (const TPortMapProblem& problem : ALookup.Problems) {
-    if (!notes.empty()) notes += ". ";
-    notes += problem.Text();
-  }
-  return notes;
-}

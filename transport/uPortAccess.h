@@ -28,7 +28,3 @@ struct TDeviceAccess {
   bool InGroup = false;      // the process is in that group now
 };
 TDeviceAccess DescribeDeviceAccess(const std::string& APath);
-
-// The problems of the lookup's maps as one text ("" without any), to follow a
-// failure that a line meant for this port may have caused.
-std::string PortMapNotes(const TPortLookup& ALookup);

@@ -162,3 +162,12 @@ std::string TPortLookup::OriginText() const {
   }
   return port;
 }
+
+std::string PortMapNotes(const TPortLookup& ALookup) {
+  std::string notes;
+  for (const TPortMapProblem& problem : ALookup.Problems) {
+    if (!notes.empty()) notes += ". ";
+    notes += problem.Text();
+  }
+  return notes;
+}

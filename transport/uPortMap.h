@@ -91,6 +91,10 @@ struct TPortLookup {
   std::string OriginText() const;
 };
 
+// The problems of the lookup's maps as one text ("" without any), to follow a
+// failure that a line meant for this port may have caused.
+std::string PortMapNotes(const TPortLookup& ALookup);
+
 // ---- the platform's part ----
 
 // The device of port APort now: environment, the user's map, the machine's

@@ -3,7 +3,7 @@
 // that is not connected, told by its error code: the system's own message
 // for it is in the system's language ("File not found." on an English one).
 // Any other reason is the system's own message, in the words the platform's
-// users know, and there are no port maps.
+// users know.
 #include "transport/uPortAccess.h"
 
 #include <windows.h>
@@ -14,8 +14,4 @@ std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, in
   if (AError == ERROR_FILE_NOT_FOUND || AError == ERROR_PATH_NOT_FOUND)
     return ResFormat("PortMissing", {ALookup.Device, ALookup.OriginText()});
   return std::nullopt;
-}
-
-std::string PortMapNotes(const TPortLookup&) {
-  return {};
 }
