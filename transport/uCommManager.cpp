@@ -27,15 +27,6 @@ using TTimePoint = std::chrono::steady_clock::time_point;
 }  // namespace
 
 bool TComm::OpenHandle() {
-  if (FDeviceName.empty()) {
-    FPortLookup = LookUpComPort(FPortNumber);
-  } else {
-    // No port number leads here: the messages must not name the one the
-    // settings happen to hold.
-    FPortLookup = TPortLookup();
-    FPortLookup.Port = 0;
-    FPortLookup.Device = FDeviceName;
-  }
   const std::string& name = FPortLookup.Device;
   // Non-blocking so that opening never waits for a carrier; every read and
   // write below is driven by poll() anyway.

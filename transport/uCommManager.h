@@ -196,7 +196,10 @@ class TComm {
   std::string FDeviceName;
 
  private:
-  // Opens the port's device and readies it for setting up; Open does the rest.
+  // FPortLookup for the next Open: the device named by SetDeviceName, else
+  // the port number's device now.
+  void LookUpDevice();
+  // Opens FPortLookup's device and readies it for setting up; Open does the rest.
   bool OpenHandle();
   bool Fail(int error);
   // Writes Data within the write limits, counting what went out in AWritten

@@ -47,6 +47,7 @@ bool TComm::Fail(int error) {
 bool TComm::Open() {
   if (Opened()) return true;
   FLastSystemError = 0;
+  LookUpDevice();
   const bool ok = OpenHandle() && Purge(true) && ApplyState() && ApplyTimeouts();
   if (!ok) {
     const int error = FLastSystemError != 0 ? FLastSystemError : kUnexplainedSystemError;
@@ -55,6 +56,17 @@ bool TComm::Open() {
   }
   if (FOverlappedMode) SetMask();
   return true;
+}
+
+void TComm::LookUpDevice() {
+  if (FDeviceName.empty()) {
+    FPortLookup = LookUpComPort(FPortNumber);
+    return;
+  }
+  // No port number leads here: the messages must not name the one the
+  // settings happen to hold.
+  FPortLookup = TPortLookup();
+  FPortLookup.Device = FDeviceName;
 }
 
 bool TComm::EnsureOpened() {

@@ -51,13 +51,6 @@ bool TComm::Fail() {
 }
 
 bool TComm::OpenHandle() {
-  if (FDeviceName.empty()) {
-    FPortLookup = LookUpComPort(FPortNumber);
-  } else {
-    FPortLookup = TPortLookup();
-    FPortLookup.Port = FPortNumber;
-    FPortLookup.Device = FDeviceName;
-  }
   const std::wstring name = Utf8ToWide(FPortLookup.Device);
   // Not shared: the port is ours alone while it is open. Overlapped mode is
   // stored only; every read and write here is synchronous.
