@@ -373,26 +373,13 @@ bool TCommonDriver::EquipmentTest(V8Variant* RetValue, V8Variant* Params, long C
                                   TV8AddInDefBaseEx* /*V8*/) {
   // When the parameters ask for a log, the test is traced even though no
   // device is connected yet (the dispatcher's own trace ran suspended).
-  // Best effort like the dispatcher's trace: it never changes the outcome.
-  const auto traceOut = [&]() noexcept {
-    if (!LogPasses(llDebug)) return;
-    try {
-      std::string text = RetValue != nullptr ? "Result=" + V8ToText(RetValue) : std::string();
-      WriteLog("< EquipmentTest", text + "; Params: " + V8ParamsText(Params, Count), llDebug);
-    } catch (const std::exception& e) {
-      NoteLogFailure(e.what());
-    }
-  };
+  const auto traceOut = [&] { V8TraceOut("EquipmentTest", RetValue, Params, Count); };
   try {
     pugi::xml_document settings;
     ParseXmlText(V8ToWideString(Arg(Params, Count, 1)), settings);
     if (SettingsEnableLog(settings)) {
       SetLogMode(lmAll);
-      try {
-        WriteLog("> EquipmentTest", "Params: " + V8ParamsText(Params, Count), llDebug);
-      } catch (const std::exception& e) {
-        NoteLogFailure(e.what());
-      }
+      V8TraceIn("EquipmentTest", Params, Count);
     }
     std::string description, demoMode;
     EquipmentTest(settings, description, demoMode);

@@ -42,20 +42,6 @@ void TraceLine(F&& Write) noexcept {
   }
 }
 
-void TraceIn(const std::string& Name, const V8Variant* Params, long Count) noexcept {
-  TraceLine([&] { WriteLog("> " + Name, "Params: " + V8ParamsText(Params, Count), llDebug); });
-}
-
-void TraceOut(const std::string& Name, const V8Variant* RetValue, const V8Variant* Params,
-              long Count) noexcept {
-  SelectCallLog(Params, Count);
-  TraceLine([&] {
-    std::string text = "; Params: " + V8ParamsText(Params, Count);
-    if (RetValue != nullptr) text = "Result=" + CapLogText(V8ToText(RetValue)) + text;
-    WriteLog("< " + Name, text, llDebug);
-  });
-}
-
 // Arguments of a type the driver cannot take are refused before the method
 // runs, whether or not the call is traced.
 void CheckArgumentTypes(const V8Variant* Params, long Count) {
@@ -77,6 +63,19 @@ bool Guarded(TV8UserObject& Obj, F&& Body) {
 }
 
 }  // namespace
+
+void V8TraceIn(const std::string& Name, const V8Variant* Params, long Count) noexcept {
+  TraceLine([&] { WriteLog("> " + Name, "Params: " + V8ParamsText(Params, Count), llDebug); });
+}
+
+void V8TraceOut(const std::string& Name, const V8Variant* RetValue, const V8Variant* Params,
+                long Count) noexcept {
+  TraceLine([&] {
+    std::string text = "; Params: " + V8ParamsText(Params, Count);
+    if (RetValue != nullptr) text = "Result=" + CapLogText(V8ToText(RetValue)) + text;
+    WriteLog("< " + Name, text, llDebug);
+  });
+}
 
 std::string V8ParamsText(const V8Variant* Params, long Count) {
   std::string text = "[";
@@ -171,13 +170,15 @@ bool V8CallMethod(TV8UserObject& Obj, long Number, V8Variant* RetValue, V8Varian
     const std::string name = Utf16ToUtf8(meth->MethName);
     SelectCallLog(Params, Count);
     CheckArgumentTypes(Params, Count);
-    TraceIn(name, Params, Count);
+    V8TraceIn(name, Params, Count);
     bool result = false;
     if (meth->IsFunction)
       result = meth->Func(Obj, RetValue, Params, Count, Obj.V8);
     else
       result = meth->Proc(Obj, Params, Count, Obj.V8);
-    TraceOut(name, RetValue, Params, Count);
+    // The method may have changed its device's log switch.
+    SelectCallLog(Params, Count);
+    V8TraceOut(name, RetValue, Params, Count);
     return result;
   });
 }

@@ -24,5 +24,11 @@ bool V8CallMethod(TV8UserObject& Obj, long Number, V8Variant* RetValue, V8Varian
 
 // "[a; b; BLOB]": the argument text of the call trace.
 std::string V8ParamsText(const V8Variant* Params, long Count);
+// The call trace's lines "> Name" (the arguments) and "< Name" (the result
+// and the arguments), at llDebug under the log's current selection. Best
+// effort: a failure is noted in the log and never reaches the call.
+void V8TraceIn(const std::string& Name, const V8Variant* Params, long Count) noexcept;
+void V8TraceOut(const std::string& Name, const V8Variant* RetValue, const V8Variant* Params,
+                long Count) noexcept;
 // Reports an exception that ended a host call (AddError and the log line).
 void V8ReportException(TV8UserObject& Obj, const std::string& Message);
