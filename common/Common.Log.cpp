@@ -106,12 +106,12 @@ std::string FormatDate(const TDateTime& t, char separator) {
   return buf;
 }
 
-fs::path LogFolder() {
-  return LogFolderFor(fs::path(kRootFolder) / LogStem());
+fs::path LogFolder(const std::string& stem) {
+  return LogFolderFor(fs::path(kRootFolder) / stem);
 }
 
-std::string DayFileName() {
-  return LogStem() + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
+std::string DayFileName(const std::string& stem) {
+  return stem + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
 }
 
 struct TLostLines {
@@ -272,7 +272,7 @@ std::string FormatLogLine(std::string_view source, std::string_view text, TLogLe
 
 void AppendLogLine(std::string_view line) {
   const std::string stem = LogStem();
-  const std::string name = stem + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
+  const std::string name = DayFileName(stem);
   // What decides the folder; while it stays the same and lines go through,
   // the folder is not looked for again (the day file's opening checks it).
   std::string key = stem;
@@ -294,17 +294,18 @@ void AppendLogLine(std::string_view line) {
     }
   }
   s.Folder.clear();
-  s.Folder = LogFolderFor(fs::path(kRootFolder) / stem);
+  s.Folder = LogFolder(stem);
   s.FolderKey = std::move(key);
   AppendToLogFile(s.Folder, name, bytes);
 }
 
 std::string GetLogFileName(bool folderOnly) {
-  std::string folder = LogPathText(LogFolder());
+  const std::string stem = LogStem();
+  std::string folder = LogPathText(LogFolder(stem));
   const char separator = static_cast<char>(fs::path::preferred_separator);
   if (folder.empty() || folder.back() != separator) folder += separator;
   if (folderOnly) return folder;
-  return folder + DayFileName();
+  return folder + DayFileName(stem);
 }
 
 void NoteLogFailure(std::string_view reason) noexcept {
