@@ -12,9 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 
-#include "common/uClock.h"
 #include "device/uEquipmentErrors.h"
 #include "transport/uSerialSpeed.h"
 #include "transport/uSystemError.h"
