@@ -14,13 +14,10 @@ namespace {
 // One read takes at most this much of what has arrived.
 constexpr size_t kReadChunk = 4096;
 
-// The device behind an open port went away (an adapter pulled out, the far
-// end of a pseudo-terminal closed): the descriptor will never work again.
+// The device behind an open port went away: the port will never work again.
 bool IsDeviceGone(const TLinkStatus& AStatus) {
   if (AStatus.Fault == TLinkFault::lfClosed) return true;
-  if (AStatus.Fault != TLinkFault::lfSystem) return false;
-  const int e = AStatus.SystemError;
-  return e == EIO || e == ENOENT || e == ENODEV || e == ENXIO;
+  return AStatus.Fault == TLinkFault::lfSystem && IsDeviceGoneError(AStatus.SystemError);
 }
 }  // namespace
 
@@ -130,7 +127,7 @@ std::string TCOMDevice::LinkFailureText(const TLinkStatus& AStatus, TLinkStep AS
   // system's words for a vanished device ("Input/output error") tell the
   // cashier nothing.
   if (IsDeviceGone(AStatus))
-    return ExplainPortOpenFailure(FCom->PortLookup(), ENODEV)
+    return ExplainPortOpenFailure(FCom->PortLookup(), kDeviceGoneSystemError)
         .value_or(std::string(EquMessages::DeviceNotConnected));
   switch (AStatus.Fault) {
     case TLinkFault::lfTimedOut:

@@ -6,8 +6,8 @@
 // 50 ms apart, made when the port opens), 100 ms between resends, and the
 // purge before every command. The log's source is "TCOMDevice".
 //
-// When the device behind the open port goes away (end of input, EIO, ENXIO,
-// ENODEV) the command fails with "Устройство не подключено" and the port is
+// When the device behind the open port goes away (end of input, or a system
+// error IsDeviceGoneError knows) the command fails with "Устройство не подключено" and the port is
 // closed; the next command's purge opens it again by its name.
 //
 // Creating a link for serial port n at a given rate:

@@ -8,6 +8,11 @@
  *
  * WineHost DLL tcp PORT   - the register at 127.0.0.1:PORT
  * WineHost DLL com N      - the register on serial port COM<N>
+ * WineHost DLL gone N READY GONE
+ *                         - connects on COM<N>, makes the file READY, waits
+ *                           for the file GONE (the script makes it once the
+ *                           register has ended) and expects the next command
+ *                           to tell a device that is not connected
  * WineHost crash          - dies of an access violation: the scenario checks
  *                           that a crash fails it (Wine's debugger would
  *                           catch it and now and then let the process end
@@ -347,6 +352,47 @@ static void RunScenario(const wchar_t* connection, bool tcp) {
   ClearAll(p, 1);
 }
 
+static bool WaitForFile(const char* name) {
+  for (int i = 0; i < 600; ++i) { /* 60 s at most */
+    if (GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+/* A register that goes away while connected is a device not connected, as
+ * when a USB adapter is pulled out. */
+static void ExpectDeviceGone(const wchar_t* connection, const char* ready, const char* gone) {
+  static const wchar_t kMissing[] = L"Устройство не подключено";
+  Variant p[3];
+  memset(p, 0, sizeof p);
+  SetText(&p[1], L"");
+  SetText(&p[2], connection);
+  bool connected = Call(L"ConnectEquipment", p, 3) && p[0].vt == V8_PWSTR;
+  wchar_t device[64] = L"";
+  if (connected) wcsncpy(device, p[0].pwstrVal, 63);
+  ClearAll(p, 3);
+  if (!connected) return;
+  fclose(fopen(ready, "w"));
+  if (!WaitForFile(gone)) {
+    Fail("the register was not ended");
+    return;
+  }
+  SetText(&p[0], device);
+  SetText(&p[1], kCashier);
+  wchar_t error[512] = L"";
+  if (Invoke(L"GetCurrentStatus", p, 3, error, 512))
+    Fail("GetCurrentStatus succeeded with the register gone");
+  else if (wcsstr(error, kMissing) == NULL)
+    Fail("a register gone is not named as a device not connected: %s", Utf8(error));
+  else
+    printf("ok   register gone: %s\n", Utf8(error));
+  ClearAll(p, 3);
+  SetText(&p[0], device);
+  Call(L"DisconnectEquipment", p, 1);
+  ClearAll(p, 1);
+}
+
 /* The connection parameters: a serial port number, or 9999 and the TCP
  * port of the register at 127.0.0.1. */
 static void Connection(wchar_t out[1024], const wchar_t* portNumber, const char* tcpPort) {
@@ -369,8 +415,12 @@ int main(int argc, char** argv) {
     RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, NULL);
     return 0;
   }
-  if (argc != 4) {
-    fputs("usage: WineHost DLL tcp PORT | WineHost DLL com N | WineHost crash\n", stderr);
+  bool gone = argc == 6 && strcmp(argv[2], "gone") == 0;
+  if (argc != 4 && !gone) {
+    fputs(
+        "usage: WineHost DLL tcp PORT | WineHost DLL com N | WineHost DLL gone N READY GONE |"
+        " WineHost crash\n",
+        stderr);
     return 2;
   }
   HMODULE dll = LoadLibraryA(argv[1]);
@@ -413,6 +463,10 @@ int main(int argc, char** argv) {
   wchar_t connection[1024];
   if (strcmp(argv[2], "tcp") == 0) {
     Connection(connection, L"9999", argv[3]);
+  } else if (gone) {
+    wchar_t port[16];
+    MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, port, 16);
+    Connection(connection, port, NULL);
   } else {
     Connection(connection, L"250", NULL); /* no machine here has COM250 */
     ExpectPortMissing(connection);
@@ -420,7 +474,10 @@ int main(int argc, char** argv) {
     MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, port, 16);
     Connection(connection, port, NULL);
   }
-  RunScenario(connection, strcmp(argv[2], "tcp") == 0);
+  if (gone)
+    ExpectDeviceGone(connection, argv[4], argv[5]);
+  else
+    RunScenario(connection, strcmp(argv[2], "tcp") == 0);
 
   ((DoneFn)gInitDone->vtable[INIT_DONE])(gInitDone);
   if (destroyObject(&component) != 0) Fail("DestroyObject");

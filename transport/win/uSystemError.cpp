@@ -7,7 +7,30 @@
 
 #include "common/win/uWinText.h"
 
+// Not every SDK's headers name it.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
 const int kUnexplainedSystemError = ERROR_GEN_FAILURE;
+const int kDeviceGoneSystemError = ERROR_FILE_NOT_FOUND;
+
+bool IsDeviceGoneError(int AError) {
+  switch (AError) {
+    // A USB adapter pulled out, as its drivers report it.
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NO_SUCH_DEVICE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    // Wine's word for a line whose far end has closed.
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
+}
 
 std::string SystemErrorText(int AError) {
   return WindowsErrorText(static_cast<unsigned long>(AError));
