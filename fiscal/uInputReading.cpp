@@ -7,6 +7,7 @@
 
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
+#include "resources/uResources.h"
 
 namespace {
 
@@ -68,6 +69,15 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
   if (!std::isfinite(scaled) || scaled >= 9223372036854775808.0 || scaled < -9223372036854775808.0)
     RaiseInvalidInput();
   return static_cast<int64_t>(scaled);
+}
+
+void RefuseControlBytes(std::string_view AValue, std::string_view AField) {
+  for (const char c : AValue) {
+    if (static_cast<unsigned char>(c) >= 0x20) continue;
+    throw EquException(ecInvalidInput,
+                       FormatText("%s. %s", {DriverErrorText(ecInvalidInput),
+                                             ResFormat("ControlByteInField", {AField})}));
+  }
 }
 
 std::string ThroughAnsi(std::string_view AText) {

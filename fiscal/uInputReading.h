@@ -32,6 +32,14 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
 // empty (both as given, untrimmed).
 std::string CashierText(std::string_view AName, std::string_view AINN);
 
+// A text bound for a field of a register frame. A byte below 0x20 there acts
+// as a control byte of the frame (FS splits fields, ETX ends the frame, and
+// what follows is read as a frame of its own), so it is refused with
+// EquException 1004 "Ошибка входных параметров команды. Недопустимый
+// управляющий символ в поле <AField>" before anything is sent. AField names
+// the field as the host's document does, for example "GoodCodeData.EAN13".
+void RefuseControlBytes(std::string_view AValue, std::string_view AField);
+
 // A text as the register's code page holds it: a character the code page
 // lacks is replaced, so the text reads as it will be printed and stored.
 std::string ThroughAnsi(std::string_view AText);

@@ -32,4 +32,25 @@ TEST(InputReadingTest, CashierTextJoinsTheInnAndTheNameOnlyWhenGiven) {
   EXPECT_EQ(CashierText("  ", ""), "");
 }
 
+TEST(InputReadingTest, AControlByteInAFieldIsRefusedNamingTheField) {
+  // GS, FS, ETX and a NUL would each act in a frame; DEL and Cyrillic are text.
+  for (const std::string& value : {std::string("46\x1d"),
+                                   std::string("1\x1c"
+                                               "2"),
+                                   std::string("\x03"
+                                               "99"),
+                                   std::string("a\0b", 3)}) {
+    try {
+      RefuseControlBytes(value, "GoodCodeData.EAN13");
+      ADD_FAILURE() << "accepted a control byte";
+    } catch (const EquException& e) {
+      EXPECT_EQ(e.Code, ecInvalidInput);
+      EXPECT_STREQ(e.what(),
+                   "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+                   "GoodCodeData.EAN13");
+    }
+  }
+  EXPECT_NO_THROW(RefuseControlBytes("Молоко 3,2% \x7f", "Name"));
+}
+
 }  // namespace
