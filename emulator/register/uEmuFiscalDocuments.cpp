@@ -150,7 +150,8 @@ TEmuTlv ItemTlv(const TEmuItem& item, bool f12) {
   if (f12) {
     TEmuTlv codes;
     if (!product.empty()) {
-      const std::string code = product[0] == '@' ? product.substr(1) : product;
+      // Codes that carry GS1 data come escaped like a marking code.
+      const std::string code = UnescapeMarkingCode(product[0] == '@' ? product.substr(1) : product);
       if (!code.empty()) codes.Str(ProductCodeTag(code), code);
     }
     if (!item.MarkingCode.empty()) codes.Str(1305, EmuUtf8ToOem(item.MarkingCode));

@@ -76,10 +76,11 @@ TEmuAnswer TEmuRegister::CmdMarking(const TEmuArgs& args) {
       const bool accept = args.Int(1, 0, 1, EmuExt::None) == 1;
       if (!marking.Pending)
         Refuse(EmuError::MarkingSequence, EmuExt::None, "no checked code awaits acceptance");
+      // The cashier's latest answer on a code stands: a rejected re-check
+      // withdraws an earlier acceptance.
+      auto& list = marking.Accepted;
+      std::erase_if(list, [&](const TEmuAcceptedCode& a) { return a.Code == marking.PendingCode; });
       if (accept) {
-        auto& list = marking.Accepted;
-        std::erase_if(list,
-                      [&](const TEmuAcceptedCode& a) { return a.Code == marking.PendingCode; });
         if (list.size() >= kMaxAcceptedCodes)
           Refuse(EmuError::MarkingTableFull, EmuExt::None, "code table full");
         list.push_back(
@@ -97,7 +98,7 @@ TEmuAnswer TEmuRegister::CmdMarking(const TEmuArgs& args) {
     case 15: {
       args.ExpectCount({6});
       const std::string code = CodeArgument(args, 1);
-      args.Int(2, 1, 255, EmuExt::None);
+      const int planned = static_cast<int>(args.Int(2, 1, 255, EmuExt::None));
       args.Int(3, 0, 255, EmuExt::None);
       const int validation = static_cast<int>(args.Int(4, 0, 255, EmuExt::None));
       args.IntOr(5, -1, 0, 255, EmuExt::Quantity);
@@ -106,13 +107,21 @@ TEmuAnswer TEmuRegister::CmdMarking(const TEmuArgs& args) {
                                          [&](const TEmuAcceptedCode& a) { return a.Code == code; });
       if (accepted == marking.Accepted.end())
         Refuse(EmuError::MarkingUnchecked, EmuExt::None, "code was not checked and accepted");
+      // The storage binds the code as it checked it last: with that check's
+      // planned status and answer.
+      const bool recheck = marking.Pending && marking.PendingCode == code;
+      const int lastPlanned = recheck ? marking.PendingPlannedStatus : accepted->PlannedStatus;
+      const int lastValidation = recheck ? marking.PendingValidation : accepted->ValidationResult;
+      if (planned != lastPlanned || validation != lastValidation)
+        Refuse(EmuError::MarkingUnchecked, EmuExt::None,
+               "bound with another planned status or result than its last check");
       const bool alreadySold =
           std::any_of(doc.Items.begin(), doc.Items.end(),
                       [&](const TEmuItem& item) { return item.MarkingCode == code; });
       if (!doc.BoundCode.empty() || alreadySold)
         Refuse(EmuError::MarkingSequence, EmuExt::None, "code already bound");
       doc.BoundCode = code;
-      doc.BoundPlannedStatus = accepted->PlannedStatus;
+      doc.BoundPlannedStatus = planned;
       doc.BoundValidation = validation;
       return {0, {"15"}};
     }

@@ -167,6 +167,9 @@ TEST_F(EmuRegisterTest, MarkingCodeCheckAcceptAndBind) {
   OpenReceipt();
   Refused("79", {"15", Escape(Gs("0104600439931256215OTHER", "93xx")), "1", "0", "3", ""},
           EmuError::MarkingUnchecked, EmuExt::None);
+  // bound as its last check went: planned status 1, answer 3
+  Refused("79", {"15", escaped, "2", "0", "3", "0"}, EmuError::MarkingUnchecked, EmuExt::None);
+  Refused("79", {"15", escaped, "1", "0", "15", "0"}, EmuError::MarkingUnchecked, EmuExt::None);
   Ok("79", {"15", escaped, "1", "0", "3", "0"});
   Ok("24", {"", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", ""});
   Item("Туфли", "1", "3000");
@@ -193,9 +196,15 @@ TEST_F(EmuRegisterTest, MarkingOutcomesRejectionsAndFormatLimits) {
   Reg().SetMarkingOutcome(TEmuMarkingOutcome{});
   EXPECT_EQ(Field("79", {"1", "010460", "0", "2", "1/3", "0", "0"}, 1), "15");
   Ok("79", {"2", "0"});  // rejected
+  // a re-check rejected withdraws the code's earlier acceptance
+  Ok("79", {"1", "010461", "0", "1", "1", "0", "0"});
+  Ok("79", {"2", "1"});
+  Ok("79", {"1", "010461", "0", "1", "1", "0", "0"});
+  Ok("79", {"2", "0"});
   OpenReceipt();
   // a rejected code cannot be bound
   Refused("79", {"15", "010460", "2", "0", "15", "0"}, EmuError::MarkingUnchecked, EmuExt::None);
+  Refused("79", {"15", "010461", "1", "0", "15", "0"}, EmuError::MarkingUnchecked, EmuExt::None);
   Ok("32");
   Refused("79", {"1", "x", "0", "1", "3/2", "0", "0"}, EmuError::BadParameter, EmuExt::Quantity);
   Refused("79", {"1", "", "0", "1", "1", "0", "0"}, EmuError::BadParameter, EmuExt::MarkingType);
