@@ -309,7 +309,7 @@ class TDevice {
   // 79 sub-command ARequestNum: checks the escaped code with the marking
   // service. AKMResult receives answer fields 1 to 5, the planned status and
   // RequestStatus 0, or RequestStatus 2 when the command fails. Either way the
-  // code enters KMListResult unless it is already there. A serial read that
+  // result replaces what KMListResult held for the code. A serial read that
   // timed out is reported as the marking service's failure to answer.
   void CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, int APlannedStatus,
                         double AQuantity, int AMeasureOfQuantity, int ANumerator, int ADenominator,

@@ -79,9 +79,10 @@ void TDevice::CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, i
                                int ADenominator, TKMResult& AKMResult) {
   AKMResult = TKMResult{};
   AKMResult.PlannedStatus = APlannedStatus;
-  // The outcome is recorded whether the check succeeds or fails; a code
-  // checked before keeps its first record.
-  const auto record = [&] { FKMListResult.try_emplace(std::string(AMarkingCode), AKMResult); };
+  // The outcome is recorded whether the check succeeds or fails, in place of
+  // an earlier check of the same code: the bind must carry what the register
+  // answered last, and a new check needs the cashier's answer again.
+  const auto record = [&] { FKMListResult.insert_or_assign(std::string(AMarkingCode), AKMResult); };
   std::string quantity, measure;
   QuantityFields(APlannedStatus, AQuantity, AMeasureOfQuantity, ANumerator, ADenominator, quantity,
                  measure);

@@ -18,4 +18,6 @@ struct TKMResult {
   int32_t OfflineValidationError = 0;  // not filled
   int32_t PlannedStatus = 0;           // planned status sent with the check
   int32_t RequestStatus = 0;           // 0 = answer received, 2 = the check command failed
+  // The cashier accepted the code after this check; only an accepted code is sold.
+  bool Accepted = false;
 };

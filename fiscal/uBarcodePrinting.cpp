@@ -1,7 +1,5 @@
 #include "fiscal/uBarcodePrinting.h"
 
-#include <string>
-
 #include "common/uCommonUtils.h"
 #include "fiscal/uReceiptText.h"
 
@@ -20,13 +18,24 @@ constexpr TBarcodeKind kBarcodeKinds[] = {
 
 }  // namespace
 
-void PrintBarcodeElement(TDevice& ADevice, const pugi::xml_node& ABarcode) {
-  const std::string type = ABarcode.attribute("Type").value();
+bool ReadBarcode(const pugi::xml_node& AElement, TBarcode& ABarcode) {
+  const std::string type = AElement.attribute("Type").value();
   for (const TBarcodeKind& kind : kBarcodeKinds) {
     if (!SameText(type, kind.Type)) continue;
-    std::string data = ABarcode.attribute("Value").value();
-    if (data.empty()) data = ReadBase64Attribute(ABarcode, "ValueBase64");
-    ADevice.PrintBarcode(kind.Options, kind.Width, kind.Height, kind.Code, data);
-    return;
+    ABarcode = {kind.Options, kind.Width, kind.Height, kind.Code,
+                AElement.attribute("Value").value()};
+    if (ABarcode.Data.empty()) ABarcode.Data = ReadBase64Attribute(AElement, "ValueBase64");
+    return true;
   }
+  return false;
+}
+
+void PrintBarcode(TDevice& ADevice, const TBarcode& ABarcode) {
+  ADevice.PrintBarcode(ABarcode.Options, ABarcode.Width, ABarcode.Height, ABarcode.Type,
+                       ABarcode.Data);
+}
+
+void PrintBarcodeElement(TDevice& ADevice, const pugi::xml_node& AElement) {
+  TBarcode barcode;
+  if (ReadBarcode(AElement, barcode)) PrintBarcode(ADevice, barcode);
 }

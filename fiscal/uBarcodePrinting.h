@@ -2,12 +2,24 @@
 // register prints and with which parameters.
 #pragma once
 
+#include <string>
+
 #include <pugixml.hpp>
 
 #include "device/uDevice.h"
 
-// Prints a "Barcode" element (Type, Value, ValueBase64): Value when it is not
-// empty, else ValueBase64 decoded (its bytes read as CP1251 text). Types
-// EAN8, EAN13, CODE39 and QR in any letter case; any other type prints
-// nothing. Malformed Base64 raises EConvertError.
-void PrintBarcodeElement(TDevice& ADevice, const pugi::xml_node& ABarcode);
+// A barcode as the register's barcode command takes it.
+struct TBarcode {
+  int Options = 0, Width = 0, Height = 0, Type = 0;
+  std::string Data;
+};
+
+// The barcode of a "Barcode" element (Type, Value, ValueBase64): Value when
+// it is not empty, else ValueBase64 decoded (its bytes read as CP1251 text).
+// Types EAN8, EAN13, CODE39 and QR in any letter case; false for any other
+// type, which prints nothing. Malformed Base64 raises EConvertError.
+bool ReadBarcode(const pugi::xml_node& AElement, TBarcode& ABarcode);
+void PrintBarcode(TDevice& ADevice, const TBarcode& ABarcode);
+
+// ReadBarcode, then PrintBarcode when the type is one the register prints.
+void PrintBarcodeElement(TDevice& ADevice, const pugi::xml_node& AElement);

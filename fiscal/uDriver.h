@@ -16,6 +16,8 @@
 #include "driver/uEcrDriver4004.h"
 #include "fiscal/uDeviceDriver.h"
 
+struct TReceipt;
+
 class TDriver : public TEcrlDriver {
  public:
   TDriver();
@@ -173,11 +175,11 @@ class TDriver : public TEcrlDriver {
   TDeviceDriver* FInstance = nullptr;
 
  private:
-  // The body of ProcessCheck between print control and its restore: input,
-  // open (or the correction's open), agent data, positions, receipt text,
+  // The body of ProcessCheck between print control and its restore: open
+  // (or the correction's open), agent data, positions, receipt text,
   // subtotal, payments, format 1.2 tags, close, output parameters.
-  void RegisterReceipt(const pugi::xml_document& ACheckPackage,
-                       pugi::xml_document& ADocumentOutputParameters, bool AIsCorrection);
+  void RegisterReceipt(const TReceipt& AReceipt, bool AIsCorrection,
+                       pugi::xml_document& ADocumentOutputParameters);
   // The correction of formats before 1.2: one command with totals per
   // payment kind and per tax rate.
   void ProcessLegacyCorrection(const pugi::xml_document& ACheckCorrectionPackage,

@@ -109,7 +109,13 @@ void TDriver::ConfirmKM(const std::string& /*AGUID*/, int32_t AConfirmationType)
   TDeviceDriver& instance = Instance();
   if (!MarkingFormat(instance)) return;
   // Type 0 accepts the code; any other value rejects it. The code stays in
-  // the register's results either way.
-  instance.Device().AcceptMarkingCode(AConfirmationType == 0);
+  // the register's results either way, and a receipt sells it only when
+  // accepted.
+  TDevice& device = instance.Device();
+  const bool accepted = AConfirmationType == 0;
+  device.AcceptMarkingCode(accepted);
+  if (const auto found = device.KMListResult().find(instance.FCurrentKM);
+      found != device.KMListResult().end())
+    found->second.Accepted = accepted;
   instance.FRequestCounter = 0;
 }

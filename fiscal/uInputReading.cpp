@@ -71,13 +71,15 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
   return static_cast<int64_t>(scaled);
 }
 
+void RefuseInput(std::string_view ADetail) {
+  throw EquException(ecInvalidInput,
+                     FormatText("%s. %s", {DriverErrorText(ecInvalidInput), ADetail}));
+}
+
 void RefuseControlBytes(std::string_view AValue, std::string_view AField) {
-  for (const char c : AValue) {
-    if (static_cast<unsigned char>(c) >= 0x20) continue;
-    throw EquException(ecInvalidInput,
-                       FormatText("%s. %s", {DriverErrorText(ecInvalidInput),
-                                             ResFormat("ControlByteInField", {AField})}));
-  }
+  for (const char c : AValue)
+    if (static_cast<unsigned char>(c) < 0x20)
+      RefuseInput(ResFormat("ControlByteInField", {AField}));
 }
 
 std::string ThroughAnsi(std::string_view AText) {

@@ -32,6 +32,10 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
 // empty (both as given, untrimmed).
 std::string CashierText(std::string_view AName, std::string_view AINN);
 
+// Refuses the host's input with EquException 1004 "Ошибка входных параметров
+// команды. <ADetail>": ADetail says what is wrong and where.
+[[noreturn]] void RefuseInput(std::string_view ADetail);
+
 // A text bound for a field of a register frame. A byte below 0x20 there acts
 // as a control byte of the frame (FS splits fields, ETX ends the frame, and
 // what follows is read as a frame of its own), so it is refused with

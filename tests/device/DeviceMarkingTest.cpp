@@ -1,5 +1,5 @@
 // Marking-code rules no scenario reaches cheaply: the quantity forms of a
-// check, the escaped code, the marking service's time-out, the first recorded
+// check, the escaped code, the marking service's time-out, the latest recorded
 // outcome and binding a code that was never checked.
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ TEST(DeviceMarking, QuantityFormsFollowThePlannedStatus) {
   }
 }
 
-TEST(DeviceMarking, TimeOutsFirstOutcomesAndUncheckedCodes) {
+TEST(DeviceMarking, TimeOutsLatestOutcomesAndUncheckedCodes) {
   EXPECT_EQ(TDevice::SetMarkingCode(std::string("a\x1d\x01 $Ж", 7)), "a$1D$01 $Ж");
   TScriptedDevice device;
   TKMResult result;
@@ -37,10 +37,12 @@ TEST(DeviceMarking, TimeOutsFirstOutcomesAndUncheckedCodes) {
   device.Answer({"1", "15"});
   device.Answer({"1", "1"});
   device.CheckMarkingCode(1, "k", 1, 1, 0, 0, 0, result);
+  device.KMListResult().at("k").Accepted = true;
   device.CheckMarkingCode(1, "k", 2, 1, 0, 0, 0, result);
+  EXPECT_FALSE(device.KMListResult().at("k").Accepted) << "a new check needs a new answer";
   device.BindMarkingCode("k", -1);
-  EXPECT_EQ(device.Sent.back().Args, (TDeviceArgs{"15", "k", "1", "0", "15", ""}))
-      << "a code checked again is bound with its first outcome";
+  EXPECT_EQ(device.Sent.back().Args, (TDeviceArgs{"15", "k", "2", "0", "1", ""}))
+      << "a code checked again is bound with its latest outcome";
   EXPECT_EQ(ErrorOf([&] { device.BindMarkingCode("never", 0); }),
             "Предварительно не выполнена процедура проверки КМ never или код не подтвержден");
   EXPECT_EQ(device.Sent.size(), 4u) << "nothing is sent for an unchecked code";

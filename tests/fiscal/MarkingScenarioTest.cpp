@@ -18,11 +18,11 @@ const std::string kOther = "0104600439931256215Zz9yX";
 std::string Xml(const std::string& ABody) {
   return "<?xml version=\"1.0\"?>" + ABody;
 }
-std::string Sale(const std::string& ACode) {
+std::string Sale(const std::string& ACode, const std::string& APayments = "Cash=\"1\"") {
   return "<CheckPackage><Parameters CashierName=\"Иванов\" OperationType=\"1\"/><Positions>"
          "<FiscalString Name=\"Сыр\" Quantity=\"1\" PriceWithDiscount=\"1\" VATRate=\"20\" "
          "PaymentMethod=\"4\" CalculationSubject=\"1\" MeasureOfQuantity=\"0\" MarkingCode=\"" +
-         Base64Encode(ACode) + "\"/></Positions><Payments Cash=\"1\"/></CheckPackage>";
+         Base64Encode(ACode) + "\"/></Positions><Payments " + APayments + "/></CheckPackage>";
 }
 std::string Request(const std::string& AGuid, const std::string& ACode, const std::string& AAttrs,
                     const std::string& AChildren = "") {
@@ -94,17 +94,38 @@ TEST_P(MarkingScenarioTest, UnconfirmedRejectedAndRefusedCodes) {
   EXPECT_EQ(Outcome(id, 2), Xml("<ProcessingKMResult GUID=\"r3\" Result=\"false\" "
                                 "ResultCode=\"0\" StatusInfo=\"0\" HandleCode=\"0\"/>"))
       << "the failed request, not the earlier code's answer";
+  // Neither code is sold, and nothing of the receipt reaches the register.
   Bench().ClearCommands();
-  Ok("ProcessCheck", {id, false, Sale(kCode), ""});
-  EXPECT_TRUE(Bench().Calls("79").empty()) << "a code rejected unconfirmed is not bound";
-  EXPECT_EQ(Bench().Calls("24").at(0).Args[0], "@" + kEscaped.substr(0, 32));
-  // The cut counts characters, not UTF-8 bytes (the host sends CP1251).
-  Ok("ProcessCheck", {id, false,
-                      Sale(Utf8ToAnsi("0104600439931256215Щz9yX\x1d"
-                                      "91EE06")),
-                      ""});
-  EXPECT_EQ(Utf8ToOem(Bench().Calls("24").back().Args[0]),
-            Utf8ToAnsi("@0104600439931256215Щz9yX$1D91EE0"));
+  EXPECT_EQ(Failure("ProcessCheck", {id, false, Sale(kCode), ""}).Text,
+            "Ошибка входных параметров команды. Позиция 1 «Сыр»: код маркировки не проверен в "
+            "текущей сессии работы с кодами маркировки")
+      << "a code rejected unconfirmed is forgotten";
+  EXPECT_EQ(Failure("ProcessCheck", {id, false, Sale(kOther), ""}).Text,
+            "Ошибка входных параметров команды. Позиция 1 «Сыр»: код маркировки не подтвержден "
+            "после проверки");
+  EXPECT_TRUE(Bench().Commands().empty());
+}
+
+// The latest check of a code is what the register binds: its planned status
+// and its answer. A code whose latest check the cashier rejected is not sold.
+TEST_P(MarkingScenarioTest, ARecheckedCodeIsBoundWithItsLatestCheck) {
+  Bench().OpenShift();
+  const std::string id = Connect();
+  Ok("RequestKM", {id, Request("r1", kCode, "PlannedStatus=\"1\" Quantity=\"1\""), ""});
+  Ok("ConfirmKM", {id, "r1", 0});
+  Bench().Reg().SetMarkingOutcomeFor(kCode, {.ValidationResult = 7});
+  Ok("RequestKM", {id, Request("r2", kCode, "PlannedStatus=\"2\" Quantity=\"1\""), ""});
+  Ok("ConfirmKM", {id, "r2", 0});
+  Bench().ClearCommands();
+  Ok("ProcessCheck", {id, false, Sale(kCode, "ElectronicPayment=\"1\""), ""});
+  EXPECT_EQ(Bench().Calls("79").at(0).Args, (TArgs{"15", kEscaped, "2", "0", "7", "0"}));
+
+  Ok("RequestKM", {id, Request("r3", kCode, "PlannedStatus=\"1\" Quantity=\"1\""), ""});
+  Ok("ConfirmKM", {id, "r3", 1});
+  Bench().ClearCommands();
+  EXPECT_EQ(Failure("ProcessCheck", {id, false, Sale(kCode, "ElectronicPayment=\"1\""), ""}).Code,
+            1004);
+  EXPECT_TRUE(Bench().Commands().empty()) << "no document opened";
 }
 
 TEST_P(MarkingScenarioTest, InFormat105TheFlowSendsAndWritesNothing) {

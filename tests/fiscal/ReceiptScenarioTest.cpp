@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <pugixml.hpp>
 
 #include "common/uCommonUtils.h"
+#include "emulator/register/uEmuTlv.h"
 #include "fiscal/EmuHostFixture.h"
 
 namespace {
@@ -28,6 +30,54 @@ std::string Item(const std::string& AName, const std::string& AQuantity, const s
   return "<FiscalString Name=\"" + AName + "\" Quantity=\"" + AQuantity +
          "\" PriceWithDiscount=\"" + APrice + "\" VATRate=\"20\" PaymentMethod=\"4\" " +
          "CalculationSubject=\"1\" " + AMore + ">" + AChildren + "</FiscalString>";
+}
+
+// A line of a stored receipt as the fiscal storage keeps it.
+struct TStoredLine {
+  std::string Name, Quantity;
+  uint64_t Amount = 0;  // kopecks
+  friend bool operator==(const TStoredLine&, const TStoredLine&) = default;
+};
+std::ostream& operator<<(std::ostream& AOut, const TStoredLine& ALine) {
+  return AOut << ALine.Name << " x " << ALine.Quantity << " = " << ALine.Amount;
+}
+uint64_t LittleEndian(std::string_view AValue) {
+  uint64_t x = 0;
+  for (size_t i = AValue.size(); i-- > 0;) x = x * 256 + static_cast<uint8_t>(AValue[i]);
+  return x;
+}
+// The item lines and the total (tag 1020, kopecks) of a stored receipt.
+std::vector<TStoredLine> StoredLines(const TEmuFnDocument& ADocument, uint64_t& ATotal) {
+  std::vector<TStoredLine> lines;
+  std::vector<TEmuTlvRecord> records, fields;
+  EXPECT_TRUE(SplitTlv(ADocument.Tlv.Data, records));
+  for (const TEmuTlvRecord& record : records) {
+    if (record.Tag == 1020) ATotal = LittleEndian(record.Value);
+    if (record.Tag != 1059 || !SplitTlv(record.Value, fields)) continue;
+    TStoredLine& line = lines.emplace_back();
+    for (const TEmuTlvRecord& f : fields) {
+      if (f.Tag == 1030) line.Name = OemToUtf8(std::string(f.Value));
+      if (f.Tag == 1043) line.Amount = LittleEndian(f.Value);
+      if (f.Tag != 1023 || f.Value.empty()) continue;
+      // A count of decimals, then the digits.
+      const size_t decimals = static_cast<uint8_t>(f.Value[0]);
+      std::string digits = std::to_string(LittleEndian(f.Value.substr(1)));
+      if (digits.size() <= decimals) digits.insert(0, decimals + 1 - digits.size(), '0');
+      if (decimals > 0) digits.insert(digits.size() - decimals, ".");
+      line.Quantity = digits;
+    }
+  }
+  return lines;
+}
+
+// One frame of the register's protocol, as a label could carry it.
+std::string Frame(char AId, const std::string& ACommand, const std::string& AArgs) {
+  const std::string body = "KVNT" + std::string(1, AId) + ACommand + AArgs + "\x03";
+  uint8_t sum = 0;
+  for (char c : body) sum ^= static_cast<uint8_t>(c);
+  char hex[3];
+  std::snprintf(hex, sizeof hex, "%02X", sum);
+  return "\x02" + body + hex;
 }
 
 class ReceiptScenarioTest : public EmuHostTest {
@@ -49,6 +99,12 @@ class ReceiptScenarioTest : public EmuHostTest {
     return AOut.child("DocumentOutputParameters").child("Parameters");
   }
   std::vector<TEmuCall> Calls(const std::string& ACommand) { return Bench().Calls(ACommand); }
+  // The lines and total of the last stored document.
+  std::vector<TStoredLine> Stored(uint64_t& ATotal) {
+    const auto document = Bench().Reg().Document(Bench().Reg().LastDocumentNumber());
+    if (!document) return {};
+    return StoredLines(*document, ATotal);
+  }
   // Tag number -> value of every 57 command sent.
   std::map<int, std::string> Tags() {
     std::map<int, std::string> tags;
@@ -290,34 +346,224 @@ TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
   EXPECT_EQ(e.Code, 3002);
   Bench().Reg().MoveClock(-25 * 3600);
 
-  const std::vector<std::pair<std::string, int>> refused = {
-      {"<CheckPackage><Parameters OperationType=\"1\"/><Positions/></CheckPackage>", 1004},
-      {Receipt("OperationType=\"5\"", "", "Cash=\"1\""), 1004},
-      {Receipt("OperationType=\"1\"", Item("Хлеб", "1", "1e20"), "Cash=\"1\""), 1004},
-      {Receipt("OperationType=\"1\"", Item("Хлеб", "inf", "1"), "Cash=\"1\""), 1004},
-      {Receipt(
-           "OperationType=\"1\"",
-           "<FiscalString Name=\"Хлеб\" Quantity=\"1\" PriceWithDiscount=\"1\" VATRate=\" 20\"/>",
-           "Cash=\"1\""),
-       3010},
-      {Receipt("OperationType=\"1\" AgentType=\"7\"", Item("Хлеб", "1", "1"), "Cash=\"1\""), 3023},
+  // Whatever is wrong with a package, nothing of it reaches the register.
+  const std::string bread = Item("Хлеб", "1", "40");
+  const auto line2 = [&](const std::string& AQuantity, const std::string& AMore = "",
+                         const std::string& AChildren = "") {
+    return Receipt("OperationType=\"1\"", bread + Item("Молоко", AQuantity, "10", AMore, AChildren),
+                   "Cash=\"1000\"");
   };
-  for (const auto& [package, code] : refused) {
+  const std::string quantityRule =
+      "не передать в команде регистрации: нужно число больше нуля, не больше 922337203685477 и "
+      "не более чем с четырьмя знаками после запятой";
+  const struct {
+    std::string Package;
+    int Code;
+    std::string Text;  // empty: not compared
+  } refused[] = {
+      {"<CheckPackage><Parameters OperationType=\"1\"/><Positions/></CheckPackage>", 1004, ""},
+      {Receipt("OperationType=\"5\"", "", "Cash=\"1\""), 1004, ""},
+      {Receipt("OperationType=\"1\"", Item("Хлеб", "1", "1e20"), "Cash=\"1\""), 1004, ""},
+      {Receipt("OperationType=\"1\"", Item("Хлеб", "inf", "1"), "Cash=\"1\""), 1004, ""},
+      {Receipt("OperationType=\"1\"",
+               bread + "<FiscalString Name=\"Хлеб\" Quantity=\"1\" PriceWithDiscount=\"1\" "
+                       "VATRate=\" 20\"/>",
+               "Cash=\"41\""),
+       3010, "Налоговая группа вне допустимого диапазона"},
+      {line2("1e308"), 1004, ""},
+      {line2("-5"), 1004,
+       "Ошибка входных параметров команды. Позиция 2 «Молоко»: количество «-5» " + quantityRule},
+      {line2("0"), 1004, ""},
+      {line2("0.00005"), 1004, ""},
+      {line2("1", "AmountWithDiscount=\"10.005\""), 1004, ""},
+      {line2("1", "ExciseAmount=\"-1\""), 1004,
+       "Ошибка входных параметров команды. Позиция 2 «Молоко»: отрицательное значение «-1» в "
+       "поле ExciseAmount"},
+      {line2("2.5", "AmountWithDiscount=\"25.01\" MeasureOfQuantity=\"11\""), 1004,
+       "Ошибка входных параметров команды. Позиция 2 «Молоко»: сумму 25.01 при количестве 2.5 "
+       "нельзя передать в команде регистрации, не изменив количество"},
+      {Receipt("OperationType=\"1\"", bread, "Cash=\"39.99\" Barter=\"-1\""), 1004,
+       "Ошибка входных параметров команды. Оплата 39.99 меньше суммы чека 40.00"},
+      {Receipt("OperationType=\"1\"", bread, "ElectronicPayment=\"30\" PrePayment=\"10.01\""), 1004,
+       "Ошибка входных параметров команды. Безналичная оплата 40.01 больше суммы чека 40.00: "
+       "сдачу дают только с наличных"},
+      {Receipt("OperationType=\"1\"", bread, "Cash=\"40.001\""), 1004, ""},
+      {Receipt("OperationType=\"1\" AgentType=\"7\"", bread, "Cash=\"40\""), 3023, ""},
+      {Receipt("OperationType=\"1\"", bread + Item("Молоко", "1", "10", "CalculationAgent=\"9\""),
+               "Cash=\"50\""),
+       3023, ""},
+      {Receipt("OperationType=\"1\"", bread, "Cash=\"40\"",
+               "<CustomerDetail DateOfBirth=\"01.02&#x1C;1990\"/>"),
+       1004,
+       "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+       "CustomerDetail.DateOfBirth"},
+      {line2("1", "", "<IndustryAttribute IdentifierFOIV=\"03&#x3;0\"/>"), 1004,
+       "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+       "IndustryAttribute.IdentifierFOIV позиции 2"},
+      {Receipt("OperationType=\"1\"", bread + "<TextString Text=\"a&#9;b\"/>", "Cash=\"40\""), 1004,
+       ""},
+      {Receipt("OperationType=\"1\"", bread, "Cash=\"40\"",
+               "<AgentData AgentPhone=\"+7900&#x1C;\"/>"),
+       1004, ""},
+      {line2("1", "", "<GoodCodeData EAN13=\"%%%\"/>"), 1001, ""},
+  };
+  for (const auto& [package, code, text] : refused) {
     SCOPED_TRACE(package);
     Bench().ClearCommands();
     e = Failure("ProcessCheck", {id, false, package, THostArg::Empty()});
     EXPECT_EQ(e.Code, code) << e.Text;
-    const std::vector<std::string> codes = Bench().CommandCodes();
-    if (code == 1004) {
-      EXPECT_EQ(std::count(codes.begin(), codes.end(), "30"), 0) << "not opened";
+    if (!text.empty()) {
+      EXPECT_EQ(e.Text, text);
     }
-    EXPECT_EQ(codes.back(), "12") << "the print byte is written back after a failure";
+    EXPECT_EQ(Bench().CommandCodes(), std::vector<std::string>{}) << "nothing sent";
   }
-  // The receipt left open by the agent kind is cancelled by the next one.
+
+  // A refusal by the register half-way leaves the document open, the print
+  // byte written back; the next receipt cancels it first.
+  Bench().ClearCommands();
+  e = Failure(
+      "ProcessCheck",
+      {id, false, Receipt("OperationType=\"1\"", Item("Гвозди", "100000", "0.01"), "Cash=\"1000\""),
+       THostArg::Empty()});
+  EXPECT_EQ(e.Text, "Некорректный формат или параметр команды") << "the register's own error";
+  EXPECT_EQ(Calls("30").size(), 1u);
+  EXPECT_EQ(Bench().CommandCodes().back(), "12") << "the print byte is written back";
   Bench().ClearCommands();
   pugi::xml_document out;
   Sell(id, sale, false, out);
   EXPECT_EQ(Calls("32").size(), 1u);
+}
+
+// 1C spreads a receipt discount over the lines, so a line's amount is often
+// not its price times its quantity; the item command carries no amount and
+// the register makes the sum itself. Each receipt is paid by card for exactly
+// the host's total: a register sum a kopeck off is refused.
+TEST_P(ReceiptScenarioTest, DiscountedLinesGoOutSoThatTheRegistersSumsAreTheHostsAmounts) {
+  const std::string id = Ready();
+  const std::string agent =
+      "<AgentData AgentOperation=\"Оплата\" AgentPhone=\"+79001234567\"/>"
+      "<VendorData VendorName=\"Молзавод\" VendorINN=\"500100732259\"/>"
+      "<IndustryAttribute IdentifierFOIV=\"030\" DocumentDate=\"05.03.2024\" "
+      "DocumentNumber=\"12\" AttributeValue=\"x=1\"/>";
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Йогурт", "3", "33.33",
+                    "AmountWithDiscount=\"100\" DiscountAmount=\"19.97\" Department=\"2\" "
+                    "ExciseAmount=\"0.05\" CalculationAgent=\"1\" AdditionalAttribute=\"доп\"",
+                    agent),
+               "ElectronicPayment=\"100\""),
+       false, out);
+  // "3 for 100": 3 x 33.33 would be 99.99, so two units at 33.33 and one at 33.34.
+  const std::vector<TEmuCall> items = Calls("42");
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].Args[2] + " x " + items[0].Args[3], "2 x 33.33");
+  EXPECT_EQ(items[1].Args[2] + " x " + items[1].Args[3], "1 x 33.34");
+  EXPECT_EQ(items[0].Args[14] + " " + items[1].Args[14], "0.03 0.02") << "the excise is shared";
+  for (size_t i : {0, 1, 4, 6, 10, 11}) EXPECT_EQ(items[0].Args[i], items[1].Args[i]) << i;
+  const std::vector<TEmuCall> requisites = Calls("24");
+  ASSERT_EQ(requisites.size(), 2u) << "each part carries the line's requisites";
+  EXPECT_EQ(requisites[0].Args, requisites[1].Args);
+  EXPECT_EQ(requisites[0].Args[3], "2") << "agent kind 1";
+  EXPECT_EQ(requisites[0].Args[14], "030");
+  EXPECT_EQ(Calls("49").size(), 1u) << "one discount line";
+  uint64_t total = 0;
+  EXPECT_EQ(Stored(total),
+            (std::vector<TStoredLine>{{"Йогурт", "2", 6666}, {"Йогурт", "1", 3334}}));
+  EXPECT_EQ(total, 10000u);
+
+  // A discount spread over three lines: one splits, one divides, one takes
+  // the two-decimal price nearest its exact unit price (1.5 x 33.34 would be 50.01).
+  Bench().ClearCommands();
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Сок", "7", "4.29", "AmountWithDiscount=\"30\"") +
+                   Item("Чай", "3", "9.51", "AmountWithDiscount=\"28.53\"") +
+                   Item("Сыр", "1,5", "33.34", "AmountWithDiscount=\"50\""),
+               "ElectronicPayment=\"108.53\""),
+       false, out);
+  std::vector<std::string> sent;
+  for (const TEmuCall& c : Calls("42")) sent.push_back(c.Args[2] + " x " + c.Args[3]);
+  EXPECT_EQ(sent, (std::vector<std::string>{"6 x 4.28", "1 x 4.32", "3 x 9.51", "1.5 x 33.33"}));
+  EXPECT_EQ(Stored(total),
+            (std::vector<TStoredLine>{
+                {"Сок", "6", 2568}, {"Сок", "1", 432}, {"Чай", "3", 2853}, {"Сыр", "1.5", 5000}}));
+  EXPECT_EQ(total, 10853u);
+}
+
+TEST_P(ReceiptScenarioTest, WeighedAndFractionalLinesAndChangeFromCash) {
+  const std::string id = Ready();
+  pugi::xml_document out;
+  // Weighed goods go out as they stand; a fractional quantity with no price
+  // that gives its amount goes as one unit that names the quantity.
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Говядина", "0.347", "199.90",
+                    "AmountWithDiscount=\"69.37\" MeasureOfQuantity=\"11\"") +
+                   Item("Гвозди", "2.5", "4", "AmountWithDiscount=\"10.01\""),
+               "ElectronicPayment=\"79.38\""),
+       false, out);
+  const std::vector<TEmuCall> items = Calls("42");
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].Args[2] + " x " + items[0].Args[3] + " measure " + items[0].Args[8],
+            "0.347 x 199.9 measure 11");
+  EXPECT_EQ(items[1].Args[0] + ": " + items[1].Args[2] + " x " + items[1].Args[3],
+            "Гвозди *2.5: 1 x 10.01");
+  uint64_t total = 0;
+  EXPECT_EQ(Stored(total),
+            (std::vector<TStoredLine>{{"Говядина", "0.347", 6937}, {"Гвозди *2.5", "1", 1001}}));
+  EXPECT_EQ(total, 7938u);
+
+  // Two discounted lines paid in cash: the register records 1C's sum and
+  // gives the change.
+  const TEmuState before = Bench().Reg().Snapshot();
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Йогурт", "3", "33.33", "AmountWithDiscount=\"100\"") +
+                   Item("Сок", "7", "4.29", "AmountWithDiscount=\"30\""),
+               "Cash=\"200\""),
+       false, out);
+  const TEmuState after = Bench().Reg().Snapshot();
+  EXPECT_EQ(after.LastReceipt.Sum, 13000);
+  EXPECT_EQ(after.Shift.Operations[0].Sums[0] - before.Shift.Operations[0].Sums[0], 13000);
+  EXPECT_EQ(after.Cash - before.Cash, 13000) << "70.00 went back as change";
+}
+
+// A label can carry any bytes. An EAN13 whose text ends the item's frame and
+// brings two frames of its own would print a line and open the drawer.
+TEST_P(ReceiptScenarioTest, ALabelCarryingFramesRunsNoCommand) {
+  const std::string id = Ready();
+  const std::string label =
+      "4601234567893\x03"
+      "00" +
+      Frame('\x30', "40", "SMUGGLED LINE") + Frame('\x31', "80", "");
+  THostError e = Failure(
+      "ProcessCheck",
+      {id, false,
+       Receipt("OperationType=\"1\"",
+               Item("Вода", "1", "40", "", "<GoodCodeData EAN13=\"" + Base64Encode(label) + "\"/>"),
+               "Cash=\"40\""),
+       THostArg::Empty()});
+  EXPECT_EQ(e.Code, 1004);
+  EXPECT_EQ(e.Text,
+            "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+            "GoodCodeData.EAN13 позиции 1");
+  EXPECT_EQ(Bench().CommandCodes(), std::vector<std::string>{}) << "nothing of the receipt sent";
+  EXPECT_FALSE(Bench().Reg().Snapshot().DrawerOpen);
+  EXPECT_EQ(Bench().Tape().find("SMUGGLED"), std::string::npos);
+
+  // GS1 codes keep their group separators, escaped as in a marking code.
+  pugi::xml_document out;
+  Sell(id,
+       Receipt("OperationType=\"1\"",
+               Item("Вода", "1", "40", "",
+                    "<GoodCodeData KMK=\"" +
+                        Base64Encode("0104601234567893215Ab\x1d"
+                                     "93xyz") +
+                        "\"/>"),
+               "Cash=\"40\""),
+       false, out);
+  EXPECT_EQ(Calls("24").at(0).Args[0], "@0104601234567893215Ab$1D93xyz");
 }
 
 TEST_P(ReceiptScenarioTest, ThePrintByteFollowsTheChoiceAndIsRestored) {
@@ -410,20 +656,25 @@ TEST_P(ReceiptScenarioTest, CheckedMarkedSaleRunsTheRegistersCommandsInOrder) {
   const TEmuState state = Bench().Reg().Snapshot();
   EXPECT_EQ(state.LastReceipt.Sum, 10000);
 
-  // An unchecked code goes as a product code; GoodCodeData's EAN13 is one too.
+  // A code never checked is not sold, and nothing of its receipt is sent;
+  // GoodCodeData's EAN13 goes as the product code.
   Bench().ClearCommands();
   const std::string other = "0104600439931256215Zz9yX";
-  Sell(id,
-       Receipt("OperationType=\"1\"",
-               Item("Сыр", "1", "1", "MarkingCode=\"" + Base64Encode(other) + "\"") +
-                   Item("Вода", "1", "1", "",
-                        "<GoodCodeData EAN13=\"" + Base64Encode("4601234567893") + "\"/>"),
-               "Cash=\"2\""),
-       false, out);
-  const std::vector<TEmuCall> requisites = Calls("24");
-  ASSERT_EQ(requisites.size(), 2u);
-  EXPECT_EQ(requisites[0].Args[0], "@" + other);
-  EXPECT_EQ(requisites[1].Args[0], "@4601234567893");
+  const std::string water =
+      Item("Вода", "1", "1", "", "<GoodCodeData EAN13=\"" + Base64Encode("4601234567893") + "\"/>");
+  const THostError e =
+      Failure("ProcessCheck",
+              {id, false,
+               Receipt("OperationType=\"1\"",
+                       water + Item("Сыр", "1", "1", "MarkingCode=\"" + Base64Encode(other) + "\""),
+                       "Cash=\"2\""),
+               THostArg::Empty()});
+  EXPECT_EQ(e.Text,
+            "Ошибка входных параметров команды. Позиция 2 «Сыр»: код маркировки не проверен в "
+            "текущей сессии работы с кодами маркировки");
+  EXPECT_TRUE(Bench().Commands().empty());
+  Sell(id, Receipt("OperationType=\"1\"", water, "Cash=\"1\""), false, out);
+  EXPECT_EQ(Calls("24").at(0).Args[0], "@4601234567893");
   EXPECT_TRUE(Calls("79").empty());
 
   // A checked code with a letter outside ASCII (a scanner in the Russian
