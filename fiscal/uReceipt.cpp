@@ -1,9 +1,6 @@
 #include "fiscal/uReceipt.h"
 
-#include <climits>
 #include <cmath>
-#include <cstdio>
-#include <set>
 #include <stdexcept>
 
 #include "common/uCommonUtils.h"
@@ -55,12 +52,11 @@ constexpr size_t kStoredNameLength = 128;
 // Two decimals of a whole-kopeck value: 1000000 -> "100.00".
 std::string MoneyText(int64_t AValue) {
   const int64_t kopecks = AValue / kKopeck;
-  const unsigned long long magnitude =
-      kopecks < 0 ? 0 - static_cast<unsigned long long>(kopecks) : kopecks;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%llu.%02llu", kopecks < 0 ? "-" : "", magnitude / 100,
-                magnitude % 100);
-  return buf;
+  const uint64_t magnitude =
+      kopecks < 0 ? 0 - static_cast<uint64_t>(kopecks) : static_cast<uint64_t>(kopecks);
+  const uint64_t cents = magnitude % 100;
+  return (kopecks < 0 ? "-" : "") + std::to_string(magnitude / 100) + (cents < 10 ? ".0" : ".") +
+         std::to_string(cents);
 }
 
 // Reads the texts of one part of the package: every text bound for a frame is

@@ -564,6 +564,11 @@ TEST_P(ReceiptScenarioTest, ALabelCarryingFramesRunsNoCommand) {
                "Cash=\"40\""),
        false, out);
   EXPECT_EQ(Calls("24").at(0).Args[0], "@0104601234567893215Ab$1D93xyz");
+  const std::string stored = Bench().Reg().Document(Bench().Reg().LastDocumentNumber())->Tlv.Data;
+  EXPECT_NE(stored.find("215Ab\x1d"
+                        "93xyz"),
+            std::string::npos)
+      << "the register stores the code with its group separator";
 }
 
 TEST_P(ReceiptScenarioTest, ThePrintByteFollowsTheChoiceAndIsRestored) {
