@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <system_error>
 
+#include "host/uPortMapFile.h"
 #include "transport/uPortAccess.h"
 
 namespace fs = std::filesystem;
@@ -151,35 +152,13 @@ int Probe(const std::vector<std::string>& AWords, const TPortsOptions& AOptions,
   return found > 0 ? 0 : 1;
 }
 
-// Writes AText to APath (through a link, if it is one) by a rename, keeping
-// the file's rights; "" or why it failed.
-std::string WriteMapFile(const std::string& APath, const std::string& AText) {
-  std::error_code error;
-  fs::path target = APath;
-  if (fs::is_symlink(target, error)) target = fs::weakly_canonical(target, error);
-  fs::create_directories(target.parent_path(), error);
-  if (error) return "cannot make " + target.parent_path().string() + ": " + error.message();
-  mode_t mode = 0644;
-  if (struct stat st{}; ::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  std::string temp = target.string() + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0)
-    return "cannot write in " + target.parent_path().string() + ": " +
-           std::generic_category().message(errno);
-  bool ok = ::fchmod(fd, mode) == 0;
-  for (size_t at = 0; ok && at < AText.size();) {
-    const ssize_t n = ::write(fd, AText.data() + at, AText.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) at += static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  const int saved = errno;
-  ::close(fd);
-  if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return "";
-  const std::string why = std::generic_category().message(ok ? errno : saved);
-  ::unlink(temp.c_str());
-  return "cannot write " + target.string() + ": " + why;
+// A word of the command line that no map line may carry as it is.
+bool RefusedName(const std::string& AName, std::ostream& AErr) {
+  if (FitsPortMapLine(AName)) return false;
+  // Not echoed: its control characters would act on the terminal.
+  AErr << "quarnel-host: ports --assign: the device name holds a control character or blanks at "
+          "an end; such a name is never written to a port map\n";
+  return true;
 }
 
 int Assign(const std::vector<std::string>& AWords, bool ASystem, const TPortsOptions& AOptions,
@@ -191,9 +170,15 @@ int Assign(const std::vector<std::string>& AWords, bool ASystem, const TPortsOpt
     AErr << "quarnel-host: ports --assign: \"" << number << "\" is no port number 1 to 128\n";
     return 2;
   }
+  if (RefusedName(AWords[1], AErr)) return 2;
   const std::string device = DevicePath(AWords[1], AOptions);
+  // The map gets the device itself or udev's stable name for it, never a
+  // link of someone's (in the current folder, say) that could later be
+  // pointed at another device.
+  std::error_code error;
+  const std::string real = fs::canonical(device, error).string();
   struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) {
+  if (error || ::stat(real.c_str(), &st) != 0) {
     AErr << "quarnel-host: ports --assign: no device at " << device
          << " (plug the register in; quarnel-host ports lists what is there)\n";
     return 2;
@@ -203,37 +188,35 @@ int Assign(const std::vector<std::string>& AWords, bool ASystem, const TPortsOpt
     return 2;
   }
   // A stable name given is kept as given; any other name is replaced by the device's own.
-  const bool givenStable = device.rfind(AOptions.Roots.Dev + "/serial/", 0) == 0;
-  const std::string stable = givenStable ? device : StableDeviceName(device, AOptions.Roots);
-  const std::string name = stable.empty() ? fs::absolute(device).string() : stable;
+  const std::vector<std::string> stable = StableDeviceNames(real, AOptions.Roots);
+  std::string name = real;
+  if (!stable.empty())
+    name =
+        std::find(stable.begin(), stable.end(), device) != stable.end() ? device : stable.front();
+  if (RefusedName(name, AErr)) return 2;
   const std::string file = ASystem ? MachinePortMapPath() : UserPortMapPath();
   if (file.empty()) {
     AErr << "quarnel-host: this user has no home folder for a port map; use --system\n";
     return 1;
   }
-  std::string old;
-  if (struct stat map{}; ::stat(file.c_str(), &map) == 0) {
-    std::ifstream in(file, std::ios::binary);
-    if (!S_ISREG(map.st_mode) || !in) {
-      AErr << "quarnel-host: cannot read the port map " << file << "\n";
-      return 1;
-    }
-    old.assign(std::istreambuf_iterator<char>(in), {});
-  } else if (errno != ENOENT) {
-    AErr << "quarnel-host: cannot read the port map " << file << ": "
-         << std::generic_category().message(errno) << "\n";
-    return 1;
-  }
-  const std::string text = TPortMap::Assign(old, *port, name);
-  if (std::string failed = WriteMapFile(file, text); !failed.empty()) {
-    AErr << "quarnel-host: " << failed << (ASystem ? " (the machine's map needs root: sudo)" : "")
+  std::string text;
+  try {
+    TPortMapFile map(file);
+    text = TPortMap::Assign(map.Read().value_or(""), *port, name);
+    map.Write(text);
+  } catch (const std::exception& e) {
+    AErr << "quarnel-host: " << e.what() << (ASystem ? " (the machine's map needs root: sudo)" : "")
          << "\n";
     return 1;
   }
   AOut << "COM" << *port << " = " << name << "\n  written to " << file << "\n";
-  if (stable.empty())
+  if (stable.empty()) {
     AOut << "  note: " << device << " has no stable name (no /dev/serial/by-id link); the name may "
          << "change when devices are plugged in another order\n";
+    if (name != device)
+      AOut << "  note: " << device << " leads to " << name
+           << ", which is written: a link could later be pointed at another device\n";
+  }
   const TPortLookup now = LookUpComPort(*port);
   if (now.Device != name)
     AOut << "  note: for this user COM" << *port << " still opens " << now.Device << ", from "

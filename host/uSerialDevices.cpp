@@ -131,10 +131,10 @@ TSerialInventory ListSerialDevices(const TSerialRoots& ARoots) {
   return inventory;
 }
 
-std::string StableDeviceName(const std::string& ADevice, const TSerialRoots& ARoots) {
+std::vector<std::string> StableDeviceNames(const std::string& ADevice, const TSerialRoots& ARoots) {
   const auto stable = StableNamesByDevice(ARoots);
   const auto found = stable.find(Canonical(ADevice));
-  return found == stable.end() ? std::string() : found->second.front();
+  return found == stable.end() ? std::vector<std::string>() : found->second;
 }
 
 TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates,

@@ -38,9 +38,10 @@ struct TSerialInventory {
 
 TSerialInventory ListSerialDevices(const TSerialRoots& ARoots = {});
 
-// The name that survives replugging: a by-id link to ADevice, else a by-path
-// link; empty when udev made neither (a built-in port, a pty).
-std::string StableDeviceName(const std::string& ADevice, const TSerialRoots& ARoots = {});
+// The names that survive replugging: the by-id links to ADevice, then the
+// by-path ones; none when udev made neither (a built-in port, a pty).
+std::vector<std::string> StableDeviceNames(const std::string& ADevice,
+                                           const TSerialRoots& ARoots = {});
 
 // The rates a register may be set to, the usual one first.
 extern const std::vector<int> cProbeRates;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 
 #include "common/uCommonUtils.h"
@@ -130,7 +131,15 @@ const TPortMap::TEntry* TPortMap::Find(int APort) const {
   return nullptr;
 }
 
+bool FitsPortMapLine(std::string_view ADevice) {
+  for (const char c : ADevice)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  return Trim(ADevice) == ADevice;
+}
+
 std::string TPortMap::Assign(std::string_view AText, int APort, const std::string& ADevice) {
+  if (!FitsPortMapLine(ADevice))
+    throw std::invalid_argument("a device name with a control character or an outer blank");
   const std::string line = "COM" + std::to_string(APort) + "=" + ADevice;
   std::string result;
   bool written = false;

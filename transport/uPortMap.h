@@ -60,7 +60,8 @@ class TPortMap {
   // AText with APort tied to ADevice: the port's first line rewritten in
   // place, its later lines (which never took effect) dropped, a new line
   // appended when it had none. Every other line, comments and lines the map
-  // cannot use included, stays as it was.
+  // cannot use included, stays as it was. Raises std::invalid_argument for a
+  // device that does not fit a line (FitsPortMapLine).
   static std::string Assign(std::string_view AText, int APort, const std::string& ADevice);
 
  private:
@@ -68,6 +69,11 @@ class TPortMap {
   std::vector<TEntry> FEntries;
   std::vector<TPortMapProblem> FProblems;
 };
+
+// True when ADevice reads back from a map line as written: no control
+// character (a newline would start a line of its own) and no blank at either
+// end (reading trims them).
+bool FitsPortMapLine(std::string_view ADevice);
 
 // The port number a map key names ("COM3", any case), or nullopt.
 std::optional<int> ParseComPortKey(std::string_view AKey);

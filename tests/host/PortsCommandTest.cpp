@@ -144,6 +144,67 @@ TEST_F(PortsCommandTest, ARelativePathNamesADeviceFromTheCurrentFolder) {
   EXPECT_EQ(TTempPortMaps::Read(FMaps.UserMap()), "COM2=" + FById + "\n");
 }
 
+// What the map gets is the device or udev's name for it, never a name that
+// carries lines of its own or a link someone may later point elsewhere.
+TEST_F(PortsCommandTest, AssigningWritesOnlyTheDeviceItselfOrItsStableName) {
+  const std::string evil = FMaps.Link("x\nCOM1=/dev/evil", "/dev/null");
+  for (const std::string& word : {evil, std::string("ttyACM0\r"), std::string(" ttyACM0")}) {
+    EXPECT_EQ(Run({"--assign", "3", word}), 2);
+    EXPECT_NE(FErr.str().find("holds a control character or blanks"), std::string::npos)
+        << FErr.str();
+  }
+  EXPECT_FALSE(fs::exists(FMaps.UserMap()));
+  EXPECT_THROW(TPortMap::Assign("", 3, "/dev/x\nCOM1=/dev/evil"), std::invalid_argument);
+
+  // A link in the current folder, as another user could leave it there.
+  const fs::path before = fs::current_path();
+  fs::current_path(FMaps.Folder());
+  FMaps.Link("myport", "/dev/null");
+  const int status = Run({"--assign", "2", "myport"});
+  fs::current_path(before);
+  ASSERT_EQ(status, 0) << FErr.str();
+  EXPECT_EQ(TTempPortMaps::Read(FMaps.UserMap()), "COM2=/dev/null\n");
+  EXPECT_TRUE(Says("myport leads to /dev/null, which is written")) << FOut.str();
+}
+
+// Run as root with another user's XDG_CONFIG_HOME (sudo -E), the map's name
+// or a folder above it may be a link to a file of root's.
+TEST_F(PortsCommandTest, AssigningNeverWritesThroughALinkNorIntoAnotherUsersFolder) {
+  const std::string victim = FMaps.Folder() + "/victim";
+  TTempPortMaps::Write(victim, "root's own\n");
+  fs::create_directories(FMaps.Folder() + "/config/quarnel");
+  FMaps.Link("config/quarnel/ports.conf", victim);
+  EXPECT_EQ(Run({"--assign", "3", "ttyACM0"}), 1);
+  EXPECT_NE(FErr.str().find(FMaps.UserMap() + " is a symbolic link"), std::string::npos)
+      << FErr.str();
+  fs::remove(FMaps.UserMap());
+  fs::remove(FMaps.Folder() + "/config/quarnel");
+  fs::create_directories(FMaps.Folder() + "/elsewhere");
+  FMaps.Link("config/quarnel", "../elsewhere");
+  EXPECT_EQ(Run({"--assign", "3", "ttyACM0"}), 1);
+  EXPECT_NE(FErr.str().find(FMaps.Folder() + "/config/quarnel is a symbolic link"),
+            std::string::npos)
+      << FErr.str();
+  EXPECT_EQ(TTempPortMaps::Read(victim), "root's own\n");
+  EXPECT_TRUE(fs::is_empty(FMaps.Folder() + "/elsewhere"));
+
+  fs::remove(FMaps.Folder() + "/config/quarnel");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((FMaps.Folder() + "/config").c_str(), 4321, 4321), 0);
+    EXPECT_EQ(Run({"--assign", "3", "ttyACM0"}), 1);
+    EXPECT_NE(FErr.str().find(FMaps.Folder() + "/config belongs to user 4321; as root only"),
+              std::string::npos)
+        << FErr.str();
+    EXPECT_FALSE(fs::exists(FMaps.Folder() + "/config/quarnel"));
+    ASSERT_EQ(::chown((FMaps.Folder() + "/config").c_str(), 0, 0), 0);
+  }
+  ASSERT_EQ(Run({"--assign", "3", "ttyACM0"}), 0) << FErr.str();
+  EXPECT_EQ(TTempPortMaps::Read(FMaps.UserMap()), "COM3=" + FById + "\n");
+  EXPECT_EQ(fs::status(FMaps.UserMap()).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+}
+
 // The command as the program runs it, without an add-in to load.
 TEST_F(PortsCommandTest, TheHostProgramProbesANamedDevice) {
   const char* dir = std::getenv("QUARNEL_TEST_BINARY_DIR");
