@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 enum class TDesktopOpen {
   Opened,     // xdg-open was started
@@ -16,6 +17,8 @@ enum class TDesktopOpen {
 // returns without waiting for the program that shows it.
 TDesktopOpen OpenOnDesktop(const std::string& APath);
 
-// The folder (UTF-8, without a trailing separator) the help pages of this
-// process are written to: private to the user, made on first use.
-std::string HelpPageFolder();
+// Writes the help page AName (".html" is added) with AContent into the
+// private folder of this process's pages, made on first use, and returns the
+// page's file (UTF-8). Raises std::runtime_error naming the page or the
+// folder when it cannot be written.
+std::string WriteHelpPage(std::string_view AName, std::string_view AContent);

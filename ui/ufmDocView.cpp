@@ -1,15 +1,11 @@
 #include "ui/ufmDocView.h"
 
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "resources/uResources.h"
 #include "ui/lib/HelpArchive.h"
 #include "ui/lib/MarkdownRenderer.h"
 #include "ui/uDesktop.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 constexpr char kStyleSheet[] = "help.css";
@@ -23,14 +19,7 @@ std::string ShowHelpDocument(std::string_view ADocument, std::string_view ATitle
     throw std::runtime_error(ResFormat("HelpDocumentMissing", {archive, name}));
   ReadArchiveEntry(archive, kStyleSheet, style);  // unstyled without one
 
-  const std::string page = HelpPageFolder() + "/" + name + ".html";
-  {
-    // The page's name is UTF-8 text; the path type takes it as such everywhere.
-    std::ofstream out(fs::path(std::u8string(page.begin(), page.end())),
-                      std::ios::binary | std::ios::trunc);
-    out << RenderMarkdownPage(markdown, ATitle, style);
-    if (!out.flush()) throw std::runtime_error(ResFormat("HelpWriteFailed", {page}));
-  }
+  const std::string page = WriteHelpPage(name, RenderMarkdownPage(markdown, ATitle, style));
   switch (OpenOnDesktop(page)) {
     case TDesktopOpen::Opened:
       return page;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "support/ErrorOf.h"
@@ -87,6 +88,66 @@ TEST_F(HelpViewerTest, WithoutADesktopTheManualIsRenderedAndItsPageNamed) {
       "Не найдена программа xdg-open для показа справки. Страница справки сохранена в файле " +
           page)
       << "the same page is written again";
+}
+
+// A tmp cleaner removed the pages' folder, and another user made one of the
+// same name holding help.html as a link to a file of the victim's (or a link
+// in the folder's place): the next page must not land in that file.
+TEST_F(HelpViewerTest, APlantedFolderOrLinkNeverReceivesThePage) {
+  const std::string prefix =
+      "Нет графического сеанса для показа справки. Страница справки сохранена в файле ";
+  auto showPage = [&] {
+    const std::string message = ShowHelpFailure();
+    EXPECT_EQ(message.rfind(prefix, 0), 0u) << message;
+    return fs::path(message.substr(prefix.size()));
+  };
+  const fs::path victim = FTmp / "bashrc";
+  std::ofstream(victim) << "precious\n";
+  fs::path page = showPage();
+  struct TCase {
+    const char* What;
+    std::function<void(const fs::path&)> Plant;
+    bool SameFolder;  // the planted folder passes for ours
+  };
+  const TCase cases[] = {
+      {"a folder others may enter",
+       [&](const fs::path& AFolder) {
+         fs::create_directory(AFolder);
+         fs::permissions(AFolder, fs::perms::owner_all | fs::perms::group_read |
+                                      fs::perms::group_exec | fs::perms::others_read |
+                                      fs::perms::others_exec);
+         fs::create_symlink(victim, AFolder / "help.html");
+       },
+       false},
+      {"a private folder of ours",
+       [&](const fs::path& AFolder) {
+         fs::create_directory(AFolder);
+         fs::permissions(AFolder, fs::perms::owner_all);
+         fs::create_symlink(victim, AFolder / "help.html");
+       },
+       true},
+      {"a link in the folder's place",
+       [&](const fs::path& AFolder) {
+         const fs::path other = FTmp / "other";
+         fs::create_directory(other);
+         fs::permissions(other, fs::perms::owner_all);
+         fs::create_symlink(victim, other / "help.html");
+         fs::create_directory_symlink(other, AFolder);
+       },
+       false},
+  };
+  for (const TCase& c : cases) {
+    const fs::path folder = page.parent_path();
+    fs::remove_all(folder);
+    c.Plant(folder);
+    page = showPage();
+    const bool untouched = ReadFile(victim.string()) == "precious\n";
+    EXPECT_TRUE(untouched) << "the page went into the planted link's file: " << c.What;
+    EXPECT_EQ(page.parent_path() == folder, c.SameFolder) << c.What;
+    EXPECT_FALSE(fs::is_symlink(page)) << c.What;
+    EXPECT_NE(ReadFile(page.string()).find("<title>Справка</title>"), std::string::npos) << c.What;
+    EXPECT_EQ(fs::status(page.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+  }
 }
 
 TEST_F(HelpViewerTest, ArchivesAndDocumentsThatCannotBeTrusted) {

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "common/win/uWinText.h"
@@ -20,6 +21,8 @@ TDesktopOpen OpenOnDesktop(const std::string& APath) {
   return result > 32 ? TDesktopOpen::Opened : TDesktopOpen::Failed;
 }
 
+namespace {
+
 // A folder of this process under the user's temporary folder; made again
 // when something removed it.
 std::string HelpPageFolder() {
@@ -30,6 +33,18 @@ std::string HelpPageFolder() {
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
     throw std::runtime_error(ResFormat("HelpWriteFailed", {WideToUtf8(folder)}));
   return WideToUtf8(folder);
+}
+
+}  // namespace
+
+std::string WriteHelpPage(std::string_view AName, std::string_view AContent) {
+  const std::string page = HelpPageFolder() + "/" + std::string(AName) + ".html";
+  // The page's name is UTF-8 text; the path type takes it as such.
+  std::ofstream out(std::filesystem::path(std::u8string(page.begin(), page.end())),
+                    std::ios::binary | std::ios::trunc);
+  out << AContent;
+  if (!out.flush()) throw std::runtime_error(ResFormat("HelpWriteFailed", {page}));
+  return page;
 }
 
 std::string HelpArchivePath() {
