@@ -68,7 +68,9 @@ class TDevice {
   // answer's fields. Raises on any failure. The one exchange of both links:
   // BeginExchange, the frame (the same one for up to 11 sends, the link's
   // resend pause between them while the first answer byte is not STX), the
-  // answer up to ETX, its checksum, then CheckAnswer. Every byte is logged
+  // answer up to ETX, its checksum, then CheckAnswer; the answer as a whole
+  // must come within the link's answer limit (the command's own limit) from
+  // its first byte, or the link's time-out ends it. Every byte is logged
   // with the link's source. Without a link (TDevice itself) it fails with
   // "Порт не открыт".
   virtual void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout);
@@ -368,6 +370,9 @@ class TDevice {
     std::chrono::milliseconds NextByte{0};     // for each later byte, and a probe's answer
     std::chrono::milliseconds Checksum{0};     // for both checksum characters in all
     std::chrono::milliseconds ChecksumGap{0};  // between them once one came (0: no own bound)
+    // For the whole answer from its first byte to its checksum: the bound
+    // that each byte's own wait never gives.
+    std::chrono::milliseconds Answer{0};
   };
   struct TLinkPolicy {
     int ProbeAttempts = 1;
@@ -428,9 +433,12 @@ class TDevice {
  private:
   // One byte from FInput, or from the link by ADeadline.
   TLinkStatus TakeByte(char& AByte, std::chrono::steady_clock::time_point ADeadline);
-  // The answer from after STX up to and including ETX.
-  std::string ReceiveAnswerBody(const TLinkWaits& AWaits);
-  std::string ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy);
+  // The answer from after STX up to and including ETX, and its checksum; no
+  // read waits past ADeadline, the whole answer's limit.
+  std::string ReceiveAnswerBody(const TLinkWaits& AWaits,
+                                std::chrono::steady_clock::time_point ADeadline);
+  std::string ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy,
+                              std::chrono::steady_clock::time_point ADeadline);
   void LogLink(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const;
   // Raises the link's message for a failed step; the stream is out of step.
   [[noreturn]] void FailLink(const TLinkStatus& AStatus, TLinkStep AStep);

@@ -101,7 +101,7 @@ TDevice::TLinkWaits TDevice::AnswerWaits(int ATimeout) const {
   TLinkWaits waits = LinkWaits(ATimeout);
   if (const auto cap = LinkLimitCap()) {
     for (milliseconds* wait :
-         {&waits.AnswerStart, &waits.NextByte, &waits.Checksum, &waits.ChecksumGap})
+         {&waits.AnswerStart, &waits.NextByte, &waits.Checksum, &waits.ChecksumGap, &waits.Answer})
       *wait = std::min(*wait, *cap);
   }
   return waits;
@@ -199,8 +199,11 @@ void TDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int AT
   }
   if (first != STX) FailOutOfStep(EquMessages::ProtocolError);
 
-  const std::string answer = ReceiveAnswerBody(waits);
-  const std::string checksum = ReceiveChecksum(waits, policy);
+  // Each byte's wait alone would let a register that sends a byte now and
+  // then hold the call for as long as the longest answer takes that way.
+  const auto answerDeadline = DeadlineAfter(waits.Answer);
+  const std::string answer = ReceiveAnswerBody(waits, answerDeadline);
+  const std::string checksum = ReceiveChecksum(waits, policy, answerDeadline);
   // An answer that does not hold together (an ETX inside the data, say) may
   // leave the rest of itself in the stream. A register error byte leaves the
   // stream in step.
@@ -212,11 +215,12 @@ void TDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int AT
   CheckAnswer(answer, checksum);
 }
 
-std::string TDevice::ReceiveAnswerBody(const TLinkWaits& AWaits) {
+std::string TDevice::ReceiveAnswerBody(const TLinkWaits& AWaits,
+                                       std::chrono::steady_clock::time_point ADeadline) {
   std::string answer;
   for (;;) {
     if (FInput.Empty()) {
-      TLinkStatus status = ReceiveInput(FLastInputAt + AWaits.NextByte);
+      TLinkStatus status = ReceiveInput(std::min(FLastInputAt + AWaits.NextByte, ADeadline));
       if (!status.Ok()) {
         LogLink("<- ", answer, false);
         FailLink(status, TLinkStep::lsAnswerBody);
@@ -239,7 +243,8 @@ std::string TDevice::ReceiveAnswerBody(const TLinkWaits& AWaits) {
   return answer;
 }
 
-std::string TDevice::ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy) {
+std::string TDevice::ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy,
+                                     std::chrono::steady_clock::time_point ADeadline) {
   std::string checksum;
   const auto deadline = FLastInputAt + AWaits.Checksum;
   while (checksum.size() < 2) {
@@ -247,10 +252,14 @@ std::string TDevice::ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy
       auto until = deadline;
       if (!checksum.empty() && AWaits.ChecksumGap.count() > 0)
         until = std::min(deadline, FLastInputAt + AWaits.ChecksumGap);
-      TLinkStatus status = ReceiveInput(until);
+      // Past the answer's own limit a short checksum is no checksum error: the
+      // answer took too long.
+      const bool answerLimit = until >= ADeadline;
+      TLinkStatus status = ReceiveInput(std::min(until, ADeadline));
       if (!status.Ok()) {
         const bool fails =
-            APolicy.ChecksumNeedsAByte ? checksum.empty() : status.Fault == TLinkFault::lfSystem;
+            (answerLimit && status.Fault == TLinkFault::lfTimedOut) ||
+            (APolicy.ChecksumNeedsAByte ? checksum.empty() : status.Fault == TLinkFault::lfSystem);
         if (fails) {
           LogLink("<- ", checksum, false);
           FailLink(status, TLinkStep::lsChecksum);

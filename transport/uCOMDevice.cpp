@@ -70,6 +70,7 @@ TDevice::TLinkWaits TCOMDevice::LinkWaits(int ATimeout) const {
   waits.Checksum = FCom->ReadTotalLimit(2);
   const uint32_t gap = FCom->Timeouts().ReadIntervalTimeout;
   waits.ChecksumGap = gap == kNoTimeLimitWait ? milliseconds(0) : milliseconds(gap);
+  waits.Answer = waits.AnswerStart;
   return waits;
 }
 

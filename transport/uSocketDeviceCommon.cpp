@@ -39,6 +39,7 @@ TDevice::TLinkWaits TSocketDevice::LinkWaits(int ATimeout) const {
   waits.AnswerStart = std::max(receive, milliseconds(ATimeout));
   waits.NextByte = receive;
   waits.Checksum = receive;
+  waits.Answer = waits.AnswerStart;
   return waits;
 }
 

@@ -31,7 +31,7 @@ class TMemoryLink : public TDevice {
   // long enough never to run out in between.
   TLinkWaits LinkWaits(int) const override {
     const std::chrono::hours hour(1);
-    return {hour, hour, hour, hour};
+    return {hour, hour, hour, hour, hour};
   }
   TLinkPolicy LinkPolicy() const override { return {1, {}, {}, true}; }
   TLinkStatus LinkSend(std::string_view ABytes) override {

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -26,10 +28,27 @@ namespace {
 
 enum class TLinkKind { Serial, Tcp };
 
-// Reaches the socket and the time limits of the TCP link.
-class TTestSocketDevice : public TSocketDevice {
+// Counts the bytes a link has taken in, for a peer that paces its chunks by them.
+template <typename TLink>
+class TCounting : public TLink {
  public:
-  using TSocketDevice::TSocketDevice;
+  uint64_t Received() const { return FReceived; }
+
+ protected:
+  TLinkStatus LinkReadNow() override {
+    const size_t before = this->FInput.Size();
+    TLinkStatus status = TLink::LinkReadNow();
+    if (this->FInput.Size() > before) FReceived += this->FInput.Size() - before;
+    return status;
+  }
+
+ private:
+  std::atomic<uint64_t> FReceived{0};
+};
+
+// Reaches the socket and the time limits of the TCP link.
+class TTestSocketDevice : public TCounting<TSocketDevice> {
+ public:
   int Fd() const { return FSocket.Get(); }
   TSocketTimeLimits& Limits() { return FLimits; }
 };
@@ -46,9 +65,10 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
     if (Serial()) {
       FPeer = std::make_unique<TScriptedPeer>(TScriptedPeer::kPty);
       setenv("QUARNEL_COM7", FPeer->DevicePath().c_str(), 1);
-      auto device = std::make_unique<TCOMDevice>();
+      auto device = std::make_unique<TCounting<TCOMDevice>>();
       device->Com().SetPortNumber(7);
       FCom = device.get();
+      FDriverReceived = [device = device.get()] { return device->Received(); };
       FDevice = std::move(device);
     } else {
       FPeer = std::make_unique<TScriptedPeer>(TScriptedPeer::kTcp);
@@ -56,6 +76,7 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
       device->SetIPAddress("127.0.0.1");
       device->SetTCPPort(FPeer->Port());
       FSocket = device.get();
+      FDriverReceived = [device = device.get()] { return device->Received(); };
       FDevice = std::move(device);
     }
     ASSERT_NO_THROW(FDevice->Enable());
@@ -144,6 +165,7 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
   std::unique_ptr<TDevice> FDevice;
   TCOMDevice* FCom = nullptr;
   TTestSocketDevice* FSocket = nullptr;
+  std::function<uint64_t()> FDriverReceived;
   int FFirstByteLimit = 15000;
 };
 
@@ -279,6 +301,31 @@ TEST_P(LinkTest, APauseWithinAnAnswerIsBoundedByTheByteLimitNotTheCommandLimit) 
             Serial() ? "Устройство не отвечает" : "Ошибка при получении ответа от сервера");
   EXPECT_TRUE(LogHas("ERROR", "<- 21 32 30")) << "what came before the pause: " << Log();
   ExpectUsable("a pause within an answer");
+}
+
+TEST_P(LinkTest, AnAnswerThatDripsInEndsAtTheCommandLimit) {
+  // Every 6 s a byte, well within each byte's own wait (10 s on either link
+  // here), and the last one 18 s after the answer's first byte: past the
+  // command's own limit, whether it ends the body or the checksum.
+  const milliseconds drip(6000);
+  const int limit = 15000;
+  const size_t drips = 3;
+  FPeer->SetDriverReceived(FDriverReceived);
+  for (bool inChecksum : {false, true}) {
+    if (Serial()) FCom->Com().SetTimeouts({10000, 0, 10000, 50, 100});
+    FPeer->Then([=](const std::string& r) {
+      const std::string answer = peer::AnswerTo(r, "00", {"12345"});
+      const size_t first = inChecksum ? answer.size() - drips : 4;
+      TPeerReply reply{{answer.substr(0, first)}, false, drip};
+      for (size_t i = 0; i + 1 < drips; ++i) reply.Chunks.push_back(answer.substr(first + i, 1));
+      reply.Chunks.push_back(answer.substr(first + drips - 1));
+      return reply;
+    });
+    EXPECT_EQ(ErrorOf([&] { FDevice->RunCommand("00", {}, limit); }),
+              Serial() ? "Устройство не отвечает" : "Ошибка при получении ответа от сервера")
+        << (inChecksum ? "the checksum" : "the body") << " came after the limit";
+    ExpectUsable("an answer that dripped in past its limit");
+  }
 }
 
 TEST_P(LinkTest, AnAnswerWithoutEtxIsCutOffAtItsCap) {

@@ -176,6 +176,15 @@ class TScriptedPeer {
     std::lock_guard lock(FLock);
     FDriverPending = std::move(pending);
   }
+  // Bytes the driver has taken in so far, over all its connections. With it
+  // the peer knows when the driver has taken a chunk, instead of watching its
+  // queue, which a quick reader may empty before the peer looks. Counted from
+  // each request on: what the driver left unread before it (a late answer
+  // it gave up on, input it purged) it never reads.
+  void SetDriverReceived(std::function<uint64_t()> received) {
+    std::lock_guard lock(FLock);
+    FDriverReceived = std::move(received);
+  }
   // Sends bytes outside any request, now or once the driver has read all
   // (the caller makes sure the earlier bytes are queued at the driver first).
   void Send(std::string bytes, bool whenDrained = false) {
@@ -291,6 +300,10 @@ class TScriptedPeer {
     {
       std::lock_guard lock(FLock);
       FReceived.push_back(request);
+      if (FDriverReceived) {
+        FReceivedBase = FDriverReceived();
+        FWrittenBase = FWritten;
+      }
       if (request == std::string(1, peer::ENQ) && FProbeReply) {
         reply.Chunks = {*FProbeReply};
       } else if (!FScript.empty()) {
@@ -334,13 +347,21 @@ class TScriptedPeer {
   // deferred send comes after the test has seen its bytes queued.
   void WaitDrained(bool requireSeen) {
     std::function<int()> pending;
+    std::function<uint64_t()> received;
     {
       std::lock_guard lock(FLock);
       pending = FDriverPending;
+      received = FDriverReceived;
+    }
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    if (received) {
+      while (!FStop && received() - FReceivedBase < FWritten - FWrittenBase &&
+             std::chrono::steady_clock::now() < end)
+        std::this_thread::yield();
+      return;
     }
     if (!pending) return;
     bool seen = !requireSeen;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (!FStop && std::chrono::steady_clock::now() < end) {
       int n = pending();
       if (n > 0) seen = true;
@@ -358,6 +379,7 @@ class TScriptedPeer {
                       : write(FConn, bytes.data() + done, bytes.size() - done);
       if (n > 0) {
         done += size_t(n);
+        FWritten += uint64_t(n);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -380,6 +402,9 @@ class TScriptedPeer {
   TResponder FFallback;
   std::optional<std::string> FProbeReply = std::string(1, peer::ACK);
   std::function<int()> FDriverPending;
+  std::function<uint64_t()> FDriverReceived;
+  std::atomic<uint64_t> FWritten{0};             // to the driver, over all connections
+  uint64_t FReceivedBase = 0, FWrittenBase = 0;  // both counts when the last request came
   std::deque<TDeferred> FDeferred;
   std::vector<std::string> FReceived;
   std::thread FThread;
