@@ -4,6 +4,7 @@
 
 #include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
+#include "driver/uMethodArguments.h"
 #include "driver/uXmlUtils.h"
 #include "hostbridge/uV8Dispatch.h"
 #include "resources/uResources.h"
@@ -84,44 +85,46 @@ const TPropertyInfo<TCustomDriver> kProperties[] = {
 // Host methods declared by TCommonDriver, in declaration order.
 const TExportMethodInfo kMethods[] = {
     {"GetInterfaceRevision",
-     {"ПолучитьРевизиюИнтерфейса", 0},
+     {"ПолучитьРевизиюИнтерфейса", MethodArgumentCount("GetInterfaceRevision")},
      HostCode<TCommonDriver, &TCommonDriver::GetInterfaceRevision>},
     {"GetDescription",
-     {"ПолучитьОписание", 1},
+     {"ПолучитьОписание", MethodArgumentCount("GetDescription")},
      HostCode<TCommonDriver, &TCommonDriver::GetDescription>},
-    {"GetLastError", {"ПолучитьОшибку", 1}, HostCode<TCommonDriver, &TCommonDriver::GetLastError>},
+    {"GetLastError",
+     {"ПолучитьОшибку", MethodArgumentCount("GetLastError")},
+     HostCode<TCommonDriver, &TCommonDriver::GetLastError>},
     {"ConnectEquipment",
-     {"ПодключитьОборудование", 3},
+     {"ПодключитьОборудование", MethodArgumentCount("ConnectEquipment")},
      HostCode<TCommonDriver, &TCommonDriver::ConnectEquipment>},
     {"DisconnectEquipment",
-     {"ОтключитьОборудование", 1},
+     {"ОтключитьОборудование", MethodArgumentCount("DisconnectEquipment")},
      HostCode<TCommonDriver, &TCommonDriver::DisconnectEquipment>},
     {"EquipmentParameters",
-     {"ПараметрыОборудования", 2},
+     {"ПараметрыОборудования", MethodArgumentCount("EquipmentParameters")},
      HostCode<TCommonDriver, &TCommonDriver::EquipmentParameters>},
     {"SetParameter",
-     {"УстановитьПараметр", 2},
+     {"УстановитьПараметр", MethodArgumentCount("SetParameter")},
      HostCode<TCommonDriver, &TCommonDriver::SetParameter>},
     {"EquipmentTest",
-     {"ТестированиеОборудования", 4},
+     {"ТестированиеОборудования", MethodArgumentCount("EquipmentTest")},
      HostCode<TCommonDriver, &TCommonDriver::EquipmentTest>},
     {"GetAdditionalActions",
-     {"ПолучитьДополнительныеДействия", 1},
+     {"ПолучитьДополнительныеДействия", MethodArgumentCount("GetAdditionalActions")},
      HostCode<TCommonDriver, &TCommonDriver::GetAdditionalActions>},
     {"DoAdditionalAction",
-     {"ВыполнитьДополнительноеДействие", 1},
+     {"ВыполнитьДополнительноеДействие", MethodArgumentCount("DoAdditionalAction")},
      HostCode<TCommonDriver, &TCommonDriver::DoAdditionalAction>},
     {"EquipmentAutoSetup",
-     {"АвтонастройкаОборудования", 5},
+     {"АвтонастройкаОборудования", MethodArgumentCount("EquipmentAutoSetup")},
      HostCode<TCommonDriver, &TCommonDriver::EquipmentAutoSetup>},
     {"SetApplicationInformation",
-     {"УстановитьИнформациюПриложения", 1},
+     {"УстановитьИнформациюПриложения", MethodArgumentCount("SetApplicationInformation")},
      HostCode<TCommonDriver, &TCommonDriver::SetApplicationInformation>},
     {"GetLocalizationPattern",
-     {"ПолучитьШаблонЛокализации", 1},
+     {"ПолучитьШаблонЛокализации", MethodArgumentCount("GetLocalizationPattern")},
      HostCode<TCommonDriver, &TCommonDriver::GetLocalizationPattern>},
     {"SetLocalization",
-     {"УстановитьЛокализацию", 2},
+     {"УстановитьЛокализацию", MethodArgumentCount("SetLocalization")},
      HostCode<TCommonDriver, &TCommonDriver::SetLocalization>},
 };
 

@@ -11,6 +11,7 @@
 #include "host/uHostArgs.h"
 #include "host/uHostCall.h"
 #include "host/uHostDemo.h"
+#include "host/uHostMethods.h"
 #include "host/uHostScript.h"
 #include "host/uPortsCommand.h"
 
@@ -23,8 +24,11 @@ functions, the component's interface tables) and calls its methods.
 
 Commands:
   methods                  the methods and the property: English and Russian
-                           names, parameter counts
-  call METHOD [ARG...]     one call, by English or Russian name
+                           names, parameter counts, and each method's arguments
+                           (name, in or out, type)
+  call METHOD ARG...       one call, by English or Russian name, with every
+                           argument the method takes
+  call METHOD --help       what the method's arguments are and how to write them
   run SCRIPT               the calls of a script file, one per line
   demo [--connect ADDRESS:PORT] [--emulator PATH] [--tape FILE]
                            a shift on quarnel-emulator, started on a free port
@@ -39,6 +43,8 @@ Arguments of call and run:
   s:TEXT   a text               i:42     an integer       d:12.5   a number
   b:true   a Boolean (or false) @FILE    the text of FILE (an XML document)
   -        an out-argument: printed after the call
+Every argument the method writes is printed after the call, however it was
+given; "-" where the method reads a value is refused.
 In a script, $DEVICE stands for the identifier the last ConnectEquipment
 returned ($$ for a plain $), blank lines and lines starting with # are skipped, "double quotes"
 keep blanks inside an argument, and @FILE is read from the script's folder.
@@ -64,45 +70,20 @@ int Usage(const std::string& Why) {
   return 2;
 }
 
-// Pads a UTF-8 text to Width characters.
-std::string Pad(const std::string& Text, size_t Width) {
-  size_t chars = 0;
-  for (char c : Text)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
-  return chars >= Width ? Text + " " : Text + std::string(Width - chars, ' ');
-}
-
-int ListMethods(TAddInHost& Host) {
-  TV8LanguageExtender* lang = Host.Lang();
-  const long methods = lang->GetNMethods();
-  std::cout << "methods (" << methods << "):\n"
-            << "   #  " << Pad("name", 34) << Pad("Russian name", 34) << "parameters\n";
-  for (long i = 0; i < methods; ++i)
-    std::cout << (i < 10 ? "   " : "  ") << i << "  " << Pad(Host.MethodName(i, 0), 34)
-              << Pad(Host.MethodName(i, 1), 34) << lang->GetNParams(i)
-              << (lang->HasRetVal(i) ? "" : " (procedure)") << "\n";
-  const long props = lang->GetNProps();
-  std::cout << "properties (" << props << "):\n";
-  for (long i = 0; i < props; ++i) {
-    const bool r = lang->IsPropReadable(i), w = lang->IsPropWritable(i);
-    std::cout << "   " << i << "  " << Pad(Host.PropName(i, 0), 34) << Pad(Host.PropName(i, 1), 34)
-              << (r && w ? "read and write"
-                  : r    ? "read only"
-                  : w    ? "write only"
-                         : "no access")
-              << "\n";
-  }
-  return 0;
-}
-
 int CallOne(TAddInHost& Host, const std::vector<std::string>& Words) {
   if (Words.empty()) return Usage("call needs a method name");
   THostCaller caller(Host, std::cout);
   std::vector<THostCallArg> args;
   try {
-    caller.CheckCount(caller.Resolve(Words[0]), Words.size() - 1);
+    const long number = caller.Resolve(Words[0]);
+    if (Words.size() == 2 && (Words[1] == "--help" || Words[1] == "-h")) {
+      DescribeHostMethod(Host, number, std::cout);
+      return 0;
+    }
+    caller.CheckCount(number, Words.size() - 1);
     for (size_t i = 1; i < Words.size(); ++i)
       args.push_back(ParseHostArgument(Words[i], i - 1, "", {}));
+    caller.CheckArguments(number, args);
   } catch (const EHostUsage& e) {
     std::cerr << "quarnel-host: " << e.what() << "\n";
     return 2;
@@ -186,7 +167,10 @@ int main(int argc, char** argv) {
       std::cerr << "quarnel-host: the add-in refused to switch its log on\n";
       return 1;
     }
-    if (command == "methods") return ListMethods(*host);
+    if (command == "methods") {
+      ListHostMethods(*host, std::cout);
+      return 0;
+    }
     if (command == "call") return CallOne(*host, rest);
     if (command == "run") return RunHostScript(*host, rest[0], std::cout, std::cerr);
     return Demo(*host, rest);

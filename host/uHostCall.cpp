@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include "common/uCommonUtils.h"
+#include "host/uHostMethods.h"
 
 std::string PrettyXml(const std::string& Text) {
   const size_t first = Text.find_first_not_of(" \t\r\n");
@@ -70,10 +71,35 @@ void THostCaller::CheckCount(long Number, size_t Given) const {
                      " given");
 }
 
+void THostCaller::CheckArguments(long Number, const std::vector<THostCallArg>& Args) const {
+  CheckCount(Number, Args.size());
+  const std::string name = FHost.MethodName(Number, 0);
+  const long takes = FHost.Lang()->GetNParams(Number);
+  const TMethodSignature* signature = HostMethodSignature(FHost, Number);
+  // A row that disagrees with the library's own count describes another build.
+  if (signature != nullptr && signature->Count() != takes) signature = nullptr;
+  if (static_cast<long>(Args.size()) < takes) {
+    std::string missing;
+    for (size_t i = Args.size(); i < static_cast<size_t>(takes); ++i)
+      missing += (missing.empty() ? "" : ", ") +
+                 (signature != nullptr ? ArgumentText(*signature, i) : std::to_string(i));
+    throw EHostUsage(name + " takes " + std::to_string(takes) +
+                     (takes == 1 ? " argument, " : " arguments, ") + std::to_string(Args.size()) +
+                     " given; missing: " + missing + " (quarnel-host call " + name +
+                     " --help shows them all)");
+  }
+  if (signature == nullptr) return;
+  for (size_t i = 0; i < Args.size(); ++i)
+    if (Args[i].Out && signature->Args[i].Direction == TArgDirection::adIn)
+      throw EHostUsage("argument " + ArgumentText(*signature, i) + " of " + name +
+                       " is read by the method: give its value, not -");
+}
+
 THostCallOutcome THostCaller::Call(const std::string& Method,
                                    const std::vector<THostCallArg>& Args) {
   const long number = Resolve(Method);
-  CheckCount(number, Args.size());
+  CheckArguments(number, Args);
+  const TMethodSignature* signature = HostMethodSignature(FHost, number);
   std::vector<THostArg> values;
   values.reserve(Args.size());
   for (const THostCallArg& a : Args) values.push_back(a.Value);
@@ -84,7 +110,9 @@ THostCallOutcome THostCaller::Call(const std::string& Method,
   const TCallResult& r = *outcome.Call;
   FOut << "result: " << ShowValue(r.Result) << "\n";
   for (size_t i = 0; i < Args.size(); ++i) {
-    if (!Args[i].Out) continue;
+    const bool written = signature != nullptr && i < static_cast<size_t>(signature->Count()) &&
+                         signature->Args[i].Direction == TArgDirection::adOut;
+    if (!Args[i].Out && !written) continue;
     const std::string shown = ShowValue(r.Params[i]);
     FOut << "out " << i << (shown.find('\n') == std::string::npos ? ": " : ":\n") << shown << "\n";
   }

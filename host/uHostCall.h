@@ -34,8 +34,14 @@ class THostCaller {
   long Resolve(const std::string& Method) const;
   // Throws EHostUsage when more arguments are given than the method takes.
   void CheckCount(long Number, size_t Given) const;
+  // Throws EHostUsage when the parsed arguments do not fit the method: fewer
+  // than it takes (the missing ones named with direction and type), or "-"
+  // where the method reads a value. Nothing is padded: the platform always
+  // passes every argument, so a short call would test nothing real.
+  void CheckArguments(long Number, const std::vector<THostCallArg>& Args) const;
 
-  // Calls as a function, prints the result and the out-arguments to Out.
+  // Calls as a function, prints the result and the out-arguments to Out:
+  // those given as "-" and every one the method writes.
   THostCallOutcome Call(const std::string& Method, const std::vector<THostCallArg>& Args);
 
  private:

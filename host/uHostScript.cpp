@@ -75,7 +75,7 @@ int RunHostScript(TAddInHost& Host, const std::string& Path, std::ostream& Out, 
       for (const std::string& token : line.Tokens)
         if (!connected && UsesVariable(token, kDevice))
           throw EHostUsage("$DEVICE is used before any ConnectEquipment line binds it");
-      ParseArguments(line, baseDir, vars);
+      caller.CheckArguments(line.MethodNumber, ParseArguments(line, baseDir, vars));
       if (line.MethodNumber == connect) connected = true;
       lines.push_back(std::move(line));
     } catch (const EHostUsage& e) {

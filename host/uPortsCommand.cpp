@@ -248,6 +248,13 @@ int RunPortsCommand(const std::vector<std::string>& AArgs, std::ostream& AOut, s
     AErr << "quarnel-host: ports: " << AWhy << "\n(quarnel-host --help shows the usage)\n";
     return 2;
   };
+  if (std::find_if(AArgs.begin(), AArgs.end(), [](const std::string& AWord) {
+        return AWord == "--help" || AWord == "-h";
+      }) != AArgs.end()) {
+    AOut << "Usage: quarnel-host ports [--assign N DEVICE [--system] | --probe [DEVICE...]]\n"
+         << PortsUsageText();
+    return 0;
+  }
   std::vector<std::string> words = AArgs;
   const bool system = std::erase(words, "--system") > 0;
   if (words.empty() && !system) return List(AOptions, AOut);

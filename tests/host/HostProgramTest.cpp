@@ -129,6 +129,14 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
       {{"call", "SetParameter", "s:LogEnabled", "@" + FDir.string()},
        FDir.string() + " is a folder"},
       {{"call", "GetDescription", "-", "-"}, "GetDescription takes 1 argument, 2 given"},
+      // Half a command is refused, naming what is missing: nothing is padded.
+      {{"call", "GetDescription"},
+       "GetDescription takes 1 argument, 0 given; missing: 0 DriverDescription (out, XML text)"},
+      {{"call", "ProcessCheck", "s:id", "b:true"},
+       "ProcessCheck takes 4 arguments, 2 given; missing: 2 CheckPackage (in, XML text), 3 "
+       "DocumentOutputParameters (out, XML text)"},
+      {{"call", "DisconnectEquipment", "-"},
+       "argument 0 DeviceID (in, text) of DisconnectEquipment is read by the method"},
       {{"run"}, "run takes one script file"},
       {{"run", missingFile}, "cannot read the script"},
       {{"run", FDir.string()}, "cannot read the script " + FDir.string() + ": it is a folder"},
@@ -150,11 +158,31 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
 TEST_F(HostProgram, MethodsAndOneCallShowNamesResultsAndPrettyXml) {
   const TRun methods = Host({"methods"});
   EXPECT_EQ(methods.Status, 0);
-  EXPECT_TRUE(Has(methods.Out, "methods (37):")) << methods.Out;
+  EXPECT_TRUE(Has(methods.Out, "methods (37)")) << methods.Out;
   const size_t at = methods.Out.find(" 5  ProcessCheck ");
   ASSERT_NE(at, std::string::npos) << methods.Out;
   const std::string line = methods.Out.substr(at, methods.Out.find('\n', at) - at);
   EXPECT_TRUE(Has(line, " СформироватьЧек ") && line.back() == '4') << line;
+  // Its four arguments follow it, one a line: number, name, direction, type.
+  const std::string arguments = methods.Out.substr(at, methods.Out.find(" 6  ", at) - at);
+  for (const char* argument :
+       {"0  DeviceID", "1  Electronically            in       Boolean",
+        "2  CheckPackage              in       XML text", "3  DocumentOutputParameters  out"})
+    EXPECT_TRUE(Has(arguments, argument)) << argument << " in\n" << arguments;
+
+  const TRun help = Host({"call", "ConnectEquipment", "--help"});
+  EXPECT_EQ(help.Status, 0) << help.Err;
+  EXPECT_TRUE(Has(help.Out,
+                  "ConnectEquipment (ПодключитьОборудование), method 26, takes 3 "
+                  "arguments:"))
+      << help.Out;
+  EXPECT_TRUE(Has(help.Out, "1  EquipmentType             not read")) << help.Out;
+  EXPECT_TRUE(Has(help.Out, "quarnel-host call ConnectEquipment - s: @FILE.xml")) << help.Out;
+
+  const TRun ports = Host({"ports", "--help"});
+  EXPECT_EQ(ports.Status, 0) << ports.Err;
+  EXPECT_TRUE(Has(ports.Out, "Usage: quarnel-host ports") && Has(ports.Out, "--assign N DEVICE"))
+      << ports.Out;
   EXPECT_TRUE(Has(methods.Out, "LogEnabled")) << methods.Out;
   EXPECT_TRUE(Has(methods.Out, "ЛогВключен")) << methods.Out;
 
@@ -175,6 +203,44 @@ TEST_F(HostProgram, MethodsAndOneCallShowNamesResultsAndPrettyXml) {
   EXPECT_EQ(failed.Out, "result: false\n");
   EXPECT_TRUE(Has(failed.Err, "SetParameter failed: [1001] Property not found: PortNumber"))
       << failed.Err;
+}
+
+// An out-argument is shown however it was written: s: in its place is what
+// the platform's own call looks like, and the identifier must not vanish.
+TEST_F(HostProgram, ConnectShowsTheDeviceIdentifierWhateverStandsForIt) {
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  const fs::path dir = HostPath().parent_path().parent_path() / "emulator";
+  std::string program = (dir / "quarnel-emulator").string(), portOption = "--port", zero = "0",
+              tapeOption = "--tape", tape = (FDir / "tape.txt").string();
+  char* argv[] = {program.data(),    portOption.data(), zero.data(),
+                  tapeOption.data(), tape.data(),       nullptr};
+  pid_t emulator = -1;
+  ASSERT_EQ(posix_spawn(&emulator, program.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  std::string first;
+  for (char c; first.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1;) first += c;
+  ::close(out[0]);
+  ASSERT_EQ(first.rfind("port ", 0), 0u) << first;
+  const std::string port = first.substr(5, first.size() - 6);
+  const std::string settings =
+      Write("tcp.xml",
+            "<Parameters><Parameter Name=\"PortNumber\" Value=\"9999\"/>"
+            "<Parameter Name=\"IPPort\" Value=\"" +
+                port +
+                "\"/><Parameter Name=\"IPAddress\" Value=\"127.0.0.1\"/>"
+                "<Parameter Name=\"ConnectionPassword\" Value=\"KVNT\"/></Parameters>");
+  const TRun connect = Host({"call", "ConnectEquipment", "s:", "s:", "@" + settings});
+  ::kill(emulator, SIGTERM);
+  ::waitpid(emulator, nullptr, 0);
+  EXPECT_EQ(connect.Status, 0) << connect.Err;
+  const size_t at = connect.Out.find("result: true\nout 0: ");
+  ASSERT_NE(at, std::string::npos) << connect.Out;
+  EXPECT_EQ(connect.Out.find('\n', at + 20) - (at + 20), 36u) << connect.Out;
 }
 
 TEST_F(HostProgram, RunChecksTheWholeScriptThenStopsAtTheFailingLine) {
@@ -206,6 +272,7 @@ TEST_F(HostProgram, RunChecksTheWholeScriptThenStopsAtTheFailingLine) {
        ":3: the add-in has no method \"GetDescriptoin\""},
       {"GetInterfaceRevision\nSetParameter \"s:open quote\n", ":2: a double quote is not closed"},
       {"SetParameter s:LogEnabled @nothere.xml\n", ":1: argument 1 (\"@nothere.xml\")"},
+      {"GetInterfaceRevision\nGetDescription\n", ":2: GetDescription takes 1 argument, 0 given"},
   };
   for (const TCase& c : wrong) {
     const TRun bad = Host({"run", Write("bad.txt", c.Script)});
