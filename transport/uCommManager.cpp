@@ -37,13 +37,16 @@ bool TComm::OpenHandle() {
     } else if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
       error = errno == EWOULDBLOCK ? EBUSY : errno;
     } else {
+      // The lock keeps out only programs that ask for it; exclusive use makes
+      // the kernel refuse any other open (EBUSY) while the port is ours. A
+      // device that has no such mode is still used.
+      (void)ioctl(fd.Get(), TIOCEXCL);
       // The driver queue sizes (32768 bytes each way) are the kernel's own here.
       FHandle = std::move(fd);
       return true;
     }
   }
   FLastSystemError = error;
-  FExtResultDescription = std::string(EquMessages::PortOpenError) + ". " + SystemErrorText(error);
   return false;
 }
 
@@ -53,7 +56,8 @@ bool TComm::Close() {
   int dtr = TIOCM_DTR;  // a line without modem control refuses; that is fine here
   (void)ioctl(FHandle.Get(), TIOCMBIC, &dtr);
   Purge(true);
-  FHandle.Reset();  // releases the lock as well
+  (void)ioctl(FHandle.Get(), TIOCNXCL);  // a pty's flag would outlive our descriptor
+  FHandle.Reset();                       // releases the lock as well
   return true;
 }
 

@@ -199,7 +199,9 @@ class TComm {
   // FPortLookup for the next Open: the device named by SetDeviceName, else
   // the port number's device now.
   void LookUpDevice();
-  // Opens FPortLookup's device and readies it for setting up; Open does the rest.
+  // Opens FPortLookup's device and readies it for setting up, leaving the
+  // error in FLastSystemError when it cannot; Open does the rest and words
+  // the failure.
   bool OpenHandle();
   bool Fail(int error);
   // Writes Data within the write limits, counting what went out in AWritten

@@ -6,6 +6,7 @@
 
 #include "common/uClock.h"
 #include "device/uEquipmentErrors.h"
+#include "resources/uResources.h"
 #include "transport/uCommManager.h"
 #include "transport/uSystemError.h"
 
@@ -48,11 +49,20 @@ bool TComm::Open() {
   if (Opened()) return true;
   FLastSystemError = 0;
   LookUpDevice();
-  const bool ok = OpenHandle() && Purge(true) && ApplyState() && ApplyTimeouts();
+  const bool settingUp = OpenHandle();
+  const bool ok = settingUp && Purge(true) && ApplyState() && ApplyTimeouts();
   if (!ok) {
     const int error = FLastSystemError != 0 ? FLastSystemError : kUnexplainedSystemError;
     FHandle.Reset();
-    return Fail(error);
+    Fail(error);
+    // The device and the port number with the reason: a device that opens
+    // but refuses its settings (a regular file, an adapter that rejects the
+    // rate) is otherwise told by the system's bare words alone.
+    FExtResultDescription =
+        std::string(EquMessages::PortOpenError) + ". " +
+        ResFormat("PortOpenFailed", {FPortLookup.Device, FPortLookup.OriginText(),
+                                     PortOpenReasonText(error, settingUp, BaudRateAsInt())});
+    return false;
   }
   if (FOverlappedMode) SetMask();
   return true;

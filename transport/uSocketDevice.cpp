@@ -16,6 +16,7 @@
 
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
+#include "resources/uResources.h"
 
 using std::chrono::milliseconds;
 
@@ -44,7 +45,7 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   in_addr address{};
   if (inet_pton(AF_INET, text.c_str(), &address) != 1 || address.s_addr == INADDR_NONE)
     RaiseError(EquMessages::IPAddressSyntax);
-  if (APort <= 0 || APort > 65535) RaiseError(EquMessages::ConnectError);
+  if (APort <= 0 || APort > 65535) RaiseError(ConnectFailureText(ResString("ConnectBadPort")));
 
   TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!fd) RaiseError(EquMessages::SocketCreateError);
@@ -53,14 +54,21 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   peer.sin_port = htons(uint16_t(APort));
   peer.sin_addr = address;
   bool connected = ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
-  if (!connected && errno == EINPROGRESS &&
-      WaitFd(fd.Get(), POLLOUT, DeadlineAfter(milliseconds(FLimits.Connect))) ==
-          TWaitResult::wrReady) {
-    int error = 0;
+  int error = connected ? 0 : errno;
+  bool timedOut = false;
+  if (error == EINPROGRESS) {
+    const TWaitResult wait =
+        WaitFd(fd.Get(), POLLOUT, DeadlineAfter(milliseconds(FLimits.Connect)));
     socklen_t length = sizeof error;
-    connected = getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    if (wait == TWaitResult::wrReady) {
+      if (getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      connected = error == 0;
+    } else {
+      timedOut = wait == TWaitResult::wrTimedOut;
+      error = timedOut ? ETIMEDOUT : errno;
+    }
   }
-  if (!connected) RaiseError(EquMessages::ConnectError);
+  if (!connected) RaiseError(ConnectFailureText(ConnectFailureReason(error, timedOut)));
   // Every receive waits with poll() first and reads without blocking; the
   // send limit keeps a register that stopped reading from holding a send.
   timeval limit{FLimits.Receive / 1000, (FLimits.Receive % 1000) * 1000};

@@ -29,6 +29,7 @@
 #include "common/win/uWinHandle.h"
 #endif
 #include "device/uDevice.h"
+#include "transport/uSystemError.h"
 
 // Time limits of the TCP link, in milliseconds.
 struct TSocketTimeLimits {
@@ -52,7 +53,9 @@ class TSocketDevice : public TDevice {
 
   // Raises "Синтаксическая ошибка в IP-адресе" for anything but a dotted IPv4
   // address (255.255.255.255 included), "Ошибка при создании сокета", or
-  // "Ошибка при установлении подключения к ФР"; no socket stays open then.
+  // "Ошибка при установлении подключения к ФР" followed by the address, the
+  // port and what happened (refused, no answer in time, unreachable); no
+  // socket stays open then.
   void Connect(std::string_view AAddress, int APort);
   void Disconnect();
 
@@ -82,6 +85,13 @@ class TSocketDevice : public TDevice {
   TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) override;
   std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const override;
   void LinkOutOfStep() override;
+
+  // "Ошибка при установлении подключения к ФР ADDRESS:PORT: REASON", written
+  // to the log as well: the platform's text alone is the same for a wrong
+  // address, a wrong port and a register that is off.
+  std::string ConnectFailureText(std::string_view AReason) const;
+  // The reason of a connect that failed with AError, or ran out of time.
+  std::string ConnectFailureReason(int AError, bool ATimedOut) const;
 
 #if defined(_WIN32)
   TWinSocket FSocket;  // not valid while closed

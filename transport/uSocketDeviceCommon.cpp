@@ -4,9 +4,13 @@
 // win/uSocketDevice.cpp).
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
+#include "common/Common.Log.h"
+#include "common/uCommonUtils.h"
 #include "common/uFd.h"
 #include "device/uEquipmentErrors.h"
+#include "resources/uResources.h"
 #include "transport/uSocketDevice.h"
 
 using std::chrono::milliseconds;
@@ -65,6 +69,35 @@ void TSocketDevice::LinkOutOfStep() {
   if (!FSocket) return;
   CloseSocket();
   FReconnect = true;
+}
+
+std::string TSocketDevice::ConnectFailureText(std::string_view AReason) const {
+  const std::string text = std::string(EquMessages::ConnectError) + " " + Trim(FIPAddress) + ":" +
+                           std::to_string(FTCPPort) + ": " + std::string(AReason);
+  WriteLog(LinkSource(), text, llError);
+  return text;
+}
+
+std::string TSocketDevice::ConnectFailureReason(int AError, bool ATimedOut) const {
+  switch (ATimedOut ? TConnectFailure::cfTimedOut : ConnectFailureKind(AError)) {
+    case TConnectFailure::cfRefused:
+      return ResString("ConnectRefused");
+    case TConnectFailure::cfTimedOut: {
+      // Seconds as a cashier reads them: "5", or "0,3" for a shorter limit.
+      char seconds[32];
+      if (FLimits.Connect % 1000 == 0)
+        std::snprintf(seconds, sizeof seconds, "%d", FLimits.Connect / 1000);
+      else
+        std::snprintf(seconds, sizeof seconds, "%d,%d", FLimits.Connect / 1000,
+                      FLimits.Connect % 1000 / 100);
+      return ResFormat("ConnectTimedOut", {seconds});
+    }
+    case TConnectFailure::cfUnreachable:
+      return ResString("ConnectUnreachable");
+    case TConnectFailure::cfOther:
+      break;
+  }
+  return SystemErrorText(AError);
 }
 
 // ---- The link's own send and receive ---------------------------------------------

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "resources/uResources.h"
+
 const int kUnexplainedSystemError = EIO;
 const int kDeviceGoneSystemError = ENODEV;
 
@@ -12,4 +14,30 @@ bool IsDeviceGoneError(int AError) {
 
 std::string SystemErrorText(int AError) {
   return std::generic_category().message(AError);
+}
+
+std::string PortOpenReasonText(int AError, bool ASettings, int ABaudRate) {
+  const std::string system = SystemErrorText(AError);
+  // A regular file or a pipe named as the port: "Inappropriate ioctl for device".
+  if (AError == ENOTTY) return ResFormat("PortNotSerial", {system});
+  // An adapter that cannot run at the rate asked for.
+  if (ASettings && AError == EINVAL)
+    return ResFormat("PortSettingsRefused", {std::to_string(ABaudRate), system});
+  return system;
+}
+
+TConnectFailure ConnectFailureKind(int AError) {
+  switch (AError) {
+    case ECONNREFUSED:
+      return TConnectFailure::cfRefused;
+    case ETIMEDOUT:
+      return TConnectFailure::cfTimedOut;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+      return TConnectFailure::cfUnreachable;
+    default:
+      return TConnectFailure::cfOther;
+  }
 }

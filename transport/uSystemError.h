@@ -17,3 +17,18 @@ extern const int kDeviceGoneSystemError;
 // out, the far end of a pseudo-terminal closed): the handle will never work
 // again.
 bool IsDeviceGoneError(int AError);
+
+// Why a port that was found could not be opened or set up, for
+// "Ошибка открытия порта": the system's words, explained where they alone
+// would puzzle a cashier (a file that is no serial port, a rate the adapter
+// refuses). ASettings: the error came while the line was being set up.
+std::string PortOpenReasonText(int AError, bool ASettings, int ABaudRate);
+
+// What a TCP connect that failed with AError came to.
+enum class TConnectFailure {
+  cfRefused,      // nothing listens on that port
+  cfTimedOut,     // no answer within the connect limit
+  cfUnreachable,  // no route to that network or host
+  cfOther,        // the system's own words say it
+};
+TConnectFailure ConnectFailureKind(int AError);

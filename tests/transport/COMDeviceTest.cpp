@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 #include "common/uClock.h"
@@ -97,12 +99,24 @@ TEST(COMDeviceOpen, AForbiddenDeviceNamesItsGroupAndWhatToDo) {
                       "и войдите в систему заново или перезапустите службу 1С");
 }
 
-TEST(COMDeviceOpen, OtherOpenFailuresKeepTheirReason) {
-  setenv("QUARNEL_COM9", "/dev/null", 1);
-  TCOMDevice device;
-  device.Com().SetPortNumber(9);
-  EXPECT_EQ(ErrorOf([&] { device.Enable(); }), std::generic_category().message(ENOTTY));
+// A device that opens but is no serial line keeps the port-opening message
+// with the path and the port number, in Russian, before the system's words.
+TEST(COMDeviceOpen, ADeviceThatIsNoSerialPortIsNamedWithItsPortAndReason) {
+  const std::string file = ::testing::TempDir() + "quarnel-not-a-port.txt";
+  { std::ofstream(file) << "x"; }
+  const std::string system = std::generic_category().message(ENOTTY);
+  for (const std::string& path : {file, std::string("/dev/null")}) {
+    setenv("QUARNEL_COM9", path.c_str(), 1);
+    TCOMDevice device;
+    device.Com().SetPortNumber(9);
+    EXPECT_EQ(ErrorOf([&] { device.Enable(); }),
+              "Ошибка открытия порта. " + path +
+                  " (COM9, переменная QUARNEL_COM9): устройство не является последовательным "
+                  "портом (" +
+                  system + ")");
+  }
   unsetenv("QUARNEL_COM9");
+  std::remove(file.c_str());
 }
 
 TEST_F(COMDeviceTest, AProbeRefusedElevenTimesIsAProtocolError) {

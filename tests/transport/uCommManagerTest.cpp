@@ -2,15 +2,19 @@
 #include "transport/uCommManager.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
 #include "common/uClock.h"
+#include "common/uFd.h"
 #include "transport/ScriptedPeer.h"
 
 namespace {
@@ -81,7 +85,9 @@ TEST(CommSettings, OpeningAMissingDeviceFailsWithTheSystemReason) {
   EXPECT_FALSE(com.Open());
   EXPECT_FALSE(com.Opened());
   EXPECT_EQ(com.LastSystemError(), ENOENT);
-  EXPECT_EQ(com.ExtResultDescription(), std::generic_category().message(ENOENT));
+  EXPECT_EQ(com.ExtResultDescription(),
+            "Ошибка открытия порта. /nonexistent/quarnel-tty (COM9, переменная QUARNEL_COM9): " +
+                std::generic_category().message(ENOENT));
   // Writing nothing succeeds without touching (or opening) the port.
   EXPECT_TRUE(com.WriteStr(""));
   EXPECT_FALSE(com.Opened());
@@ -172,6 +178,23 @@ TEST_F(CommTest, ThePortIsOpenedForOneUserAtATime) {
   EXPECT_EQ(second.LastSystemError(), EBUSY);
   first.Close();
   EXPECT_TRUE(second.Open()) << second.ExtResultDescription();
+}
+
+// The lock keeps out only programs that take it too; the kernel's exclusive
+// mode refuses every other open. Root may still open an exclusive terminal,
+// so the mode is read back rather than tried.
+TEST_F(CommTest, AnOpenPortIsTheKernelsExclusiveUseUntilClosed) {
+  const auto exclusive = [&] {
+    TFd probe(::open(FPeer.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    int on = -1;
+    EXPECT_EQ(ioctl(probe.Get(), TIOCGEXCL, &on), 0) << std::strerror(errno);
+    return on;
+  };
+  TCOM com;
+  OpenShort(com);
+  EXPECT_EQ(exclusive(), 1) << "an open port must ask the kernel for exclusive use";
+  com.Close();
+  EXPECT_EQ(exclusive(), 0) << "a closed port must let other programs open it";
 }
 
 TEST_F(CommTest, WrittenBytesArriveUnchanged) {

@@ -57,10 +57,7 @@ bool TComm::OpenHandle() {
   HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    FLastSystemError = static_cast<int>(error);
-    FExtResultDescription =
-        std::string(EquMessages::PortOpenError) + ". " + SystemErrorText(static_cast<int>(error));
+    FLastSystemError = static_cast<int>(GetLastError());
     return false;
   }
   FHandle.Reset(handle);

@@ -12,6 +12,7 @@
 #include "common/uClock.h"
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
+#include "resources/uResources.h"
 #include "transport/uSocketDevice.h"
 
 using std::chrono::milliseconds;
@@ -86,7 +87,7 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   const std::string text = Utf8ToAnsi(Trim(AAddress));
   const unsigned long address = inet_addr(text.c_str());
   if (address == INADDR_NONE) fail(EquMessages::IPAddressSyntax);
-  if (APort <= 0 || APort > 65535) fail(EquMessages::ConnectError);
+  if (APort <= 0 || APort > 65535) fail(ConnectFailureText(ResString("ConnectBadPort")));
 
   TWinSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!socket) fail(EquMessages::SocketCreateError);
@@ -101,17 +102,23 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   peer.sin_port = htons(static_cast<u_short>(APort));
   peer.sin_addr.s_addr = address;
   bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
-  if (!connected && WSAGetLastError() == WSAEWOULDBLOCK &&
-      WaitSocket(s, true, DeadlineAfter(milliseconds(FLimits.Connect))) == TWaitResult::wrReady) {
-    int error = 0;
+  int error = connected ? 0 : WSAGetLastError();
+  bool timedOut = false;
+  if (error == WSAEWOULDBLOCK) {
+    const TWaitResult wait = WaitSocket(s, true, DeadlineAfter(milliseconds(FLimits.Connect)));
     int length = sizeof error;
-    connected =
-        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
-        error == 0;
+    if (wait == TWaitResult::wrReady) {
+      if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+        error = WSAGetLastError();
+      connected = error == 0;
+    } else {
+      timedOut = wait == TWaitResult::wrTimedOut;
+      error = timedOut ? WSAETIMEDOUT : WSAGetLastError();
+    }
   }
   if (!connected) {
     socket.Reset();
-    fail(EquMessages::ConnectError);
+    fail(ConnectFailureText(ConnectFailureReason(error, timedOut)));
   }
   // Blocking again; receives wait with select() first and take only what has
   // arrived, and the send limit keeps a register that stopped reading from

@@ -3,6 +3,7 @@
 // users know it.
 #include "transport/uSystemError.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include "common/win/uWinText.h"
@@ -34,4 +35,25 @@ bool IsDeviceGoneError(int AError) {
 
 std::string SystemErrorText(int AError) {
   return WindowsErrorText(static_cast<unsigned long>(AError));
+}
+
+std::string PortOpenReasonText(int AError, bool /*ASettings*/, int /*ABaudRate*/) {
+  // The system's own text is in the user's language here, and says it.
+  return SystemErrorText(AError);
+}
+
+TConnectFailure ConnectFailureKind(int AError) {
+  switch (AError) {
+    case WSAECONNREFUSED:
+      return TConnectFailure::cfRefused;
+    case WSAETIMEDOUT:
+      return TConnectFailure::cfTimedOut;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+    case WSAENETDOWN:
+    case WSAEHOSTDOWN:
+      return TConnectFailure::cfUnreachable;
+    default:
+      return TConnectFailure::cfOther;
+  }
 }
