@@ -145,6 +145,8 @@ struct TDemoCall {
   std::string Method;
   std::vector<std::string> Tokens;
   std::function<void(const THostCallOutcome&, THostVariables&)> After;
+  // What a reader should know about the output, printed after it.
+  std::function<std::string(const THostCallOutcome&)> Notes = nullptr;
 };
 
 struct TDemoStep {
@@ -159,6 +161,44 @@ std::string Attribute(const std::string& Xml, const char* Element, const char* N
   if (!doc.load_string(Xml.c_str())) return {};
   const pugi::xpath_node node = doc.select_node((std::string("//") + Element).c_str());
   return node ? node.node().attribute(Name).value() : std::string();
+}
+
+// The readout is the fiscal storage's record, in the storage's own format: a
+// reader comparing it with the sale must not take the differences for faults.
+std::string ReadbackNotes(const std::string& Readout, const std::string& SaleTaxation,
+                          const std::vector<std::pair<std::string, std::string>>& SaleAmounts) {
+  pugi::xml_document doc;
+  if (!doc.load_string(Readout.c_str())) return {};
+  std::string amounts;
+  for (const auto& [path, sale] : SaleAmounts) {
+    const size_t at = path.find('@');
+    const pugi::xpath_node node = doc.select_node(("//" + path.substr(0, at)).c_str());
+    const std::string name = path.substr(at + 1);
+    const std::string stored = node ? node.node().attribute(name.c_str()).value() : "";
+    if (!stored.empty() && stored != sale)
+      amounts += "      " + name + "=\"" + stored + "\" is the sale's " + sale + "\n";
+  }
+  std::string notes;
+  if (!amounts.empty())
+    notes +=
+        "  - amounts are written with the decimals the storage holds (the same sums, not a\n"
+        "    rounding):\n" +
+        amounts;
+  int64_t code = 0, number = 0;
+  const std::string stored = Attribute(Readout, "Parameters", "TaxationSystem");
+  if (TryStrToInt64(stored, code) && TryStrToInt64(SaleTaxation, number) && number >= 0 &&
+      number < 6)
+    notes += "  - TaxationSystem=\"" + stored +
+             "\" is the storage's code, one bit for each system: bit " + SaleTaxation + " (1 << " +
+             SaleTaxation + " = " + std::to_string(int64_t{1} << number) +
+             "),\n    where the sale named the system by its number, TaxationSystem=\"" +
+             SaleTaxation + "\"" +
+             (code == (int64_t{1} << number) ? "" : "; here they do not agree") + "\n";
+  if (notes.empty()) return {};
+  return "note: this is the fiscal storage's record of the sale, in the storage's own format:\n" +
+         notes +
+         "  - VATAmount and DateTime are the register's own: the tax it worked out and the time "
+         "on its clock\n";
 }
 
 const char kCashier[] =
@@ -252,7 +292,15 @@ std::vector<TDemoStep> DemoSteps(const std::string& Address, uint16_t Port) {
        {1, 2}},
       {"close the shift", {{"CloseShift", {"$DEVICE", cashier, "-"}, {}}}, {1, 2}},
       {"read the sale back from the fiscal storage",
-       {{"GetDocumentInformation", {"$DEVICE", "i:$SALE", "-"}, {}}},
+       {{"GetDocumentInformation",
+         {"$DEVICE", "i:$SALE", "-"},
+         {},
+         [](const THostCallOutcome& o) {
+           return ReadbackNotes(o.OutText(2), "0",
+                                {{"FiscalString@PriceWithDiscount", "89.90"},
+                                 {"FiscalString@AmountWithDiscount", "179.80"},
+                                 {"Payments@ElectronicPayment", "3169.80"}});
+         }}},
        {1, 3}},
       {"disconnect", {{"DisconnectEquipment", {"$DEVICE"}, {}}}, {1}},
   };
@@ -345,6 +393,7 @@ int RunHostDemo(TAddInHost& Host, const THostDemoOptions& Options, std::ostream&
           break;
         }
         if (call.After) call.After(result, vars);
+        if (call.Notes) Out << call.Notes(result);
       }
     }
     if (outcome == "ok") {

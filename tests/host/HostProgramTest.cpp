@@ -301,7 +301,10 @@ TEST_F(HostProgram, DemoRunsTheShiftOnTheEmulatorAndShowsTheTape) {
       {"<CountersOperationType1\n      CheckCount=\"1\"\n      TotalChecksAmount=\"5169.80\"",
        "<CashIn\n      Count=\"1\"\n      TotalAmount=\"5000.00\"", "<Payments"},
       {"ShiftState=\"1\""},
-      {"Name=\"Туфли женские\"", "MarkingCode=\""},
+      // The readout's own format is explained where it differs from the sale's.
+      {"Name=\"Туфли женские\"", "MarkingCode=\"", "note: this is the fiscal storage's record",
+       "PriceWithDiscount=\"89.9\" is the sale's 89.90",
+       "TaxationSystem=\"1\" is the storage's code, one bit for each system: bit 0"},
       {"DisconnectEquipment $DEVICE\nresult: true"},
   };
   for (size_t n = 1; n <= shows.size(); ++n) {
