@@ -1,4 +1,5 @@
-# Two commands set a fresh Debian 12 machine up: `make demo` and `make test`.
+# After `apt-get install -y make git`, two commands set a fresh Debian 12 machine up:
+# `make demo` and `make test` (see README.md).
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -7,13 +8,15 @@ CMAKE_FLAGS ?=
 
 TAPE ?=
 
-.PHONY: deps build test asan asan-build bench demo clean format windows windows-test
+.PHONY: deps configure build test asan asan-build bench demo clean format windows windows-test
 
 deps:
 	bash scripts/install-deps
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
@@ -31,8 +34,11 @@ bench: build
 	$(BUILD)/bench/quarnel-bench
 
 # The demo: quarnel-host starts quarnel-emulator and runs a shift through the
-# add-in; TAPE=FILE keeps the paper tape in FILE instead of showing it.
-demo: build
+# add-in; TAPE=FILE keeps the paper tape in FILE instead of showing it. It
+# builds only what it runs and the package, not the tests, fuzzers and
+# benchmarks.
+demo: configure
+	cmake --build $(BUILD) -j$(JOBS) --target quarnel quarnel-host quarnel-emulator quarnel_zip
 	$(BUILD)/host/quarnel-host demo$(if $(TAPE), --tape $(TAPE))
 
 # quarnel.dll for Windows x64 and x86, cross-built with MinGW-w64 and checked;
