@@ -48,9 +48,13 @@ class ShiftScenarioTest : public EmuHostTest {
 
 const char* const kCashier =
     "<In><Parameters CashierName=\"Иванова\" CashierINN=\"500100732259\"/></In>";
+const char* const kCashierText = "500100732259&Иванова";  // as the register receives it
 
 TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
-  Bench().Run("12", {"1", "0", "5"});  // other print bits must survive every operation
+  // The register's own setting prints nothing (bit 7) and keeps other bits;
+  // the connection prints reports, so every report writes another byte and
+  // must put this one back.
+  Bench().Run("12", {"1", "0", "133"});
   Bench().Reg().SetOfdOnline(false);
   FId = Connect();
   const auto lastDateTime = [&] {
@@ -67,6 +71,7 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
             "OutputParameters\nParameters FNError=false FNFail=false FNOverflow=false "
             "ShiftState=2 ShiftNumber=1 DateTime=" +
                 lastDateTime() + "\n");
+  EXPECT_EQ(Bench().ArgsOf("23"), std::vector<std::string>{kCashierText});
   EXPECT_EQ(Refusal("OpenShift", {FId, "<In/>", THostArg::Empty()}), "3015 Смена открыта");
 
   Sell(1, "100", "Cash");
@@ -85,6 +90,8 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
             "OutputParameters\nParameters CashBalance=349.75 ShiftState=2 "
             "BacklogDocumentsCounter=8 " +
                 backlog);
+  EXPECT_EQ(Bench().ArgsOf("59"), std::vector<std::string>{kCashierText});
+  EXPECT_EQ(PrintByte(), "133");
   Bench().ClearCommands();
   Bench().Reg().SetPaperOut(true);
   Bench().Reg().SetDrawerOpen(true);
@@ -115,7 +122,7 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
             "3002 Длительность смены превысила 24 часа. Необходимо снять Z-отчет");
   Bench().Reg().SetCoverOpen(true);
   EXPECT_EQ(Failure("CloseShift", {FId, kCashier, THostArg::Empty()}).Code, 1001);
-  EXPECT_EQ(PrintByte(), "5") << "restored after a refused report";
+  EXPECT_EQ(PrintByte(), "133") << "restored after a refused report";
   Bench().Reg().SetCoverOpen(false);
   Bench().Reg().SetFnWarnings(0x04);  // the storage is nearly full
   out = Output("CloseShift", kCashier);
@@ -126,7 +133,9 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
                 "CountersOperationType1 CheckCount=2 TotalChecksAmount=150.50\n"
                 "CountersOperationType2 CheckCount=1 TotalChecksAmount=20.00\n")
       << "a shift of more than 24 hours is closed";
-  EXPECT_EQ(PrintByte(), "5");
+  EXPECT_EQ(Bench().Calls("21").back().Args, std::vector<std::string>{kCashierText})
+      << "the report names the cashier with the INN";
+  EXPECT_EQ(PrintByte(), "133");
 }
 
 // PrintRequired of the input wins; without it (or unreadable)

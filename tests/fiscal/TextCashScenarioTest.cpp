@@ -37,9 +37,22 @@ TEST_P(TextCashScenarioTest, TextDocumentsCutAtTheMarkerPrintEachBarcodeAndZeroI
   EXPECT_TRUE(Host.Call("PrintCheckCopy", {id, "17"}).Bool());
   EXPECT_TRUE(Bench().Commands().empty());
   Bench().OpenShift();
+  const std::string tape = Bench().Tape();
   ASSERT_TRUE(Host.Call("CashInOutcome", {id, "<In/>", 0.0}).Bool()) << LastError().Text;
   EXPECT_EQ(Bench().ArgsOf("30"), (std::vector<std::string>{"4", "1", " ", "1", "0"}));
   EXPECT_EQ(Bench().ArgsOf("48"), (std::vector<std::string>{"", "0"}));
+  // Unlike text documents, the drawer's documents follow EnablePrinting.
+  Bench().ClearCommands();
+  ASSERT_TRUE(Host.Call("CashInOutcome", {id, "<In/>", 120.5}).Bool()) << LastError().Text;
+  ASSERT_TRUE(Host.Call("CashInOutcome", {id, "<In/>", -20.25}).Bool()) << LastError().Text;
+  EXPECT_EQ(Bench().Tape(), tape) << "a deposit or withdrawal was printed";
+  const std::vector<TEmuCall> opens = Bench().Calls("30"), sums = Bench().Calls("48");
+  ASSERT_EQ(opens.size(), 2u);
+  ASSERT_EQ(sums.size(), 2u);
+  EXPECT_EQ(opens[1].Args[0], "5") << "a withdrawal";
+  EXPECT_EQ(sums[0].Args[1], "120.5");
+  EXPECT_EQ(sums[1].Args[1], "20.25");
+  EXPECT_EQ(Bench().Reg().Snapshot().Tables.at("1.0"), "0") << "the print byte written back";
 }
 
 EMU_HOST_LINKS(TextCashScenarioTest);
