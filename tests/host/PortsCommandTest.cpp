@@ -171,32 +171,30 @@ TEST_F(PortsCommandTest, AssigningWritesOnlyTheDeviceItselfOrItsStableName) {
 // or a folder above it may be a link to a file of root's.
 TEST_F(PortsCommandTest, AssigningNeverWritesThroughALinkNorIntoAnotherUsersFolder) {
   const std::string victim = FMaps.Folder() + "/victim";
+  const std::string config = FMaps.ConfigHome(), folder = config + "/quarnel";
   TTempPortMaps::Write(victim, "root's own\n");
-  fs::create_directories(FMaps.Folder() + "/config/quarnel");
-  FMaps.Link("config/quarnel/ports.conf", victim);
+  fs::create_directories(folder);
+  fs::create_symlink(victim, FMaps.UserMap());
   EXPECT_EQ(Run({"--assign", "3", "ttyACM0"}), 1);
   EXPECT_NE(FErr.str().find(FMaps.UserMap() + " is a symbolic link"), std::string::npos)
       << FErr.str();
   fs::remove(FMaps.UserMap());
-  fs::remove(FMaps.Folder() + "/config/quarnel");
+  fs::remove(folder);
   fs::create_directories(FMaps.Folder() + "/elsewhere");
-  FMaps.Link("config/quarnel", "../elsewhere");
+  fs::create_symlink(FMaps.Folder() + "/elsewhere", folder);
   EXPECT_EQ(Run({"--assign", "3", "ttyACM0"}), 1);
-  EXPECT_NE(FErr.str().find(FMaps.Folder() + "/config/quarnel is a symbolic link"),
-            std::string::npos)
-      << FErr.str();
+  EXPECT_NE(FErr.str().find(folder + " is a symbolic link"), std::string::npos) << FErr.str();
   EXPECT_EQ(TTempPortMaps::Read(victim), "root's own\n");
   EXPECT_TRUE(fs::is_empty(FMaps.Folder() + "/elsewhere"));
 
-  fs::remove(FMaps.Folder() + "/config/quarnel");
+  fs::remove(folder);
   if (::geteuid() == 0) {
-    ASSERT_EQ(::chown((FMaps.Folder() + "/config").c_str(), 4321, 4321), 0);
+    ASSERT_EQ(::chown(config.c_str(), 4321, 4321), 0);
     EXPECT_EQ(Run({"--assign", "3", "ttyACM0"}), 1);
-    EXPECT_NE(FErr.str().find(FMaps.Folder() + "/config belongs to user 4321; as root only"),
-              std::string::npos)
+    EXPECT_NE(FErr.str().find(config + " belongs to user 4321; as root only"), std::string::npos)
         << FErr.str();
-    EXPECT_FALSE(fs::exists(FMaps.Folder() + "/config/quarnel"));
-    ASSERT_EQ(::chown((FMaps.Folder() + "/config").c_str(), 0, 0), 0);
+    EXPECT_FALSE(fs::exists(folder));
+    ASSERT_EQ(::chown(config.c_str(), 0, 0), 0);
   }
   ASSERT_EQ(Run({"--assign", "3", "ttyACM0"}), 0) << FErr.str();
   EXPECT_EQ(TTempPortMaps::Read(FMaps.UserMap()), "COM3=" + FById + "\n");

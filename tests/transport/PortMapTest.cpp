@@ -42,6 +42,17 @@ TEST_F(PortMapTest, TheVariableWinsThenTheUsersMapThenTheMachinesThenTheDefault)
   EXPECT_TRUE(LookUpComPort(3).Problems.empty());
 }
 
+TEST_F(PortMapTest, XdgConfigHomeMovesTheUsersMapUnlessItIsRelative) {
+  FMaps.WriteUser("COM3=/dev/home-map\n");
+  const std::string xdgMap = FMaps.Folder() + "/xdg/quarnel/ports.conf";
+  TTempPortMaps::Write(xdgMap, "COM3=/dev/xdg-map\n");
+  ::setenv("XDG_CONFIG_HOME", (FMaps.Folder() + "/xdg").c_str(), 1);
+  EXPECT_EQ(LookUpComPort(3).Device, "/dev/xdg-map");
+  EXPECT_EQ(LookUpComPort(3).OriginText(), "COM3, " + xdgMap + ", строка 1");
+  ::setenv("XDG_CONFIG_HOME", "xdg", 1);
+  EXPECT_EQ(LookUpComPort(3).Device, "/dev/home-map") << "a relative folder is no folder";
+}
+
 TEST_F(PortMapTest, EveryLineTheMapCannotUseIsAProblemWithItsLine) {
   const TPortMap map = TPortMap::Parse(
       "COM1=/dev/serial/by-id/usb-A#1=x\r\n"  // "#" and "=" belong to udev's names

@@ -1,8 +1,9 @@
-// A temporary folder standing in for the port maps' places: XDG_CONFIG_HOME
-// points into it for the object's lifetime, so the user's map is
-// UserMap(), and MachineMap() is there for a test that moves the machine's
-// map with SetMachinePortMapPath. Link() makes device names (a by-id name,
-// a "ttyACM0") that lead to a pty.
+// A temporary folder standing in for the port maps' places. As on a
+// desktop the platform runs on, XDG_CONFIG_HOME is unset and HOME points
+// into the folder for the object's lifetime, so the user's map is
+// UserMap(), below HOME's ".config"; MachineMap() is there for a test that
+// moves the machine's map with SetMachinePortMapPath. Link() makes device
+// names (a by-id name, a "ttyACM0") that lead to a pty.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,14 +23,12 @@ class TTempPortMaps {
         (std::filesystem::temp_directory_path() / "quarnel-ports-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     FFolder = pattern;
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) FOldConfig = old, FHadConfig = true;
-    ::setenv("XDG_CONFIG_HOME", (FFolder + "/config").c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", (FFolder + "/home").c_str(), 1);
   }
   ~TTempPortMaps() {
-    if (FHadConfig)
-      ::setenv("XDG_CONFIG_HOME", FOldConfig.c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
+    FConfig.Restore();
+    FHome.Restore();
     std::error_code ignored;
     std::filesystem::remove_all(FFolder, ignored);
   }
@@ -37,7 +36,9 @@ class TTempPortMaps {
   TTempPortMaps& operator=(const TTempPortMaps&) = delete;
 
   const std::string& Folder() const { return FFolder; }
-  std::string UserMap() const { return FFolder + "/config/quarnel/ports.conf"; }
+  // The user's configuration folder, where the platform looks without XDG_CONFIG_HOME.
+  std::string ConfigHome() const { return FFolder + "/home/.config"; }
+  std::string UserMap() const { return ConfigHome() + "/quarnel/ports.conf"; }
   std::string MachineMap() const { return FFolder + "/etc/quarnel/ports.conf"; }
   void WriteUser(std::string_view AText) const { Write(UserMap(), AText); }
   void WriteMachine(std::string_view AText) const { Write(MachineMap(), AText); }
@@ -59,7 +60,22 @@ class TTempPortMaps {
   }
 
  private:
+  // A variable's value from before the object, put back when it goes.
+  struct TSavedVariable {
+    explicit TSavedVariable(const char* AName) : Name(AName) {
+      if (const char* value = std::getenv(AName)) Value = value, Had = true;
+    }
+    void Restore() const {
+      if (Had)
+        ::setenv(Name, Value.c_str(), 1);
+      else
+        ::unsetenv(Name);
+    }
+    const char* Name;
+    std::string Value;
+    bool Had = false;
+  };
+
+  TSavedVariable FConfig{"XDG_CONFIG_HOME"}, FHome{"HOME"};
   std::string FFolder;
-  std::string FOldConfig;
-  bool FHadConfig = false;
 };
