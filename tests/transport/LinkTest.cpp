@@ -3,9 +3,7 @@
 // malformed answer must end in its message within its time limit and leave
 // the link usable for the next command.
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -28,28 +26,10 @@ namespace {
 
 enum class TLinkKind { Serial, Tcp };
 
-// Counts the bytes a link has taken in, for a peer that paces its chunks by them.
-template <typename TLink>
-class TCounting : public TLink {
+// Reaches the time limits of the TCP link.
+class TTestSocketDevice : public TSocketDevice {
  public:
-  uint64_t Received() const { return FReceived; }
-
- protected:
-  TLinkStatus LinkReadNow() override {
-    const size_t before = this->FInput.Size();
-    TLinkStatus status = TLink::LinkReadNow();
-    if (this->FInput.Size() > before) FReceived += this->FInput.Size() - before;
-    return status;
-  }
-
- private:
-  std::atomic<uint64_t> FReceived{0};
-};
-
-// Reaches the socket and the time limits of the TCP link.
-class TTestSocketDevice : public TCounting<TSocketDevice> {
- public:
-  int Fd() const { return FSocket.Get(); }
+  using TSocketDevice::TSocketDevice;
   TSocketTimeLimits& Limits() { return FLimits; }
 };
 
@@ -65,10 +45,9 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
     if (Serial()) {
       FPeer = std::make_unique<TScriptedPeer>(TScriptedPeer::kPty);
       setenv("QUARNEL_COM7", FPeer->DevicePath().c_str(), 1);
-      auto device = std::make_unique<TCounting<TCOMDevice>>();
+      auto device = std::make_unique<TCOMDevice>();
       device->Com().SetPortNumber(7);
       FCom = device.get();
-      FDriverReceived = [device = device.get()] { return device->Received(); };
       FDevice = std::move(device);
     } else {
       FPeer = std::make_unique<TScriptedPeer>(TScriptedPeer::kTcp);
@@ -76,11 +55,9 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
       device->SetIPAddress("127.0.0.1");
       device->SetTCPPort(FPeer->Port());
       FSocket = device.get();
-      FDriverReceived = [device = device.get()] { return device->Received(); };
       FDevice = std::move(device);
     }
     ASSERT_NO_THROW(FDevice->Enable());
-    WatchDriverSocket();
   }
 
   void TearDown() override {
@@ -94,22 +71,10 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
   bool Serial() const { return GetParam() == TLinkKind::Serial; }
   std::string Source() const { return Serial() ? "TCOMDevice" : "TSocketDevice"; }
 
-  // The peer splits its replies by watching the driver's receive queue.
-  void WatchDriverSocket() {
-    if (Serial() || FSocket->Fd() < 0) return;
-    int fd = FSocket->Fd();
-    FPeer->SetDriverPending([fd] {
-      int n = 0;
-      ioctl(fd, FIONREAD, &n);
-      return n;
-    });
-  }
-
   // Runs a command; the error text, or "" when it succeeded.
   std::string Run(std::string cmd, TDeviceArgs args = {}) {
     try {
       FDevice->RunCommand(cmd, args, FFirstByteLimit);
-      WatchDriverSocket();
       return "";
     } catch (const std::exception& e) {
       return e.what();
@@ -165,7 +130,6 @@ class LinkTest : public ::testing::TestWithParam<TLinkKind> {
   std::unique_ptr<TDevice> FDevice;
   TCOMDevice* FCom = nullptr;
   TTestSocketDevice* FSocket = nullptr;
-  std::function<uint64_t()> FDriverReceived;
   int FFirstByteLimit = 15000;
 };
 
@@ -310,7 +274,6 @@ TEST_P(LinkTest, AnAnswerThatDripsInEndsAtTheCommandLimit) {
   const milliseconds drip(6000);
   const int limit = 15000;
   const size_t drips = 3;
-  FPeer->SetDriverReceived(FDriverReceived);
   for (bool inChecksum : {false, true}) {
     if (Serial()) FCom->Com().SetTimeouts({10000, 0, 10000, 50, 100});
     FPeer->Then([=](const std::string& r) {

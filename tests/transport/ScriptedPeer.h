@@ -4,21 +4,36 @@
 // plus the two checksum characters), records them, and answers each with the
 // next reply the test scripted. It knows nothing of the driver's code: frames
 // and checksums here are written out by hand.
+//
+// A reply in several chunks, and a send "when drained", go out only once the
+// driver has taken in everything sent before and is waiting for more: the
+// bytes are no longer queued anywhere on their way (a pty's buffer, the TCP
+// send and receive queues), and the thread that made the peer (the test's,
+// which drives the link) sleeps in poll(). So each chunk reaches the driver
+// as a read of its own, every time; a driver that never takes the bytes in
+// fails the test instead of passing without the split.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -82,7 +97,7 @@ inline std::string Hex(std::string_view bytes) {
 
 struct TPeerReply {
   // Sent in order; before every chunk but the first the peer waits until the
-  // driver has taken in everything sent before (so chunks arrive apart).
+  // driver has taken in everything sent before and waits for more.
   std::vector<std::string> Chunks;
   bool Close = false;  // TCP: close the connection after the chunks
   // Time that passes on the process clock before every chunk but the first
@@ -96,7 +111,7 @@ class TScriptedPeer {
  public:
   enum TKind { kTcp, kPty };
 
-  explicit TScriptedPeer(TKind kind) : FKind(kind) {
+  explicit TScriptedPeer(TKind kind) : FKind(kind), FDriverThread(gettid()) {
     if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
     if (kind == kTcp) {
       FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -119,13 +134,6 @@ class TScriptedPeer {
       char name[128];
       if (ttyname_r(FSlave, name, sizeof name) != 0) throw std::runtime_error("ttyname");
       FPath = name;
-      // The slave side's own queue tells when the driver has read everything.
-      int slave = FSlave;
-      FDriverPending = [slave] {
-        int n = 0;
-        ioctl(slave, FIONREAD, &n);
-        return n;
-      };
     }
     FThread = std::thread([this] { Serve(); });
   }
@@ -171,22 +179,8 @@ class TScriptedPeer {
     std::lock_guard lock(FLock);
     FProbeReply = std::move(reply);
   }
-  // How many bytes the driver has not read yet (TCP: set by the test).
-  void SetDriverPending(std::function<int()> pending) {
-    std::lock_guard lock(FLock);
-    FDriverPending = std::move(pending);
-  }
-  // Bytes the driver has taken in so far, over all its connections. With it
-  // the peer knows when the driver has taken a chunk, instead of watching its
-  // queue, which a quick reader may empty before the peer looks. Counted from
-  // each request on: what the driver left unread before it (a late answer
-  // it gave up on, input it purged) it never reads.
-  void SetDriverReceived(std::function<uint64_t()> received) {
-    std::lock_guard lock(FLock);
-    FDriverReceived = std::move(received);
-  }
   // Sends bytes outside any request, now or once the driver has read all
-  // (the caller makes sure the earlier bytes are queued at the driver first).
+  // before and waits for more.
   void Send(std::string bytes, bool whenDrained = false) {
     {
       std::lock_guard lock(FLock);
@@ -300,10 +294,6 @@ class TScriptedPeer {
     {
       std::lock_guard lock(FLock);
       FReceived.push_back(request);
-      if (FDriverReceived) {
-        FReceivedBase = FDriverReceived();
-        FWrittenBase = FWritten;
-      }
       if (request == std::string(1, peer::ENQ) && FProbeReply) {
         reply.Chunks = {*FProbeReply};
       } else if (!FScript.empty()) {
@@ -316,7 +306,7 @@ class TScriptedPeer {
     }
     for (size_t i = 0; i < reply.Chunks.size(); ++i) {
       if (i > 0) {
-        WaitDrained(/*requireSeen=*/true);
+        if (!WaitDrained()) break;
         if (reply.Pause.count() > 0) Clock().Sleep(reply.Pause);
       }
       if (!WriteAll(reply.Chunks[i])) break;
@@ -336,38 +326,68 @@ class TScriptedPeer {
         next = std::move(FDeferred.front());
         FDeferred.pop_front();
       }
-      if (next.WhenDrained) WaitDrained(/*requireSeen=*/false);
+      if (next.WhenDrained && !WaitDrained()) continue;
       WriteAll(next.Bytes);
     }
   }
 
-  // Until the driver has taken in what was sent, or two seconds have passed.
-  // Bytes just written may take a moment to show as pending (a pty passes
-  // them on asynchronously), so a reply chunk waits to see them first; a
-  // deferred send comes after the test has seen its bytes queued.
-  void WaitDrained(bool requireSeen) {
-    std::function<int()> pending;
-    std::function<uint64_t()> received;
-    {
-      std::lock_guard lock(FLock);
-      pending = FDriverPending;
-      received = FDriverReceived;
-    }
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    if (received) {
-      while (!FStop && received() - FReceivedBase < FWritten - FWrittenBase &&
-             std::chrono::steady_clock::now() < end)
-        std::this_thread::yield();
-      return;
-    }
-    if (!pending) return;
-    bool seen = !requireSeen;
+  // Until the driver has taken in what was sent and sleeps in poll() for
+  // more. A driver that is still not there after 10 s never reads the bytes:
+  // the test fails, as it would pass without the split it is about.
+  bool WaitDrained() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!FStop && std::chrono::steady_clock::now() < end) {
-      int n = pending();
-      if (n > 0) seen = true;
-      if (seen && n == 0) return;
+      if (FConn < 0) return false;
+      if (Drained() && DriverWaitsInPoll()) return true;
       std::this_thread::yield();
     }
+    if (!FStop) ADD_FAILURE() << "the driver did not take in the reply's earlier bytes";
+    return false;
+  }
+
+  // Nothing sent is on its way or unread.
+  bool Drained() const {
+    if (FKind == kPty) {
+      // poll() on the slave first moves what the pty still buffers into the
+      // slave's input, then says whether any of it is unread.
+      pollfd p{FSlave, POLLIN, 0};
+      return poll(&p, 1, 0) == 0;
+    }
+    // Acknowledged bytes are in the driver's receive queue (or read).
+    int unacknowledged = 0;
+    if (ioctl(FConn, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged > 0) return false;
+    const int driver = DriverSocket();
+    if (driver < 0) return true;  // the driver hung up: nothing more is read
+    int unread = 0;
+    return ioctl(driver, FIONREAD, &unread) == 0 && unread == 0;
+  }
+
+  // The driver's end of the TCP connection: the socket of this process
+  // whose own address is where the peer's connection leads.
+  int DriverSocket() const {
+    sockaddr_in remote{}, local{};
+    socklen_t length = sizeof remote;
+    if (getpeername(FConn, reinterpret_cast<sockaddr*>(&remote), &length) != 0) return -1;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+      const int fd = std::atoi(entry.path().filename().c_str());
+      length = sizeof local;
+      if (fd == FConn || getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+          local.sin_family != AF_INET)
+        continue;
+      if (local.sin_port == remote.sin_port && local.sin_addr.s_addr == remote.sin_addr.s_addr)
+        return fd;
+    }
+    return -1;
+  }
+
+  // The driver's thread sleeps in poll() (or ppoll()), so what it read
+  // before came back to it as a read of its own.
+  bool DriverWaitsInPoll() const {
+    std::ifstream in("/proc/self/task/" + std::to_string(FDriverThread) + "/syscall");
+    std::string call;
+    in >> call;
+    return call == std::to_string(SYS_poll) || call == std::to_string(SYS_ppoll);
   }
 
   // Writes everything, waiting for room at most 5 s at a time.
@@ -379,7 +399,6 @@ class TScriptedPeer {
                       : write(FConn, bytes.data() + done, bytes.size() - done);
       if (n > 0) {
         done += size_t(n);
-        FWritten += uint64_t(n);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
@@ -391,6 +410,7 @@ class TScriptedPeer {
   }
 
   TKind FKind;
+  pid_t FDriverThread;
   int FListen = -1, FConn = -1, FSlave = -1;
   int FWake[2] = {-1, -1};
   int FPort = 0;
@@ -401,10 +421,6 @@ class TScriptedPeer {
   std::deque<TResponder> FScript;
   TResponder FFallback;
   std::optional<std::string> FProbeReply = std::string(1, peer::ACK);
-  std::function<int()> FDriverPending;
-  std::function<uint64_t()> FDriverReceived;
-  std::atomic<uint64_t> FWritten{0};             // to the driver, over all connections
-  uint64_t FReceivedBase = 0, FWrittenBase = 0;  // both counts when the last request came
   std::deque<TDeferred> FDeferred;
   std::vector<std::string> FReceived;
   std::thread FThread;

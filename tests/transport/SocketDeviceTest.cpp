@@ -35,12 +35,6 @@ class SocketDeviceTest : public ::testing::Test {
   }
   void Enable() {
     ASSERT_EQ(ErrorOf([&] { FDevice.Enable(); }), "");
-    int fd = FDevice.Fd();
-    FPeer.SetDriverPending([fd] {
-      int n = 0;
-      ioctl(fd, FIONREAD, &n);
-      return n;
-    });
   }
   std::string Run(const std::string& cmd) {
     return ErrorOf([&] { FDevice.RunCommand(cmd, {}, 15000); });
