@@ -1,6 +1,8 @@
 // Replay driver for fuzz targets built without libFuzzer: runs every file of
 // the given folders, then a fixed, seeded stream of mutations of them, and
-// prints "N passed, 0 failed". A crash or a sanitizer report fails the run.
+// prints "N passed, 0 failed". A crash or a sanitizer report fails the run,
+// and so does a corpus that is missing, unreadable or empty: mutations of
+// nothing would pass without reaching the parser the target is for.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -46,12 +48,33 @@ std::string Mutate(std::string s, std::mt19937& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_FOLDER...\n", argv[0]);
+    return 2;
+  }
   std::vector<std::string> seeds{""};
   for (int i = 1; i < argc; ++i) {
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(argv[i], ec)) {
+    std::filesystem::directory_iterator entries(argv[i], ec);
+    if (ec) {
+      std::fprintf(stderr, "fuzz replay: cannot read the corpus %s: %s\n", argv[i],
+                   ec.message().c_str());
+      return 1;
+    }
+    size_t files = 0;
+    for (const auto& entry : entries) {
+      if (!entry.is_regular_file()) continue;
       std::ifstream in(entry.path(), std::ios::binary);
+      if (!in) {
+        std::fprintf(stderr, "fuzz replay: cannot read %s\n", entry.path().c_str());
+        return 1;
+      }
       seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      ++files;
+    }
+    if (files == 0) {
+      std::fprintf(stderr, "fuzz replay: the corpus %s holds no file\n", argv[i]);
+      return 1;
     }
   }
   std::mt19937 rng(20241208);
