@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -36,7 +37,7 @@ struct TFault {
   TFaultAt At;
   // Arms the fault on the register about to be used over the link.
   std::function<void(TEmuBench&, THostLink)> Arm;
-  const char* TcpMessage;
+  const char* TcpMessage;  // null: this link never meets the fault
   const char* SerialMessage;
   // The sale's document is open on the register when the method gives up.
   bool LeavesDocumentOpen;
@@ -104,7 +105,6 @@ class FaultScenarioTest : public EmuHostBase,
 TEST_P(FaultScenarioTest, TheHostIsToldAndTheNextCallWorks) {
   const TFault& fault = Fault();
   const char* message = Link() == THostLink::Tcp ? fault.TcpMessage : fault.SerialMessage;
-  if (message == nullptr) GTEST_SKIP() << "this link never meets the fault";
   Bench().OpenShift();
   const std::string printByte = PrintByte();
   const int documents = Bench().Reg().LastDocumentNumber();
@@ -150,9 +150,17 @@ std::string FaultCaseName(const ::testing::TestParamInfo<std::tuple<TFault, THos
          (std::get<1>(AInfo.param) == THostLink::Tcp ? "Tcp" : "Serial");
 }
 
-INSTANTIATE_TEST_SUITE_P(FaultsByLink, FaultScenarioTest,
-                         ::testing::Combine(::testing::ValuesIn(kFaults),
-                                            ::testing::Values(THostLink::Tcp, THostLink::Serial)),
+// Each fault on each link that meets it.
+std::vector<std::tuple<TFault, THostLink>> FaultCases() {
+  std::vector<std::tuple<TFault, THostLink>> cases;
+  for (const TFault& fault : kFaults) {
+    if (fault.TcpMessage != nullptr) cases.emplace_back(fault, THostLink::Tcp);
+    if (fault.SerialMessage != nullptr) cases.emplace_back(fault, THostLink::Serial);
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(FaultsByLink, FaultScenarioTest, ::testing::ValuesIn(FaultCases()),
                          FaultCaseName);
 
 // The answer to a receipt's close is lost: the register may have made the
