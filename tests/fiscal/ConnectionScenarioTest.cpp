@@ -1,6 +1,7 @@
 // Connections through the real library against the virtual register over TCP
 // and over a pty: connecting in order, several connections on one driver
 // object, disconnecting, the equipment test and a connect that fails midway.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fiscal/EmuHostFixture.h"
@@ -12,22 +13,87 @@ const std::vector<std::string> kConnectSequence = {"11", "10", "02", "78"};
 class ConnectionScenarioTest : public EmuHostTest {};
 
 TEST_P(ConnectionScenarioTest, ConnectsInOrderAndMeasuresTheFontsLine) {
-  const std::string id = Connect({{"FontNumber", "1"}});
+  const std::string id = Connect({{"FontNumber", "3"}});
   ASSERT_EQ(id.size(), 36u);
   const std::vector<TEmuCall> calls = Bench().Commands();
   ASSERT_EQ(Bench().CommandCodes(), kConnectSequence)
       << "print byte, start of work, line length, data format";
   EXPECT_EQ(calls[0].Args, (std::vector<std::string>{"1", "0"}));
-  EXPECT_EQ(calls[2].Args, (std::vector<std::string>{"18", "1"})) << "the chosen font's width";
+  EXPECT_EQ(calls[2].Args, (std::vector<std::string>{"18", "3"})) << "the chosen font's width";
   TCallResult r = Host.Call("GetLineLength", {id, THostArg::Empty()});
   ASSERT_TRUE(r.Bool()) << LastError().Text;
-  EXPECT_GT(r.ParamInt(1), 0);
+  EXPECT_EQ(r.ParamInt(1), 32) << "font 3 holds 32 characters, the register's default 48";
   EXPECT_TRUE(Host.Call("DisconnectEquipment", {id}).Bool());
 }
 
+// The platform sends every parameter of the description, the read-only ones
+// too; they only inform it, so even "false" changes nothing.
 TEST_P(ConnectionScenarioTest, UnknownAndReadOnlyParametersAreIgnored) {
-  const std::string id = Connect({{"Colour", "blue"}, {"Device", "x"}});
-  EXPECT_FALSE(id.empty());
+  const std::string id = Connect({{"Colour", "blue"},
+                                  {"Device", "x"},
+                                  {"ReceiptTextAvailable", "false"},
+                                  {"SingleCommand", "false"}});
+  ASSERT_FALSE(id.empty());
+  EXPECT_EQ(Bench().CommandCodes(), kConnectSequence);
+  Bench().OpenShift();
+  TCallResult r = Host.Call(
+      "ProcessCheck",
+      {id, false,
+       "<CheckPackage><Parameters OperationType=\"1\" TaxationSystem=\"0\"/><Positions>"
+       "<TextString Text=\"Спасибо за покупку\"/><FiscalString Name=\"Хлеб\" Quantity=\"1\" "
+       "PriceWithDiscount=\"10\" VATRate=\"20\"/></Positions><Payments Cash=\"10\"/>"
+       "</CheckPackage>",
+       THostArg::Empty()});
+  ASSERT_TRUE(r.Bool()) << LastError().Text;
+  EXPECT_NE(Bench().Tape().find("Спасибо за покупку"), std::string::npos)
+      << "the receipt's text is printed: " << Bench().Tape();
+}
+
+// The first LogEnabled starts the test's trace and the last decides the
+// connection's log: switching it off within the call ends the run with the
+// stop line, so that the next run starts with its own header.
+TEST_P(ConnectionScenarioTest, AnEquipmentTestWhoseConnectionLogsNothingEndsTheRunItStarted) {
+  std::string params = Bench().Parameters(GetParam(), {{"LogEnabled", "true"}});
+  params.insert(params.rfind("</Parameters>"), "<Parameter Name=\"LogEnabled\" Value=\"false\"/>");
+  ASSERT_TRUE(
+      Host.Call("EquipmentTest", {THostArg::Empty(), params, THostArg::Empty(), THostArg::Empty()})
+          .Bool())
+      << LastError().Text;
+  const std::string log = DataDir.ReadLogs();
+  const size_t trace = log.find("\tDEBUG\t> EquipmentTest: \t");
+  ASSERT_NE(trace, std::string::npos) << log;
+  EXPECT_LT(log.find("============Start log============="), trace);
+  EXPECT_THAT(log.substr(trace),
+              ::testing::EndsWith("\r\n============Stop log===============\r\n\r\n"))
+      << "nothing of the connection is logged, and the run is ended";
+}
+
+// LogEnabled through SetParameter switches the log of the connection made
+// last: its calls are traced from the next one on, or no longer.
+TEST_P(ConnectionScenarioTest, SetParameterSwitchesTheLogOfTheLastConnection) {
+  const std::string id = Connect();
+  const auto tracedCalls = [&] {
+    EXPECT_TRUE(Host.Call("GetLineLength", {id, THostArg::Empty()}).Bool()) << LastError().Text;
+    const std::string log = DataDir.ReadLogs();
+    size_t count = 0;
+    for (size_t at = 0; (at = log.find("\t> GetLineLength: ", at)) != std::string::npos; ++at)
+      ++count;
+    return count;
+  };
+  EXPECT_EQ(tracedCalls(), 0u) << "the connection was made without a log";
+  EXPECT_TRUE(Host.Call("SetParameter", {"LogEnabled", true}).Bool()) << LastError().Text;
+  EXPECT_EQ(tracedCalls(), 1u);
+  EXPECT_TRUE(Host.Call("УстановитьПараметр", {"ЛогВключен", false}).Bool());
+  EXPECT_EQ(tracedCalls(), 1u);
+  EXPECT_TRUE(Host.Call("SetParameter", {"logenabled", 1}).Bool())
+      << "the parameter name is matched without regard to case";
+  EXPECT_EQ(tracedCalls(), 2u) << "1 is true";
+  EXPECT_TRUE(Host.Call("SetParameter", {"LogEnabled", "false"}).Bool());
+  EXPECT_EQ(tracedCalls(), 2u) << "the text \"false\" is false";
+
+  const THostError e = Failure("SetParameter", {"BaudRate", 9600});
+  EXPECT_EQ(std::to_string(e.Code) + " " + e.Text, "1001 Property not found: BaudRate")
+      << "only the log is set by SetParameter";
 }
 
 TEST_P(ConnectionScenarioTest, AConnectThatFailsMidwayLeavesNothingBehind) {
@@ -108,7 +174,8 @@ TEST(TwoLinksScenarioTest, OneDriverObjectServesATcpAndAPtyRegisterAtOnce) {
     EXPECT_TRUE(r.Bool());
     widths[i] = r.ParamInt(1);
   }
-  EXPECT_NE(widths[0], widths[1]) << "fonts 0 and 2 differ in width";
+  EXPECT_EQ(widths[0], 48) << "font 0";
+  EXPECT_EQ(widths[1], 64) << "font 2";
   // A sale on each lands on its own register, in that register's format.
   for (int i : {0, 1}) {
     benches[i]->OpenShift();

@@ -221,21 +221,6 @@ TEST_F(DriverHostTest, EquipmentParametersAnswerTheBuiltInDescription) {
   EXPECT_EQ(r.ParamText(1), expected.str()) << "the answer is the shipped document";
 }
 
-TEST_F(DriverHostTest, SetParameterKnowsOnlyLogEnabled) {
-  // What the value does to logging is checked in process: every host call
-  // ends with the log switched to the flag of the call's device, so the
-  // property read afterwards shows that, not the parameter.
-  EXPECT_TRUE(Host.Call("SetParameter", {"LogEnabled", true}).Bool());
-  EXPECT_TRUE(Host.Call("УстановитьПараметр", {"ЛогВключен", false}).Bool());
-  EXPECT_TRUE(Host.Call("SetParameter", {"logenabled", 1}).Bool())
-      << "the parameter name is matched without regard to case";
-  EXPECT_TRUE(Host.Call("SetParameter", {"LogEnabled", "false"}).Bool());
-
-  TLastError e = Failure("SetParameter", {"BaudRate", 9600});
-  EXPECT_EQ(e.Code, 1001);
-  EXPECT_EQ(e.Text, "Property not found: BaudRate");
-}
-
 TEST_F(DriverHostTest, LogEnabledPropertyReadsAndWritesHostBooleans) {
   EXPECT_TRUE(Host.SetProp("ЛогВключен", true));
   TCallResult on = Host.GetProp("LogEnabled");
