@@ -363,30 +363,50 @@ TLogCallScope::~TLogCallScope() {
   tCallLog.Mode = FOuterMode;
 }
 
-void SetLogMode(TLogMode mode) {
+namespace {
+
+// The mode of the host call this thread serves. Switching a logging call
+// off still ends the run visibly; selecting a device never does.
+void SetCallMode(TLogMode mode) {
   TLogState& s = State();
-  if (tCallLog.Active) {
-    // Within a host call only this call's lines change. Switching a logging
-    // call off still ends the run visibly; selecting a device never does.
-    const TLogMode old = tCallLog.Mode;
-    if (mode == lmOff && IsLogging(old) && s.HeaderWritten.load()) {
-      BestEffort([] { WriteFooterLine(); });
-      s.HeaderWritten = false;
-    }
-    tCallLog.Mode = mode;
-    s.LastCallMode = mode;
-    return;
-  }
-  if (mode == lmSuspended) {
-    s.Mode = mode;
-    return;
-  }
-  const TLogMode old = s.Mode.load();
-  if (old != lmOff && mode == lmOff) {
-    WriteLogFooter();
+  const TLogMode old = tCallLog.Mode;
+  if (mode == lmOff && IsLogging(old) && s.HeaderWritten.load()) {
+    BestEffort([] { WriteFooterLine(); });
     s.HeaderWritten = false;
   }
-  s.Mode = mode;
+  tCallLog.Mode = mode;
+  s.LastCallMode = mode;
+}
+
+// The mode outside host calls.
+void SetProcessMode(TLogMode mode) {
+  TLogState& s = State();
+  const TLogMode old = s.Mode.exchange(mode);
+  if (mode == lmSuspended) return;
+  if (old != lmOff && mode == lmOff) {
+    if (IsLogging(old) && s.HeaderWritten.load()) BestEffort([] { WriteFooterLine(); });
+    s.HeaderWritten = false;
+  }
+}
+
+}  // namespace
+
+void SetLogMode(TLogMode mode) {
+  // Within a host call only this call's lines change.
+  if (tCallLog.Active)
+    SetCallMode(mode);
+  else
+    SetProcessMode(mode);
+}
+
+void SetLogSwitch(bool on) {
+  const TLogMode mode = on ? lmAll : lmOff;
+  if (tCallLog.Active) SetCallMode(mode);
+  SetProcessMode(mode);
+}
+
+bool LogSwitchedOn() {
+  return State().Mode.load() != lmOff;
 }
 
 TLogMode GetLogMode() {

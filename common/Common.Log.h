@@ -56,6 +56,13 @@ class TLogCallScope {
 // process's); switching off from a running log writes the stop line.
 void SetLogMode(TLogMode mode);
 TLogMode GetLogMode();
+// The switch the host sets (the driver's LogEnabled property): on selects
+// lmAll, off lmOff, for the lines outside host calls and for the current
+// call's. Unlike a device's selection for one call, it outlives the call
+// that sets it.
+void SetLogSwitch(bool on);
+// The switch as the host last set it (off until it sets anything).
+bool LogSwitchedOn();
 
 // Called at the start and the end of every host call with the text of the
 // call's first argument (nullopt: no argument, or a binary one). Selects the

@@ -313,11 +313,12 @@ void TCommonDriver::ShowHelp() {
 // ---- LogEnabled ----
 
 bool TCommonDriver::GetLogEnabled() const {
-  return GetLogMode() != lmOff;
+  // What the host set, not the mode the current call's device selected.
+  return LogSwitchedOn();
 }
 
 void TCommonDriver::SetLogEnabled(bool Value) {
-  SetLogMode(Value ? lmAll : lmOff);
+  SetLogSwitch(Value);
   RecordDeviceLogFlag("LogEnabled", FDeviceID, Value);
 }
 

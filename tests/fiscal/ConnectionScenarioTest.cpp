@@ -69,7 +69,8 @@ TEST_P(ConnectionScenarioTest, AnEquipmentTestWhoseConnectionLogsNothingEndsTheR
 }
 
 // LogEnabled through SetParameter switches the log of the connection made
-// last: its calls are traced from the next one on, or no longer.
+// last: its calls are traced from the next one on, or no longer. The setting
+// reads back as made, through the property and the driver's description.
 TEST_P(ConnectionScenarioTest, SetParameterSwitchesTheLogOfTheLastConnection) {
   const std::string id = Connect();
   const auto tracedCalls = [&] {
@@ -80,16 +81,26 @@ TEST_P(ConnectionScenarioTest, SetParameterSwitchesTheLogOfTheLastConnection) {
       ++count;
     return count;
   };
+  const auto readBack = [&] {
+    const std::string description = Host.Call("GetDescription", {THostArg::Empty()}).ParamText(0);
+    return std::string(Host.GetProp("LogEnabled").Bool() ? "on" : "off") + "/" +
+           (description.find("LogIsEnabled=\"true\"") != std::string::npos ? "on" : "off");
+  };
   EXPECT_EQ(tracedCalls(), 0u) << "the connection was made without a log";
+  EXPECT_EQ(readBack(), "off/off");
   EXPECT_TRUE(Host.Call("SetParameter", {"LogEnabled", true}).Bool()) << LastError().Text;
   EXPECT_EQ(tracedCalls(), 1u);
+  EXPECT_EQ(readBack(), "on/on") << "the setting outlives the call that made it";
   EXPECT_TRUE(Host.Call("УстановитьПараметр", {"ЛогВключен", false}).Bool());
   EXPECT_EQ(tracedCalls(), 1u);
+  EXPECT_EQ(readBack(), "off/off");
   EXPECT_TRUE(Host.Call("SetParameter", {"logenabled", 1}).Bool())
       << "the parameter name is matched without regard to case";
   EXPECT_EQ(tracedCalls(), 2u) << "1 is true";
+  EXPECT_EQ(readBack(), "on/on");
   EXPECT_TRUE(Host.Call("SetParameter", {"LogEnabled", "false"}).Bool());
   EXPECT_EQ(tracedCalls(), 2u) << "the text \"false\" is false";
+  EXPECT_EQ(readBack(), "off/off");
 
   const THostError e = Failure("SetParameter", {"BaudRate", 9600});
   EXPECT_EQ(std::to_string(e.Code) + " " + e.Text, "1001 Property not found: BaudRate")

@@ -188,9 +188,9 @@ TEST_F(DriverHostTest, DescriptionNamesTheDriverAndItsLog) {
   EXPECT_STREQ(d.attribute("IntegrationComponentVersion").value(),
                d.attribute("DriverVersion").value());
   EXPECT_NE(std::string(d.attribute("DownloadURL").value()), "");
-  // A call without a device identifier runs with logging suspended, which
-  // still counts as "on".
-  EXPECT_STREQ(d.attribute("LogIsEnabled").value(), "true");
+  // What the host set, off by default; the suspended log of a call without
+  // a device identifier is no setting.
+  EXPECT_STREQ(d.attribute("LogIsEnabled").value(), "false");
   EXPECT_EQ(std::string(d.attribute("LogPath").value()), DataDir.Path() + "/Dravex/quarnel/");
 }
 
