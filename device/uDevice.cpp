@@ -13,6 +13,7 @@
 #include "common/uCommonUtils.h"
 #include "device/uDeviceFormat.h"
 #include "device/uEquipmentErrors.h"
+#include "resources/uResources.h"
 
 namespace {
 
@@ -32,6 +33,26 @@ int64_t IntOrDefault(std::string_view AText, int64_t AFallback) {
 // Two digits of AText from APos as a number; 0 when they are not one.
 int TwoDigits(std::string_view AText, size_t APos) {
   return static_cast<int>(IntOrDefault(AText.substr(APos, 2), 0));
+}
+
+bool HasControlByte(std::string_view ABytes) {
+  return std::any_of(ABytes.begin(), ABytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+// A byte below 0x20 inside a request frame acts on the frame itself: FS
+// splits the fields, ETX ends the frame and what follows reads as a frame of
+// its own. Texts reach here cleaned and codes escaped; whatever still carries
+// such a byte is refused, never sent.
+void RefuseFrameControlBytes(std::string_view ACmd, std::string_view APassword,
+                             const TDeviceArgs& AData) {
+  if (HasControlByte(APassword))
+    throw MakeEquException(ecInvalidInput, ResString("ControlByteInPassword"));
+  for (size_t i = 0; i < AData.size(); ++i) {
+    if (!HasControlByte(AData[i])) continue;
+    throw MakeEquException(ecInvalidInput, ResFormat("ControlByteInArgument",
+                                                     {std::to_string(i + 1), ACmd.substr(0, 2)}));
+  }
 }
 
 std::string TwoDigitText(int AValue) {
@@ -85,6 +106,7 @@ std::string TDevice::CalcChecksum(std::string_view ABytes) {
 std::string TDevice::BuildPacket(std::string_view ACmd, const TDeviceArgs& AData) {
   std::string pwd = PasswordBytes();
   if (pwd.size() != 4) RaiseError(EquMessages::InvalidPassword);
+  RefuseFrameControlBytes(ACmd, pwd, AData);
   std::string body = pwd;
   body += static_cast<char>(NextPacketID());
   body += ACmd.substr(0, 2);

@@ -59,20 +59,22 @@ class TDevice {
   // One request frame: STX, password, NextPacketID(), the first two
   // characters of ACmd, the arguments joined by FS, ETX, checksum. Raises
   // "Некорректный пароль связи с ФР" (before the identifier advances) when the
-  // password is not exactly 4 bytes.
+  // password is not exactly 4 bytes, and EquException 1004 naming the
+  // command and the argument's position (or the password) when a byte below
+  // 0x20 would act as a control byte of the frame.
   virtual std::string BuildPacket(std::string_view ACmd, const TDeviceArgs& AData);
   // Open and close the link; nothing in TDevice.
   virtual void Enable();
   virtual void Disable();
   // Sends one command and waits for its answer; afterwards FData holds the
   // answer's fields. Raises on any failure. The one exchange of both links:
-  // BeginExchange, the frame (the same one for up to 11 sends, the link's
-  // resend pause between them while the first answer byte is not STX), the
-  // answer up to ETX, its checksum, then CheckAnswer; the answer as a whole
-  // must come within the link's answer limit (the command's own limit) from
-  // its first byte, or the link's time-out ends it. Every byte is logged
-  // with the link's source. Without a link (TDevice itself) it fails with
-  // "Порт не открыт".
+  // the frame is built, BeginExchange, then the frame goes out (the same one
+  // for up to 11 sends, the link's resend pause between them while the first
+  // answer byte is not STX), the answer up to ETX, its checksum, then
+  // CheckAnswer; the answer as a whole must come within the link's answer
+  // limit (the command's own limit) from its first byte, or the link's
+  // time-out ends it. Every byte is logged with the link's source. Without a
+  // link (TDevice itself) it fails with "Порт не открыт".
   virtual void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout);
   // The link probe: ENQ until ACK, as often and as far apart as the link's
   // policy says. A byte other than ACK at the last try is a protocol error;

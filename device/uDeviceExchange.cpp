@@ -180,8 +180,10 @@ void TDevice::CheckConnection() {
 
 void TDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
   FCommand = std::string(ACmd.substr(0, 2));
-  BeginExchange();
+  // A frame that cannot be built (a bad password, a control byte in an
+  // argument) fails before the link is touched.
   const std::string frame = BuildPacket(ACmd, AData);
+  BeginExchange();
   const TLinkWaits waits = AnswerWaits(ATimeout);
   const TLinkPolicy policy = LinkPolicy();
 

@@ -218,6 +218,13 @@ EquException MakeEquException(int ACode) {
   return EquException(ACode, std::string(DriverErrorText(ACode)));
 }
 
+EquException MakeEquException(int ACode, std::string_view ADetail) {
+  std::string message(DriverErrorText(ACode));
+  message += ". ";
+  message += ADetail;
+  return EquException(ACode, message);
+}
+
 bool HasRegisterErrorText(uint8_t ACode) {
   return FindCode(cRegisterErrors, ACode) != nullptr;
 }

@@ -38,6 +38,8 @@ enum TEquErrorCode : int {
 std::string_view DriverErrorText(int ACode);
 // An EquException with the code and its catalogue text.
 EquException MakeEquException(int ACode);
+// The same with what exactly went wrong after the text: "<text>. <detail>".
+EquException MakeEquException(int ACode, std::string_view ADetail);
 
 // Error byte of an answer, 255 for an unreadable field.
 inline constexpr uint8_t cProtocolErrorByte = 0xFF;

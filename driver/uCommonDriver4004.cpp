@@ -392,7 +392,7 @@ bool TCommonDriver::EquipmentTest(V8Variant* RetValue, V8Variant* Params, long C
     CallSucceeded(RetValue);
     traceOut();
   } catch (const std::exception& E) {
-    HandleCallError(E, RetValue, kGeneralErrorCode);
+    HandleCallError(E, RetValue, ErrorCodeOf(E));
     traceOut();
     if (Params != nullptr && Count > 2) V8SetWString(&Params[2], std::string_view(E.what()));
   }

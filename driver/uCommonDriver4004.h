@@ -99,14 +99,15 @@ class TCommonDriver : public TCustomDriver {
   static void RefreshDriverInfo(TUpdateDriverInfoCode Update);
 
   // Runs Body inside the common guard: success -> CallSucceeded, any
-  // exception -> HandleCallError with code 1001. Always true for the dispatcher.
+  // exception -> HandleCallError with its code (ErrorCodeOf). Always true for
+  // the dispatcher.
   template <class F>
   bool Guarded(V8Variant* RetValue, F&& Body) {
     try {
       Body();
       CallSucceeded(RetValue);
     } catch (const std::exception& E) {
-      HandleCallError(E, RetValue, kGeneralErrorCode);
+      HandleCallError(E, RetValue, ErrorCodeOf(E));
     }
     return true;
   }

@@ -6,6 +6,7 @@
 
 #include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
+#include "device/uEquipmentErrors.h"
 #include "resources/uResources.h"
 
 namespace {
@@ -323,6 +324,11 @@ void TCustomDriver::PropertiesSetDefault() {
 void TCustomDriver::CallSucceeded(V8Variant* RetValue) {
   FLastResult.Clear();
   if (RetValue != nullptr) V8SetBool(RetValue, true);
+}
+
+int32_t ErrorCodeOf(const std::exception& E) {
+  const auto* coded = dynamic_cast<const EquException*>(&E);
+  return coded != nullptr ? coded->Code : kGeneralErrorCode;
 }
 
 void TCustomDriver::HandleCallError(const std::exception& E, V8Variant* RetValue,

@@ -51,6 +51,8 @@ struct TResult {
 
 // The code of every failure that carries no code of its own.
 constexpr int32_t kGeneralErrorCode = 1001;
+// The code a failure reports to the host: an EquException's own, else 1001.
+int32_t ErrorCodeOf(const std::exception& E);
 
 // ---- Attributes ----
 

@@ -114,10 +114,8 @@ class TEcrlDriver : public TCommonDriver {
       SelectDevice(V8ToUtf8(Arg(Params, Count, 0)));
       Body();
       CallSucceeded(RetValue);
-    } catch (const EquException& E) {
-      HandleCallError(E, RetValue, E.Code);
     } catch (const std::exception& E) {
-      HandleCallError(E, RetValue, kGeneralErrorCode);
+      HandleCallError(E, RetValue, ErrorCodeOf(E));
     }
     return true;
   }

@@ -34,8 +34,3 @@ void PrintBarcode(TDevice& ADevice, const TBarcode& ABarcode) {
   ADevice.PrintBarcode(ABarcode.Options, ABarcode.Width, ABarcode.Height, ABarcode.Type,
                        ABarcode.Data);
 }
-
-void PrintBarcodeElement(TDevice& ADevice, const pugi::xml_node& AElement) {
-  TBarcode barcode;
-  if (ReadBarcode(AElement, barcode)) PrintBarcode(ADevice, barcode);
-}

@@ -20,6 +20,3 @@ struct TBarcode {
 // type, which prints nothing. Malformed Base64 raises EConvertError.
 bool ReadBarcode(const pugi::xml_node& AElement, TBarcode& ABarcode);
 void PrintBarcode(TDevice& ADevice, const TBarcode& ABarcode);
-
-// ReadBarcode, then PrintBarcode when the type is one the register prints.
-void PrintBarcodeElement(TDevice& ADevice, const pugi::xml_node& AElement);

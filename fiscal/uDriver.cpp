@@ -4,6 +4,7 @@
 
 #include "common/Common.Log.h"
 #include "common/uCommonUtils.h"
+#include "fiscal/uInputReading.h"
 #include "fiscal/uOperationWait.h"
 #include "transport/uCOMDevice.h"
 #include "transport/uSocketDevice.h"
@@ -118,6 +119,9 @@ void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
   FInstance = holder.get();
   try {
     ApplyConnectionParameters(ASettings, *holder, FDeviceID);
+    // The password travels in every frame's header, where a control byte
+    // would break the frame.
+    RefuseControlBytes(holder->FConnectionPassword, "ConnectionPassword");
     // Numbers go to the register with "." whatever the locale: the device
     // layer formats them itself, so there is no process-wide setting to make.
     SetLogMode(holder->FLogEnabled ? lmAll : lmOff);

@@ -138,7 +138,9 @@ class TDriver : public TEcrlDriver {
   // ---- shifts, reports, text documents, cash, older-format corrections ----
   // CashierName, CashierINN (both through the register's code page) and
   // PrintRequired of the input's "Parameters" into the connection, each on
-  // its own; a missing or unreadable one takes its default.
+  // its own; a missing or unreadable one takes its default. A cashier text
+  // with a byte below 0x20 is refused (1004 naming it) and nothing is kept.
+  // Nothing here talks to the register, so the operations read it first.
   void ReadInputParameters(const pugi::xml_document& AInputParameters);
   // Fills the connection's FCashCounters from the register, after a pause
   // that lets the counters settle behind the last report or document.

@@ -21,6 +21,12 @@ constexpr TLegacyTax kTaxOfRate[] = {ltTax20,   ltTax20,  ltTax10,  ltTax0,
 
 void TDriver::ProcessLegacyCorrection(const pugi::xml_document& ACheckCorrectionPackage,
                                       pugi::xml_document& ADocumentOutputParameters) {
+  // The texts the command carries are checked before the register is asked anything.
+  const pugi::xml_node input = ACheckCorrectionPackage.document_element().child("Parameters");
+  RefuseControlBytes(ReadTextAttr(input, "CashierName"), "CashierName");
+  RefuseControlBytes(ReadTextAttr(input, "CashierINN"), "CashierINN");
+  RefuseControlBytes(ReadTextAttr(input.child("CorrectionData"), "Number"),
+                     "CorrectionData.Number");
   CancelOpenDocument();
   KeepingPrintSetting([&] {
     TDeviceDriver& holder = Instance();

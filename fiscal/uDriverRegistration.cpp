@@ -33,6 +33,10 @@ constexpr int kFnsSiteTable = 83;
 constexpr int kSettlementPlaceTable = 85;
 // Life phase of a fiscal storage in fiscal mode (low four bits).
 constexpr int64_t kFiscalMode = 3;
+// The registration's attributes that go to the register as texts.
+constexpr const char* kRegistrationTexts[] = {
+    "CashierName",     "KKTNumber",  "CompanyName",   "INN",         "SaleAddress", "SaleLocation",
+    "AutomaticNumber", "OFDCompany", "OFDCompanyINN", "SenderEmail", "FNSURL"};
 
 // Answer field AIndex of the last command: its bytes taken as CP1251 text.
 std::string AnsiField(const TDevice& ADevice, size_t AIndex) {
@@ -223,8 +227,10 @@ void TDriver::GetDataKKT(pugi::xml_document& ATableParametersKKT) {
 void TDriver::OperationFN(uint8_t /*AOperationType*/, const pugi::xml_document& AParametersFiscal) {
   // Every operation type registers: closing the fiscal storage is a
   // different register command that this operation never sends.
-  CancelOpenDocument();
   const pugi::xml_node in = AParametersFiscal.document_element();
+  // Every text is checked before the register is asked anything.
+  for (const char* name : kRegistrationTexts) RefuseControlBytes(ReadTextAttr(in, name), name);
+  CancelOpenDocument();
   if (!in) throw MakeEquException(ecInvalidInput);
   if (ReadTextAttr(in, "FFDVersion") == "1.2")
     throw std::runtime_error(ResString("RegistrationFfd12Refused"));

@@ -110,8 +110,7 @@ void TDriver::SetDateTime(const std::string& ADateTime) {
   TDateTime value;
   // The register keeps a two-digit year: only this century can be set.
   if (!TryParseIso8601(ADateTime, value) || value.Year < 2000 || value.Year > 2099)
-    throw EquException(ecInvalidInput, std::string(DriverErrorText(ecInvalidInput)) + ". " +
-                                           ResString("DateTimeFormatInvalid"));
+    throw MakeEquException(ecInvalidInput, ResString("DateTimeFormatInvalid"));
   Device().SetDateTime(value);
 }
 

@@ -83,8 +83,12 @@ void SetAmount(pugi::xml_node ANode, const char* AName, int64_t AAmount) {
 void TDriver::ReadInputParameters(const pugi::xml_document& AInputParameters) {
   TDeviceDriver& holder = Instance();
   const pugi::xml_node params = AInputParameters.document_element().child("Parameters");
-  holder.FCashierName = ThroughAnsi(ReadTextAttr(params, "CashierName"));
-  holder.FCashierINN = ThroughAnsi(ReadTextAttr(params, "CashierINN"));
+  const std::string name = ReadTextAttr(params, "CashierName");
+  const std::string inn = ReadTextAttr(params, "CashierINN");
+  RefuseControlBytes(name, "CashierName");
+  RefuseControlBytes(inn, "CashierINN");
+  holder.FCashierName = ThroughAnsi(name);
+  holder.FCashierINN = ThroughAnsi(inn);
   bool print = false;
   holder.FPrintRequired = TryReadBoolean(params, "PrintRequired", print) ? (print ? 1 : 0) : -1;
 }
@@ -234,8 +238,8 @@ void TDriver::WriteCountersOutput(pugi::xml_document& AOutputParameters, uint32_
 
 void TDriver::OpenShift(const pugi::xml_document& AInputParameters,
                         pugi::xml_document& AOutputParameters) {
+  ReadInputParameters(AInputParameters);
   KeepingPrintSetting([&] {
-    ReadInputParameters(AInputParameters);
     CancelOpenDocument();
     ApplyReportPrinting(Instance().FInitPrintSetting);
     EnsureShiftState(false);
@@ -246,8 +250,8 @@ void TDriver::OpenShift(const pugi::xml_document& AInputParameters,
 
 void TDriver::CloseShift(const pugi::xml_document& AInputParameters,
                          pugi::xml_document& AOutputParameters) {
+  ReadInputParameters(AInputParameters);
   KeepingPrintSetting([&] {
-    ReadInputParameters(AInputParameters);
     CancelOpenDocument();
     ApplyReportPrinting(Instance().FInitPrintSetting);
     // A shift open for more than 24 hours is exactly the one to close.
@@ -258,8 +262,8 @@ void TDriver::CloseShift(const pugi::xml_document& AInputParameters,
 }
 
 void TDriver::PrintXReport(const pugi::xml_document& AInputParameters) {
+  ReadInputParameters(AInputParameters);
   KeepingPrintSetting([&] {
-    ReadInputParameters(AInputParameters);
     CancelOpenDocument();
     ApplyReportPrinting(Instance().FInitPrintSetting);
     Device().XReport();
@@ -268,8 +272,8 @@ void TDriver::PrintXReport(const pugi::xml_document& AInputParameters) {
 
 void TDriver::ReportCurrentStatusOfSettlements(const pugi::xml_document& AInputParameters,
                                                pugi::xml_document& AOutputParameters) {
+  ReadInputParameters(AInputParameters);
   KeepingPrintSetting([&] {
-    ReadInputParameters(AInputParameters);
     CancelOpenDocument();
     ApplyReportPrinting(Instance().FInitPrintSetting);
     Device().SettlementsCurrStatusReport(

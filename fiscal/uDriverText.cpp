@@ -1,6 +1,9 @@
 // Text documents, cash deposits and withdrawals, and the receipt copy.
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "common/uCommonUtils.h"
 #include "fiscal/uBarcodePrinting.h"
@@ -26,25 +29,40 @@ void CloseWithoutBuyer(TDevice& ADevice) {
 }  // namespace
 
 void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
+  const pugi::xml_node root = ADocumentPackage.child("Document");
+  const pugi::xml_node positions = root.child("Positions");
+  if (!positions) throw MakeEquException(ecInvalidInput);
+  // Every line and barcode is read and checked before the register is asked
+  // anything: a refused one must not leave half a document on paper.
+  std::vector<std::variant<std::string, TBarcode>> lines;
+  for (const pugi::xml_node position : positions.children()) {
+    if (position.type() != pugi::node_element) continue;
+    if (SameText(position.name(), "TextString")) {
+      const std::string text = position.attribute("Text").value();
+      RefuseControlBytes(text, "TextString.Text");
+      lines.emplace_back(ThroughAnsi(text));
+    } else if (SameText(position.name(), "Barcode")) {
+      TBarcode barcode;
+      if (!ReadBarcode(position, barcode)) continue;
+      RefuseControlBytes(barcode.Data, position.attribute("Value").value()[0] != '\0'
+                                           ? "Barcode.Value"
+                                           : "Barcode.ValueBase64");
+      lines.emplace_back(std::move(barcode));
+    }
+  }
+  const bool noCut = SameText(root.attribute("NoCut").value(), "true");
+
   CancelOpenDocument();
   KeepingPrintSetting([&] {
     TDevice& device = Device();
     // A text document is always printed: it exists only on paper.
     WritePaperSetting(false);
-    const pugi::xml_node root = ADocumentPackage.child("Document");
-    const pugi::xml_node positions = root.child("Positions");
-    if (!positions) throw MakeEquException(ecInvalidInput);
-    const bool noCut = SameText(root.attribute("NoCut").value(), "true");
-
     device.OpenDocument(kServiceDocument, 1, "", 1, 0);
-    for (const pugi::xml_node position : positions.children()) {
-      if (position.type() != pugi::node_element) continue;
-      if (SameText(position.name(), "TextString")) {
-        device.PrintString(ThroughAnsi(position.attribute("Text").value()), device.FontNumber(),
-                           false, false);
-      } else if (SameText(position.name(), "Barcode")) {
-        PrintBarcodeElement(device, position);
-      }
+    for (const auto& line : lines) {
+      if (const auto* text = std::get_if<std::string>(&line))
+        device.PrintString(*text, device.FontNumber(), false, false);
+      else
+        PrintBarcode(device, std::get<TBarcode>(line));
     }
     if (noCut)
       device.CloseDocument(kCloseWithoutCut, "");

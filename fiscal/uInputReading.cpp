@@ -72,8 +72,7 @@ int64_t ReadMoneyAttr(const pugi::xml_node& ANode, const char* AName, int64_t AD
 }
 
 void RefuseInput(std::string_view ADetail) {
-  throw EquException(ecInvalidInput,
-                     FormatText("%s. %s", {DriverErrorText(ecInvalidInput), ADetail}));
+  throw MakeEquException(ecInvalidInput, ADetail);
 }
 
 void RefuseControlBytes(std::string_view AValue, std::string_view AField) {

@@ -86,6 +86,33 @@ TEST(DeviceFrame, ShortPasswordFailsEveryCommandBeforeAnythingIsSent) {
   EXPECT_TRUE(device.Sent.empty());
 }
 
+TEST(DeviceFrame, AByteBelow0x20InAnArgumentIsRefusedWith1004) {
+  TScriptedDevice device;
+  for (char c : {'\x00', '\x02', '\x03', '\x1C', '\x1D', '\x1F'}) {
+    const uint8_t before = device.PacketID();
+    try {
+      device.RunCommand("79", {"15", std::string("01046") + c + "21", "1"}, 15000);
+      ADD_FAILURE() << "byte " << int(c) << " was sent";
+    } catch (const EquException& e) {
+      EXPECT_EQ(e.Code, 1004);
+      EXPECT_STREQ(e.what(),
+                   "Ошибка входных параметров команды. Недопустимый управляющий символ в "
+                   "аргументе 2 команды 79");
+    }
+    EXPECT_EQ(device.PacketID(), before) << "a refused frame must not use up an identifier";
+  }
+  EXPECT_TRUE(device.Sent.empty());
+  // What the catalogue makes of the same bytes goes out: texts are cleaned,
+  // marking codes escaped.
+  device.PrintBarcode(0, 6, 0, 8, "a\x03b");
+  TKMResult checked;
+  device.CheckMarkingCode(1,
+                          TDevice::SetMarkingCode("01\x1D"
+                                                  "21"),
+                          1, 1, 0, 0, 0, checked);
+  EXPECT_EQ(device.Sent.size(), 2u);
+}
+
 TEST(DeviceFrame, SplitFieldsRules) {
   using V = std::vector<std::string>;
   const char fs = 0x1C;

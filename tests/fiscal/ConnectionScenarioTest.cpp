@@ -107,6 +107,19 @@ TEST_P(ConnectionScenarioTest, SetParameterSwitchesTheLogOfTheLastConnection) {
       << "only the log is set by SetParameter";
 }
 
+TEST_P(ConnectionScenarioTest, APasswordWithAControlByteIsRefusedBeforeTheLinkOpens) {
+  // ETX in the frame's header would end the frame there.
+  const THostError e = Failure(
+      "ConnectEquipment", {THostArg::Empty(), THostArg::Empty(),
+                           Bench().Parameters(GetParam(), {{"ConnectionPassword", "K&#3;NT"}})});
+  EXPECT_EQ(e.Code, 1004);
+  EXPECT_EQ(e.Text,
+            "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+            "ConnectionPassword");
+  EXPECT_TRUE(Bench().Commands().empty());
+  EXPECT_FALSE(Connect().empty()) << "nothing holds the link";
+}
+
 TEST_P(ConnectionScenarioTest, AConnectThatFailsMidwayLeavesNothingBehind) {
   // The register refuses the frames of a wrong password: the link opened,
   // the first command failed, and the half-made connection must go.

@@ -81,6 +81,25 @@ TEST_P(CorrectionScenarioTest, OlderFormatsRefuseWhatTheirCommandCannotCarry) {
     EXPECT_EQ(e.Code, code) << package << ": " << e.Text;
     EXPECT_TRUE(Bench().ArgsOf("58").empty()) << package;
   }
+
+  // The texts the command carries are checked before the register is asked anything.
+  Bench().ClearCommands();
+  const std::pair<std::string, std::string> texts[] = {
+      {Package("OperationType=\"1\" TaxationSystem=\"0\" CashierName=\"Петров&#28;\"", kItem),
+       "CashierName"},
+      {Package("OperationType=\"1\" TaxationSystem=\"0\" CashierINN=\"77&#3;\"", kItem),
+       "CashierINN"},
+      {std::string("<P><Parameters OperationType=\"1\" TaxationSystem=\"0\"><CorrectionData "
+                   "Number=\"1&#3;7\" Type=\"1\"/></Parameters><Positions>") +
+           kItem + "</Positions><Payments Cash=\"1\"/></P>",
+       "CorrectionData.Number"}};
+  for (const auto& [package, field] : texts) {
+    THostError e = Failure("ProcessCorrectionCheck", {id, false, package, THostArg::Empty()});
+    EXPECT_EQ(e.Code, 1004) << field;
+    EXPECT_EQ(e.Text,
+              "Ошибка входных параметров команды. Недопустимый управляющий символ в поле " + field);
+  }
+  EXPECT_TRUE(Bench().Commands().empty());
 }
 
 EMU_HOST_LINKS(CorrectionScenarioTest);

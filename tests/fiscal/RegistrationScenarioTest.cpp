@@ -154,6 +154,14 @@ TEST_P(RegistrationScenarioTest, NonFiscalRegisterAndRefusedRegistrations) {
   EXPECT_EQ(Table(id), "<?xml version=\"1.0\"?><Parameters Fiscal=\"false\"/>");
 
   Bench().ClearCommands();
+  const THostError e =
+      Failure("OperationFN", {id, 0, "<Parameters KKTNumber=\"1\" SaleLocation=\"Зал&#3;25\"/>"});
+  EXPECT_EQ(e.Code, 1004);
+  EXPECT_EQ(e.Text,
+            "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+            "SaleLocation");
+  EXPECT_TRUE(Bench().Commands().empty()) << "the register is not even asked for its status";
+
   EXPECT_EQ(Failure("OperationFN", {id, 0, Registration("FFDVersion=\"1.2\"")}).Text,
             "Регистрация/Перерегистрация c данной версией ФФД невозможна");
   EXPECT_EQ(Failure("OperationFN", {id, 0, "<Parameters KKTNumber=\"1\" INN=\"123\"/>"}).Text,

@@ -62,6 +62,16 @@ TEST_P(ShiftScenarioTest, AWholeShiftAnswersWhatTheRegisterHolds) {
     t.Second = 0;  // the storage keeps minutes
     return t.ToXml();
   };
+  // A cashier with a control byte is refused before the register is asked anything.
+  Bench().ClearCommands();
+  const std::string controlByte =
+      "1004 Ошибка входных параметров команды. Недопустимый управляющий символ в поле ";
+  EXPECT_EQ(Refusal("OpenShift", {FId, "<In><Parameters CashierName=\"Иванова&#28;\"/></In>",
+                                  THostArg::Empty()}),
+            controlByte + "CashierName");
+  EXPECT_EQ(Refusal("PrintXReport", {FId, "<In><Parameters CashierINN=\"50&#3;01\"/></In>"}),
+            controlByte + "CashierINN");
+  EXPECT_TRUE(Bench().Commands().empty());
   EXPECT_EQ(Refusal("CloseShift", {FId, "<In/>", THostArg::Empty()}), "3005 Смена закрыта");
   EXPECT_NE(Refusal("CashInOutcome", {FId, "<In/>", 5.0}).find("Смена не открыта"),
             std::string::npos)

@@ -55,6 +55,33 @@ TEST_P(TextCashScenarioTest, TextDocumentsCutAtTheMarkerPrintEachBarcodeAndZeroI
   EXPECT_EQ(Bench().Reg().Snapshot().Tables.at("1.0"), "0") << "the print byte written back";
 }
 
+TEST_P(TextCashScenarioTest, AControlByteInALineOrABarcodeSendsNothing) {
+  const std::string id = Connect();
+  Bench().ClearCommands();
+  // FS and ETX as a host writes them into its XML; ETX then "25" would end
+  // the frame with a checksum and make the rest a frame of its own.
+  const std::string prefix =
+      "Ошибка входных параметров команды. Недопустимый управляющий символ "
+      "в поле ";
+  const struct {
+    std::string Position, Field;
+  } cases[] = {
+      {"<TextString Text=\"Итого&#28;100\"/>", "TextString.Text"},
+      {"<Barcode Type=\"EAN13\" Value=\"4600&#3;25\"/>", "Barcode.Value"},
+      // "\x02KVNT!80\x03" in Base64.
+      {"<Barcode Type=\"QR\" ValueBase64=\"AktWTlQhODAD\"/>", "Barcode.ValueBase64"},
+  };
+  for (const auto& c : cases) {
+    const THostError e =
+        Failure("PrintTextDocument", {id, "<Document><Positions><TextString Text=\"Чек\"/>" +
+                                              c.Position + "</Positions></Document>"});
+    EXPECT_EQ(e.Code, 1004) << c.Field;
+    EXPECT_EQ(e.Text, prefix + c.Field);
+  }
+  EXPECT_TRUE(Bench().Commands().empty()) << "the register is not even asked for its status";
+  EXPECT_EQ(Bench().Tape(), "");
+}
+
 EMU_HOST_LINKS(TextCashScenarioTest);
 
 }  // namespace

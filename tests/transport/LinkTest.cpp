@@ -309,6 +309,23 @@ TEST_P(LinkTest, TheLogShowsEveryByteWithItsDirection) {
   EXPECT_TRUE(LogHas("INFO", "<- 32 32")) << Log();
 }
 
+TEST_P(LinkTest, AControlByteInAnArgumentOrThePasswordNeverGoesOut) {
+  const size_t before = FPeer->Received().size();
+  // A label's ETX and two checksum digits, then a drawer command of its own.
+  EXPECT_EQ(Run("41", {"2", "0", "80", "2",
+                       "4600\x03"
+                       "25\x02KVNT!80\x03"
+                       "06"}),
+            "Ошибка входных параметров команды. Недопустимый управляющий символ в аргументе 5 "
+            "команды 41");
+  FDevice->SetConnectionPassword("K\x1CNT");
+  EXPECT_EQ(Run("00"),
+            "Ошибка входных параметров команды. Недопустимый управляющий символ в пароле связи");
+  EXPECT_EQ(FPeer->Received().size(), before) << "not a byte, not even a probe";
+  FDevice->SetConnectionPassword("");
+  ExpectUsable("a refused frame");
+}
+
 TEST_P(LinkTest, CatalogueCommandsRunOverTheLink) {
   FPeer->ThenAnswer();
   ASSERT_NO_THROW(FDevice->StartSeans());
