@@ -224,7 +224,9 @@ class TDevice {
   void Cut();             // 34
   // 40, one line cut to LineLength.
   void PrintString(std::string_view S);
-  // 40 per piece of LineLength characters; a piece holding CutString is a Cut.
+  // The text split at every CutString, each marker sent as a Cut (34) in its
+  // place; each part between markers goes as 40 per piece of LineLength
+  // characters.
   void PrintString(std::string_view S, int AFont, bool ADoubleHeight, bool ADoubleWidth);
   // 41.
   void PrintBarcode(int AOptions, int AWidth, int AHeight, int AType, std::string_view AData);

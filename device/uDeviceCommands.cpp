@@ -29,19 +29,26 @@ void TDevice::PrintString(std::string_view S) {
 }
 
 void TDevice::PrintString(std::string_view S, int AFont, bool ADoubleHeight, bool ADoubleWidth) {
-  // Pieces are cut in CP1251, where every character is one byte. A line
-  // length of 0 would give empty pieces forever: the text then goes whole.
+  // The text is split at the cut markers first, so that the text around a
+  // marker is printed and a marker that spans two lines still cuts; each
+  // part is then cut into lines. Pieces are cut in CP1251, where every
+  // character is one byte. A line length of 0 would give empty pieces
+  // forever: a part then goes whole.
   const std::string text = Utf8ToAnsi(S);
   const std::string marker = Utf8ToAnsi(FCutString);
-  const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : text.size();
   const std::string attr = Attr(AFont, ADoubleHeight, ADoubleWidth);
-  for (size_t pos = 0; pos < text.size(); pos += width) {
-    std::string piece = text.substr(pos, width);
-    if (!marker.empty() && piece.find(marker) != std::string::npos)
-      Cut();
-    else
-      Run("40", {D(AnsiToUtf8(piece), 72), attr});
+  const auto printLines = [&](std::string_view APart) {
+    const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : APart.size();
+    for (size_t pos = 0; pos < APart.size(); pos += width)
+      Run("40", {D(AnsiToUtf8(APart.substr(pos, width)), 72), attr});
+  };
+  std::string_view rest = text;
+  for (size_t at; !marker.empty() && (at = rest.find(marker)) != std::string_view::npos;) {
+    printLines(rest.substr(0, at));
+    Cut();
+    rest.remove_prefix(at + marker.size());
   }
+  printLines(rest);
 }
 
 void TDevice::PrintBarcode(int AOptions, int AWidth, int AHeight, int AType,

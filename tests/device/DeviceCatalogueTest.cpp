@@ -440,12 +440,23 @@ TEST(DevicePrintString, CutsIntoLinePiecesAndTurnsTheMarkerIntoACut) {
   EXPECT_EQ(device.Sent[1].Args[0].size(), 40u);
   EXPECT_EQ(device.Sent[2].Args, (TDeviceArgs{std::string(20, 'x'), "18"}));
 
-  device.Sent.clear();
-  device.PrintString(std::string(40, 'a') + "[cut]" + std::string(35, 'b'), 0, false, false);
-  ASSERT_EQ(device.Sent.size(), 2u);
-  EXPECT_EQ(device.Sent[0].Cmd, "40");
-  EXPECT_EQ(device.Sent[1].Cmd, "34") << "the piece holding the marker is a cut";
-  EXPECT_TRUE(device.Sent[1].Args.empty());
+  // The text is split at the markers first, then into lines: what surrounds
+  // a marker is printed, and a marker across two lines still cuts.
+  const auto sent = [&device](std::string_view AText) {
+    device.Sent.clear();
+    device.PrintString(AText, 0, false, false);
+    std::vector<std::string> lines;
+    for (const TSentCommand& c : device.Sent)
+      lines.push_back(c.Cmd == "34" ? "<cut>" : TDevice::FromDeviceText(c.Args[0]));
+    return lines;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(sent("До[cut]После"), (V{"До", "<cut>", "После"}));
+  EXPECT_EQ(sent(std::string(38, 'a') + "[cut]" + std::string(45, 'b')),
+            (V{std::string(38, 'a'), "<cut>", std::string(40, 'b'), "bbbbb"}))
+      << "the marker spans characters 39 to 43";
+  EXPECT_EQ(sent("[cut]x[cut][cut]"), (V{"<cut>", "x", "<cut>", "<cut>"}));
+  EXPECT_TRUE(device.Sent[0].Args.empty());
 }
 
 TEST(DevicePrintString, EdgeCases) {

@@ -11,15 +11,19 @@ class TextCashScenarioTest : public EmuHostTest {};
 TEST_P(TextCashScenarioTest, TextDocumentsCutAtTheMarkerPrintEachBarcodeAndZeroIsADeposit) {
   const std::string id = Connect({{"EnablePrinting", "2"}});  // printed all the same
   const std::string line(48, 'a');
+  // The text around a marker is printed, and a marker across two lines of
+  // 48 characters (characters 47 to 51 here) still cuts.
   const std::string xml =
       "<Document><Positions><TextString Text=\"" + line +
-      "bb[cut]cc\"/><TextString Text=\"Итого\"/><Other/>"
+      "bb[cut]cc\"/><TextString Text=\"До[cut]После\"/><TextString Text=\"" + line.substr(2) +
+      "[cut]Итого\"/><Other/>"
       "<Barcode Type=\"EAN8\" Value=\"12345670\"/><Barcode Type=\"EAN13\" Value=\"4600000000008\"/>"
       "<Barcode Type=\"CODE39\" Value=\"ABC-1\"/><Barcode Type=\"qr\" ValueBase64=\"z/Do4uXy\"/>"
       "<Barcode Type=\"PDF417\" Value=\"x\"/></Positions></Document>";
   ASSERT_TRUE(Host.Call("PrintTextDocument", {id, xml}).Bool()) << LastError().Text;
   const std::string cut = "- - - - - - - - - - - - ✂ - - - - - - - - - - - -\n";
-  EXPECT_EQ(Bench().Tape(), line + "\n" + cut +
+  EXPECT_EQ(Bench().Tape(), line + "\nbb\n" + cut + "cc\nДо\n" + cut + "После\n" + line.substr(2) +
+                                "\n" + cut +
                                 "Итого\n[EAN-8 ||| 12345670 |||]\n[EAN-13 ||| 4600000000008 |||]\n"
                                 "[CODE39 ||| ABC-1 |||]\n[QR ||| Привет |||]\n" +
                                 cut);
