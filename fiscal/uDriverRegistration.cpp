@@ -44,6 +44,19 @@ std::string AnsiField(const TDevice& ADevice, size_t AIndex) {
   return AIndex < data.size() ? AnsiToUtf8(data[AIndex]) : std::string{};
 }
 
+// A text the register keeps in two fields of 44 characters (the
+// organisation name, the settlement address). A field may come back padded
+// with blanks, so each half is trimmed; a blank trimmed where the halves meet
+// means the split fell between two words, and one blank stays there. A split
+// inside a word joins the halves as they are.
+std::string JoinHalves(std::string_view AFirst, std::string_view ASecond) {
+  const std::string first = Trim(AFirst), second = Trim(ASecond);
+  if (first.empty() || second.empty()) return first + second;
+  const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  const bool betweenWords = isBlank(AFirst.back()) || isBlank(ASecond.front());
+  return betweenWords ? first + " " + second : first + second;
+}
+
 bool Bit(int64_t AValue, int ABit) {
   return (AValue >> ABit & 1) != 0;
 }
@@ -121,13 +134,13 @@ void ReadDataKKT(TDeviceDriver& AInstance) {
   d.DateTime.Hour = time.Hour;
   d.DateTime.Minute = time.Minute;
   d.DateTime.Second = time.Second;
-  // The halves are joined as stored: a blank at a half's edge is trimmed away.
-  const std::string name2 = Trim(dev.ReadSettingTableStr(kOrganisationTable, 1));
-  d.CompanyName = Trim(dev.ReadSettingTableStr(kOrganisationTable, 0)) + name2;
+  // Each second half is asked for before its first.
+  const std::string name2 = dev.ReadSettingTableStr(kOrganisationTable, 1);
+  d.CompanyName = JoinHalves(dev.ReadSettingTableStr(kOrganisationTable, 0), name2);
   dev.GetECRInfo(kEcrInn);
   d.INN = AnsiField(dev, 1);
-  const std::string address2 = Trim(dev.ReadSettingTableStr(kOrganisationTable, 3));
-  d.SaleAddress = Trim(dev.ReadSettingTableStr(kOrganisationTable, 2)) + address2;
+  const std::string address2 = dev.ReadSettingTableStr(kOrganisationTable, 3);
+  d.SaleAddress = JoinHalves(dev.ReadSettingTableStr(kOrganisationTable, 2), address2);
   d.SaleLocation = dev.ReadSettingTableStr(kSettlementPlaceTable, 0);
 
   dev.GetECRInfo(kEcrWorkModes);
@@ -256,6 +269,9 @@ void TDriver::OperationFN(uint8_t /*AOperationType*/, const pugi::xml_document& 
 
   const std::string company = ReadTextAttr(in, "CompanyName");
   const std::string address = ReadTextAttr(in, "SaleAddress");
+  // Whatever the register answers, its registration data is read afresh
+  // next time: a registration that went through changed it.
+  Instance().FKKTDataCompleted = false;
   Device().RegisterCashRegister(
       reason == 0, taxSystem, workMode, PadRight(ReadTextAttr(in, "KKTNumber"), 16),
       ReadTextAttr(in, "INN"), ReadTextAttr(in, "CashierName"), Characters(company, 0, 44),

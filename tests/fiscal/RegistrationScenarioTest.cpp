@@ -1,7 +1,8 @@
 // Registration through the real library against the virtual register over
 // TCP and a pty: the table of registration parameters (its requests, its
 // per-connection cache, the fiscal and non-fiscal forms, formats 1.05 and
-// 1.2) and a re-registration whose data comes back on a new connection.
+// 1.2) and a re-registration whose data comes back on the same connection and
+// on a new one.
 #include <gtest/gtest.h>
 
 #include <pugixml.hpp>
@@ -13,18 +14,21 @@ namespace {
 
 using TArgs = std::vector<std::string>;
 
-// 100 characters; the 45th is a blank.
-const std::string kCompany = [] {
+std::string Repeat(const std::string& AChar, int ACount) {
   std::string s;
-  for (int i = 0; i < 44; ++i) s += "Ф";
-  s += " ";
-  for (int i = 0; i < 55; ++i) s += "Ж";
+  for (int i = 0; i < ACount; ++i) s += AChar;
   return s;
-}();
+}
 
-std::string Registration(const std::string& AMore = "") {
-  return "<Parameters CashierName=\"Петров\" KKTNumber=\"123\" CompanyName=\"" + kCompany +
-         "\" INN=\"7702345678\" SaleAddress=\"г. Тверь, ул. Советская, 1\" "
+// 100 characters; the 45th is a blank, so the second half starts with it.
+const std::string kCompany = Repeat("Ф", 44) + " " + Repeat("Ж", 55);
+// The 44th is a blank, so the first half ends with it.
+const std::string kAddress = Repeat("А", 43) + " дом 1";
+
+std::string Registration(const std::string& AMore = "", const std::string& ACompany = kCompany) {
+  return "<Parameters CashierName=\"Петров\" KKTNumber=\"123\" CompanyName=\"" + ACompany +
+         "\" INN=\"7702345678\" SaleAddress=\"" + kAddress +
+         "\" "
          "SaleLocation=\"Торговый зал\" TaxationSystems=\"12\" IsOffline=\"TRUE\" "
          "IsService=\"true\" IsEncrypted=\"1\" IsMarking=\"True\" IsVendingMachine=\"true\" "
          "RegistrationReasonCode=\" 4 \" AutomaticNumber=\"A7\" OFDCompany=\"ОФД-Я\" "
@@ -50,15 +54,19 @@ class RegistrationScenarioTest : public EmuHostTest {
 };
 EMU_HOST_LINKS(RegistrationScenarioTest);
 
-TEST_P(RegistrationScenarioTest, ReRegistrationComesBackOnANewConnectionInBothFormats) {
+TEST_P(RegistrationScenarioTest, ReRegistrationComesBackOnTheSameAndANewConnectionInBothFormats) {
   for (const std::string ffd : {"1.2", "1.05"}) {
     SCOPED_TRACE(ffd);
     const bool f12 = ffd == "1.2";
+    // Format 1.05 gets a name whose halves split inside a word.
+    const std::string company = f12 ? kCompany : Repeat("Ц", 100);
+    const std::string first88 = f12 ? kCompany.substr(0, 175) : Repeat("Ц", 88);
     StartRegister(ffd);
     const std::string id = Connect();
     const std::string before = Table(id);
     Bench().ClearCommands();
-    ASSERT_TRUE(Host.Call("OperationFN", {id, 1, Registration()}).Bool()) << LastError().Text;
+    ASSERT_TRUE(Host.Call("OperationFN", {id, 1, Registration("", company)}).Bool())
+        << LastError().Text;
     const std::vector<TEmuCall> sent = Bench().Calls("60");
     ASSERT_EQ(sent.size(), 1u);
     const TArgs& a = sent[0].Args;
@@ -66,18 +74,20 @@ TEST_P(RegistrationScenarioTest, ReRegistrationComesBackOnANewConnectionInBothFo
     EXPECT_EQ(a[1], "123" + std::string(13, ' '));
     EXPECT_EQ(a[3], "6") << "the digits 1 and 2 of \"12\"";
     EXPECT_EQ(a[4], "10") << "offline (TRUE) and service; the digit 1 is not true";
-    EXPECT_EQ(a[8], kCompany.substr(0, 88)) << "characters 1 to 44";
-    EXPECT_EQ(a[9], kCompany.substr(88, 87)) << "characters 45 to 88";
+    EXPECT_EQ(a[8], company.substr(0, 88)) << "characters 1 to 44";
+    EXPECT_EQ(a[8] + a[9], first88) << "characters 45 to 88";
     EXPECT_EQ(a[13], "A7" + std::string(10, ' '));
     EXPECT_EQ(a[15], "7704211201  ");
     EXPECT_EQ(a[18], "18") << "marking and vending machine";
-    EXPECT_EQ(Table(id), before) << "the connection answers the data it read first";
+    const std::string after = Table(id);
+    EXPECT_NE(after, before) << "the connection's data is read again after a registration";
 
     // The register takes one client at a time.
     ASSERT_TRUE(Host.Call("DisconnectEquipment", {id}).Bool());
     const std::string fresh = Connect();
     Bench().ClearCommands();
     const std::string table = Table(fresh);
+    EXPECT_EQ(after, table) << "the same data as a new connection reads";
     EXPECT_EQ(Requests(), (TArgs{"78/2", "78/1", "02/4", "78/14", "02/1", "78/5", "78/4", "11/30/1",
                                  "11/30/0", "02/3", "11/30/3", "11/30/2", "11/85/0", "02/23",
                                  "11/70/0", "11/81/0", "11/71/0", "11/83/0", "11/82/0"}));
@@ -134,10 +144,11 @@ TEST_P(RegistrationScenarioTest, ReRegistrationComesBackOnANewConnectionInBothFo
     EXPECT_EQ(at("FFDVersion"), f12 ? "1.2" : "1.0.5");
     EXPECT_EQ(at("DocumentNumber"), std::to_string(Bench().Reg().LastDocumentNumber()));
     EXPECT_EQ(at("DateTime")[10], 'T') << at("DateTime");
-    EXPECT_EQ(at("CompanyName"), kCompany.substr(0, 88) + kCompany.substr(89, 86))
-        << "the blank that starts the second half is trimmed away";
+    EXPECT_EQ(at("CompanyName"), first88)
+        << "one blank where the split fell between words, none inside a word";
     EXPECT_EQ(at("INN"), "7702345678");
-    EXPECT_EQ(at("SaleAddress"), "г. Тверь, ул. Советская, 1");
+    EXPECT_EQ(at("SaleAddress"), kAddress) << "the first half ends with the blank";
+    EXPECT_EQ(at("SaleLocation"), "Торговый зал");
     EXPECT_EQ(at("TaxationSystems"), "1,2");
     EXPECT_EQ(at("IsOffline"), "true");
     EXPECT_EQ(at("IsEncrypted"), "false");
