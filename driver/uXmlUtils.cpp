@@ -6,9 +6,14 @@
 
 namespace {
 
-bool IsXmlCodeUnit(char16_t c) {
+// A character XML 1.0 allows.
+bool IsXmlChar(char32_t c) {
   return c == 0x09 || c == 0x0A || c == 0x0D || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD);
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+bool IsXmlCodeUnit(char16_t c) {
+  return IsXmlChar(c);
 }
 
 bool IsHighSurrogate(char16_t c) {
@@ -16,6 +21,64 @@ bool IsHighSurrogate(char16_t c) {
 }
 bool IsLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// The length of the well-formed UTF-8 character at the start of AText and
+// its code point; 0 when the bytes there are not one.
+size_t Utf8Char(std::string_view AText, char32_t& ACode) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(AText[i]); };
+  const unsigned char lead = byte(0);
+  size_t length = 0;
+  char32_t code = 0, least = 0;
+  if (lead < 0x80) {
+    ACode = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F, least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F, least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (AText.size() < length) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i) & 0x3F);
+  }
+  if (code < least || code > 0x10FFFF) return 0;
+  ACode = code;
+  return length;
+}
+
+bool IsXmlTextClean(const char* AText) {
+  std::string_view text(AText);
+  while (!text.empty()) {
+    char32_t code = 0;
+    const size_t length = Utf8Char(text, code);
+    if (length == 0 || !IsXmlChar(code)) return false;
+    text.remove_prefix(length);
+  }
+  return true;
+}
+
+// True when every value of ANode and below (attributes, texts, comments)
+// holds only characters XML allows.
+bool TextsClean(const pugi::xml_node& ANode) {
+  if (!IsXmlTextClean(ANode.value())) return false;
+  for (const pugi::xml_attribute attr : ANode.attributes())
+    if (!IsXmlTextClean(attr.value())) return false;
+  for (const pugi::xml_node child : ANode.children())
+    if (!TextsClean(child)) return false;
+  return true;
+}
+
+void CleanTexts(pugi::xml_node ANode) {
+  if (!IsXmlTextClean(ANode.value())) ANode.set_value(CleanXmlUtf8(ANode.value()).c_str());
+  for (pugi::xml_attribute attr : ANode.attributes())
+    if (!IsXmlTextClean(attr.value())) attr.set_value(CleanXmlUtf8(attr.value()).c_str());
+  for (pugi::xml_node child : ANode.children()) CleanTexts(child);
 }
 
 }  // namespace
@@ -32,6 +95,22 @@ std::u16string CleanXmlText(std::u16string_view text) {
       result.push_back(c);
       result.push_back(text[++i]);
     }
+  }
+  return result;
+}
+
+std::string CleanXmlUtf8(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  while (!text.empty()) {
+    char32_t code = 0;
+    const size_t length = Utf8Char(text, code);
+    if (length == 0) {
+      text.remove_prefix(1);
+      continue;
+    }
+    if (IsXmlChar(code)) result.append(text.substr(0, length));
+    text.remove_prefix(length);
   }
   return result;
 }
@@ -59,7 +138,17 @@ void NewXmlDocument(pugi::xml_document& doc) {
 }
 
 std::string XmlText(const pugi::xml_document& doc) {
+  // Texts read from the register may hold characters XML cannot carry (a
+  // cashier name with ESC); written as they are, no reader accepts the
+  // answer. A document that holds none is written without a copy.
+  const pugi::xml_document* written = &doc;
+  pugi::xml_document cleaned;
+  if (!TextsClean(doc)) {
+    cleaned.reset(doc);
+    CleanTexts(cleaned);
+    written = &cleaned;
+  }
   std::ostringstream out;
-  doc.save(out, "", pugi::format_raw, pugi::encoding_utf8);
+  written->save(out, "", pugi::format_raw, pugi::encoding_utf8);
   return out.str();
 }

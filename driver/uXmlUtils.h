@@ -16,6 +16,9 @@
 // well-formed surrogate pairs; drops every other code unit (other control
 // characters, lone surrogates, U+FFFE, U+FFFF).
 std::u16string CleanXmlText(std::u16string_view text);
+// The same rule for a UTF-8 text; bytes that are not well-formed UTF-8 are
+// dropped too.
+std::string CleanXmlUtf8(std::string_view text);
 
 // A host XML text that does not parse; the message is the parser's.
 class EXmlParseError : public std::runtime_error {
@@ -32,7 +35,8 @@ void ParseXmlUtf8(std::string_view text, pugi::xml_document& doc);
 // Empties `doc` and gives it the declaration version "1.0".
 void NewXmlDocument(pugi::xml_document& doc);
 
-// The document as UTF-8 text with its declaration.
+// The document as UTF-8 text with its declaration. Characters of its values
+// that XML 1.0 does not allow are left out, by the rule of CleanXmlText.
 std::string XmlText(const pugi::xml_document& doc);
 
 // "true" / "false", the XML form of a Boolean.

@@ -60,4 +60,26 @@ TEST(XmlTextTest, WrittenDocumentsDeclareVersionOne) {
             "&lt;справка>\"/>");
 }
 
+TEST(XmlTextTest, WrittenDocumentsLeaveOutWhatXmlCannotCarry) {
+  pugi::xml_document doc;
+  NewXmlDocument(doc);
+  pugi::xml_node root = doc.append_child("P");
+  // A cashier name read from the register with SOH and ESC, a line break
+  // (which stays), U+FFFE, and bytes that are no UTF-8 (a lone continuation
+  // byte, a surrogate, a lead byte cut short).
+  root.append_attribute("CashierName") = "Иван\x01ов\x1B\tа\n";
+  root.append_attribute("Bad") =
+      "a\xEF\xBF\xBE"
+      "b\x80"
+      "c\xED\xA0\x80"
+      "d\xD0";
+  root.append_child(pugi::node_pcdata).set_value("x\x02y\rz\xF0\x9F\x98\x80");
+  EXPECT_EQ(XmlText(doc),
+            "<?xml version=\"1.0\"?><P CashierName=\"Иванов&#09;а&#10;\" "
+            "Bad=\"abcd\">xy\rz\xF0\x9F\x98\x80</P>");
+  EXPECT_STREQ(root.attribute("CashierName").value(), "Иван\x01ов\x1B\tа\n")
+      << "the document itself is left as it is";
+  EXPECT_EQ(CleanXmlUtf8("Чек\x1C№1"), "Чек№1");
+}
+
 }  // namespace

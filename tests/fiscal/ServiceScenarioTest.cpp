@@ -1,10 +1,12 @@
 // Service operations through the real library against the virtual register
 // over TCP and a pty: the clock set from ISO 8601 texts and read back, the
 // cash drawer, and a marked receipt sold through the library read back from
-// the fiscal storage.
+// the fiscal storage, and stored texts that XML cannot carry.
 #include <gtest/gtest.h>
 
 #include <pugixml.hpp>
+
+#include <cstdlib>
 
 #include "common/uClock.h"
 #include "common/uCommonUtils.h"
@@ -13,6 +15,20 @@
 namespace {
 
 using TArgs = std::vector<std::string>;
+
+// True when an XML 1.0 reader takes every character of AXml: no control
+// byte but tab, line feed and carriage return, raw or as a reference.
+bool HoldsOnlyXmlCharacters(const std::string& AXml) {
+  for (size_t i = 0; i < AXml.size(); ++i) {
+    const auto c = static_cast<unsigned char>(AXml[i]);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+    if (AXml.compare(i, 2, "&#") != 0) continue;
+    const bool hex = i + 2 < AXml.size() && AXml[i + 2] == 'x';
+    const long code = std::strtol(AXml.c_str() + i + (hex ? 3 : 2), nullptr, hex ? 16 : 10);
+    if (code < 0x20 && code != '\t' && code != '\n' && code != '\r') return false;
+  }
+  return true;
+}
 
 class ServiceScenarioTest : public EmuHostTest {};
 EMU_HOST_LINKS(ServiceScenarioTest);
@@ -133,6 +149,20 @@ TEST_P(ServiceScenarioTest, AMarkedReceiptReadsBackFromTheFiscalStorage) {
   EXPECT_FALSE(e.Text.empty());
   EXPECT_EQ(e.Text.find("Ошибка чтения данных из ФН"), std::string::npos)
       << "a refused start of reading passes up as the register's error: " << e.Text;
+}
+
+TEST_P(ServiceScenarioTest, StoredTextsKeepOnlyWhatXmlCanCarry) {
+  // A shift opened by another program with SOH and ESC in the cashier's name.
+  Bench().Run("23", {"Иван\x01ов\x1Bа"});
+  const std::string id = Connect();
+  TCallResult r = Host.Call("GetDocumentInformation", {id, 0, THostArg::Empty()});
+  ASSERT_TRUE(r.Bool()) << LastError().Text;
+  const std::string xml = r.ParamText(2);
+  EXPECT_TRUE(HoldsOnlyXmlCharacters(xml)) << xml;
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(xml.c_str()));
+  EXPECT_STREQ(doc.child("CheckPackage").child("Parameters").attribute("CashierName").value(),
+               "Иванова");
 }
 
 }  // namespace
