@@ -18,6 +18,8 @@ namespace {
 
 // The register's tax code of each position of TTaxValues.
 constexpr int kTaxCodes[] = {0, 0, 1, 2, 3, 4, 4, 5, 6, 7, 8, 9};
+// Codes above it, the 5 and 7 % rates, exist in format 1.2 only.
+constexpr int kLastOlderFormatTaxCode = 5;
 
 // Register document types of OperationType 1..4.
 constexpr int kDocumentTypes[] = {2, 3, 6, 7};
@@ -280,7 +282,8 @@ TReceiptLine TReceiptReader::ReadLine(const pugi::xml_node& AItem, int APosition
   ReadCodes(fields, AItem, APosition, label, line, marked);
 
   const int taxPosition = FContext.Taxes->IDOfTax(ReadTextAttr(AItem, "VATRate"));
-  if (taxPosition < 0) throw MakeEquException(ecTaxGroupOutOfRange);
+  if (taxPosition < 0 || (!FContext.Format12 && kTaxCodes[taxPosition] > kLastOlderFormatTaxCode))
+    throw MakeEquException(ecTaxGroupOutOfRange);
   line.TaxCode = kTaxCodes[taxPosition];
 
   line.Agent = ReadAgentValues(fields, AItem.child("AgentData"), AItem.child("VendorData"),

@@ -320,6 +320,7 @@ TEST_P(ReceiptScenarioTest, ReceiptAgentTagsAndLegacyMarkingCodesBefore12) {
             "5ABCdef");
   EXPECT_EQ(requisites[0].Args[3], "0") << "no item agent before 1.2 is 0";
 
+  Bench().ClearCommands();
   THostError e =
       Failure("ProcessCheck",
               {id, false,
@@ -329,6 +330,21 @@ TEST_P(ReceiptScenarioTest, ReceiptAgentTagsAndLegacyMarkingCodesBefore12) {
                THostArg::Empty()});
   EXPECT_EQ(e.Code, 1001);
   EXPECT_EQ(e.Text, "Некорректный код маркировки 02x");
+  // The 5 and 7 % rates exist in format 1.2 only: a line with one refuses
+  // the receipt before the line before it goes out.
+  for (const char* rate : {"5", "7", "5/105", "7/107"}) {
+    SCOPED_TRACE(rate);
+    e = Failure("ProcessCheck",
+                {id, false,
+                 Receipt("OperationType=\"1\"",
+                         Item("Хлеб", "1", "40") + "<FiscalString Name=\"Сок\" Quantity=\"1\" " +
+                             "PriceWithDiscount=\"1\" VATRate=\"" + rate + "\"/>",
+                         "Cash=\"41\""),
+                 THostArg::Empty()});
+    EXPECT_EQ(e.Code, 3010);
+    EXPECT_EQ(e.Text, "Налоговая группа вне допустимого диапазона");
+  }
+  EXPECT_EQ(Bench().CommandCodes(), std::vector<std::string>{}) << "nothing sent";
 }
 
 TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
