@@ -21,6 +21,9 @@ constexpr int kTaxCodes[] = {0, 0, 1, 2, 3, 4, 4, 5, 6, 7, 8, 9};
 // Codes above it, the 5 and 7 % rates, exist in format 1.2 only.
 constexpr int kLastOlderFormatTaxCode = 5;
 
+// The register numbers its departments up to 99.
+constexpr int kLastDepartment = 99;
+
 // Register document types of OperationType 1..4.
 constexpr int kDocumentTypes[] = {2, 3, 6, 7};
 
@@ -268,7 +271,11 @@ TReceiptLine TReceiptReader::ReadLine(const pugi::xml_node& AItem, int APosition
         ResFormat("LineAmountNotKopecks", {label, ReadTextAttr(AItem, "AmountWithDiscount")}));
   line.Discount = ReadMoneyAttr(AItem, "DiscountAmount");
 
+  // The item command carries the department in one byte: 300 would be 44.
   line.Department = ReadIntAttr(AItem, "Department", 0);
+  if (line.Department < 0 || line.Department > kLastDepartment)
+    RefuseInput(ResFormat("LineDepartmentOutOfRange", {label, ReadTextAttr(AItem, "Department"),
+                                                       std::to_string(kLastDepartment)}));
   line.Subject = ReadIntAttr(AItem, "CalculationSubject", 0);
   line.Method = ReadIntAttr(AItem, "PaymentMethod", 0);
   line.Measure = ReadIntAttr(AItem, "MeasureOfQuantity", 0);
