@@ -1,6 +1,7 @@
 #include "fiscal/uReceipt.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "common/uCommonUtils.h"
@@ -143,14 +144,27 @@ TIndustryValues ReadIndustryValues(const TFields& AFields, const pugi::xml_node&
   return v;
 }
 
+// Runs ARead, the reading of a number; one the reader refuses (infinite, or
+// beyond 64 bits once scaled) is refused with ADetail(), which says where it
+// stands.
+template <typename TRead, typename TDetail>
+auto NamedNumber(TRead ARead, TDetail ADetail) {
+  try {
+    return ARead();
+  } catch (const EquException&) {
+    RefuseInput(ADetail());
+  }
+}
+
 // The quantity in four implied decimals; false when the item command cannot
 // carry it: not above zero, beyond 64 bits, or with a fifth decimal.
 bool QuantityUnits(double AValue, int64_t& AUnits) {
   const double scaled = AValue * kUnit;
   if (!(scaled > 0) || !(scaled < 9223372036854775808.0)) return false;
   const double whole = std::nearbyint(scaled);
-  // Decimal fractions have no exact binary form: 0.347 x 10000 is a hair off 3470.
-  if (whole < 1 || std::fabs(scaled - whole) > whole * 1e-9) return false;
+  // Decimal fractions have no exact binary form: 0.347 x 10000 is a hair off
+  // 3470. A hair, not a fifth decimal: 60000.00004 is 600000000.4.
+  if (whole < 1 || std::fabs(scaled - whole) > whole * 1e-12) return false;
   AUnits = static_cast<int64_t>(whole);
   return true;
 }
@@ -251,25 +265,40 @@ TReceiptLine TReceiptReader::ReadLine(const pugi::xml_node& AItem, int APosition
   line.Name = fields.Text(AItem, "Name");
   const std::string label = ResFormat("ReceiptLine", {std::to_string(APosition), line.Name});
 
+  const auto quantityRefused = [&] {
+    return ResFormat("LineQuantityInvalid", {label, ReadTextAttr(AItem, "Quantity")});
+  };
   int64_t quantity = 0;
-  if (!QuantityUnits(ReadFloatAttr(AItem, "Quantity", 0), quantity))
-    RefuseInput(ResFormat("LineQuantityInvalid", {label, ReadTextAttr(AItem, "Quantity")}));
-  const auto money = [&](const char* AName, int64_t ADefault) {
-    const int64_t value = ReadMoneyAttr(AItem, AName, ADefault);
-    if (value < 0 && value != ADefault)
+  if (!QuantityUnits(
+          NamedNumber([&] { return ReadFloatAttr(AItem, "Quantity", 0); }, quantityRefused),
+          quantity))
+    RefuseInput(quantityRefused());
+  const auto number = [&](const char* AName, auto ARead) {
+    return NamedNumber(ARead, [&] {
+      return ResFormat("LineNumberOutOfRange", {label, ReadTextAttr(AItem, AName), AName});
+    });
+  };
+  const auto money = [&](const char* AName) {
+    const int64_t value = number(AName, [&] { return ReadMoneyAttr(AItem, AName); });
+    if (value < 0)
       RefuseInput(ResFormat("LineMoneyNegative", {label, ReadTextAttr(AItem, AName), AName}));
     return value;
   };
-  const int64_t price = money("PriceWithDiscount", 0);
-  const int64_t excise = money("ExciseAmount", 0);
-  line.Amount = money("AmountWithDiscount", INT64_MIN);
-  // Without an amount the line costs what its price comes to.
-  if (line.Amount == INT64_MIN && !RegisterItemSum(price, quantity, line.Amount))
+  const int64_t price = money("PriceWithDiscount");
+  const int64_t excise = money("ExciseAmount");
+  // Without an amount (or with one that is no number) the line costs what its
+  // price comes to.
+  const bool amountGiven = !std::isnan(number("AmountWithDiscount", [&] {
+    return ReadFloatAttr(AItem, "AmountWithDiscount", std::numeric_limits<double>::quiet_NaN());
+  }));
+  if (amountGiven)
+    line.Amount = money("AmountWithDiscount");
+  else if (!RegisterItemSum(price, quantity, line.Amount))
     RefuseInput(ResFormat("LineAmountTooLarge", {label}));
   if (line.Amount % kKopeck != 0)
     RefuseInput(
         ResFormat("LineAmountNotKopecks", {label, ReadTextAttr(AItem, "AmountWithDiscount")}));
-  line.Discount = ReadMoneyAttr(AItem, "DiscountAmount");
+  line.Discount = number("DiscountAmount", [&] { return ReadMoneyAttr(AItem, "DiscountAmount"); });
 
   // The item command carries the department in one byte: 300 would be 44.
   line.Department = ReadIntAttr(AItem, "Department", 0);
@@ -389,7 +418,12 @@ void TReceiptReader::PlanItems(const pugi::xml_node& AItem, const std::string& A
 void TReceiptReader::ReadPayments(const pugi::xml_node& APayments, TReceipt& AReceipt) const {
   int64_t paid = 0, nonCash = 0;
   for (const TPaymentKind& kind : kPayments) {
-    const int64_t amount = ReadMoneyAttr(APayments, kind.Attribute);
+    const int64_t amount =
+        NamedNumber([&] { return ReadMoneyAttr(APayments, kind.Attribute); },
+                    [&] {
+                      return ResFormat("PaymentOutOfRange",
+                                       {ReadTextAttr(APayments, kind.Attribute), kind.Attribute});
+                    });
     if (amount <= 0) continue;
     if (amount % kKopeck != 0)
       RefuseInput(ResFormat("PaymentNotKopecks",

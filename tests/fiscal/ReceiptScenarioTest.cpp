@@ -379,8 +379,17 @@ TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
   } refused[] = {
       {"<CheckPackage><Parameters OperationType=\"1\"/><Positions/></CheckPackage>", 1004, ""},
       {Receipt("OperationType=\"5\"", "", "Cash=\"1\""), 1004, ""},
-      {Receipt("OperationType=\"1\"", Item("Хлеб", "1", "1e20"), "Cash=\"1\""), 1004, ""},
-      {Receipt("OperationType=\"1\"", Item("Хлеб", "inf", "1"), "Cash=\"1\""), 1004, ""},
+      {Receipt("OperationType=\"1\"", Item("Хлеб", "1", "1e20"), "Cash=\"1\""), 1004,
+       "Ошибка входных параметров команды. Позиция 1 «Хлеб»: значение «1e20» в поле "
+       "PriceWithDiscount вне допустимого диапазона"},
+      {Receipt("OperationType=\"1\"", Item("Хлеб", "inf", "1"), "Cash=\"1\""), 1004,
+       "Ошибка входных параметров команды. Позиция 1 «Хлеб»: количество «inf» " + quantityRule},
+      {line2("1", "DiscountAmount=\"-1e20\""), 1004,
+       "Ошибка входных параметров команды. Позиция 2 «Молоко»: значение «-1e20» в поле "
+       "DiscountAmount вне допустимого диапазона"},
+      {Receipt("OperationType=\"1\"", bread, "Cash=\"1e20\""), 1004,
+       "Ошибка входных параметров команды. Сумма «1e20» в поле Payments.Cash вне допустимого "
+       "диапазона"},
       {Receipt("OperationType=\"1\"",
                bread + "<FiscalString Name=\"Хлеб\" Quantity=\"1\" PriceWithDiscount=\"1\" "
                        "VATRate=\" 20\"/>",
@@ -391,6 +400,12 @@ TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
        "Ошибка входных параметров команды. Позиция 2 «Молоко»: количество «-5» " + quantityRule},
       {line2("0"), 1004, ""},
       {line2("0.00005"), 1004, ""},
+      {line2("60000.00004"), 1004,
+       "Ошибка входных параметров команды. Позиция 2 «Молоко»: количество «60000.00004» " +
+           quantityRule},
+      {line2("1", "AmountWithDiscount=\"-922337203685477.5808\""), 1004,
+       "Ошибка входных параметров команды. Позиция 2 «Молоко»: отрицательное значение "
+       "«-922337203685477.5808» в поле AmountWithDiscount"},
       // One byte carries it: 300 would be department 44.
       {line2("1", "Department=\"300\""), 1004,
        "Ошибка входных параметров команды. Позиция 2 «Молоко»: номер отдела «300» вне диапазона "
