@@ -468,7 +468,9 @@ TReceipt TReceipt::Read(const pugi::xml_document& APackage, const TReceiptContex
     } else if (SameText(position.name(), "Barcode")) {
       TBarcode barcode;
       if (!ReadBarcode(position, barcode)) continue;
-      RefuseControlBytes(barcode.Data, TFields(number).Name("Barcode", "Value"));
+      // The data is Value's, or ValueBase64's when Value is empty.
+      const char* field = ReadTextAttr(position, "Value").empty() ? "ValueBase64" : "Value";
+      RefuseControlBytes(barcode.Data, TFields(number).Name("Barcode", field));
       receipt.Positions.emplace_back(std::move(barcode));
     }
   }

@@ -437,6 +437,15 @@ TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
        "IndustryAttribute.IdentifierFOIV позиции 2"},
       {Receipt("OperationType=\"1\"", bread + "<TextString Text=\"a&#9;b\"/>", "Cash=\"40\""), 1004,
        ""},
+      {Receipt("OperationType=\"1\"",
+               bread + "<Barcode Type=\"QR\" ValueBase64=\"" +
+                   Base64Encode("a\x03"
+                                "b") +
+                   "\"/>",
+               "Cash=\"40\""),
+       1004,
+       "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
+       "Barcode.ValueBase64 позиции 2"},
       {Receipt("OperationType=\"1\"", bread, "Cash=\"40\"",
                "<AgentData AgentPhone=\"+7900&#x1C;\"/>"),
        1004, ""},
