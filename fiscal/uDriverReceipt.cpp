@@ -155,5 +155,10 @@ void TDriver::RegisterReceipt(const TReceipt& AReceipt, bool AIsCorrection,
                        AReceipt.UserAttributeValue, customer.Info, customer.INN,
                        customer.DateOfBirth, customer.Citizenship, customer.DocumentTypeCode,
                        customer.DocumentData, customer.Address);
+  // The register binds a checked code to one sale: once sold, the code needs
+  // a new check before another receipt may carry it.
+  for (const TReceiptPosition& position : AReceipt.Positions)
+    if (const auto* line = std::get_if<TReceiptLine>(&position); line && !line->BoundCode.empty())
+      device.KMListResult().erase(line->BoundCode);
   FillDocumentOutputParameters(ADocumentOutputParameters);
 }

@@ -68,6 +68,12 @@ TEST_P(MarkingScenarioTest, AMarkedItemIsCheckedConfirmedAndTheSessionCleared) {
   Ok("ProcessCheck", {id, false, Sale(kCode), ""});
   EXPECT_EQ(Bench().Calls("79").back().Args, (TArgs{"15", kEscaped, "1", "0", "15", "0"}))
       << "bound with the check's planned status and validation result";
+  // The sale used the check up: the register binds a sold code no more.
+  Bench().ClearCommands();
+  EXPECT_EQ(Failure("ProcessCheck", {id, false, Sale(kCode), ""}).Text,
+            "Ошибка входных параметров команды. Позиция 1 «Сыр»: код маркировки не проверен в "
+            "текущей сессии работы с кодами маркировки");
+  EXPECT_TRUE(Bench().Commands().empty()) << "nothing of the receipt sent";
 
   Ok("CloseSessionRegistrationKM", {id});
   EXPECT_EQ(Bench().Commands().back().Args, TArgs{"3"});
