@@ -18,11 +18,17 @@ const std::string kOther = "0104600439931256215Zz9yX";
 std::string Xml(const std::string& ABody) {
   return "<?xml version=\"1.0\"?>" + ABody;
 }
-std::string Sale(const std::string& ACode, const std::string& APayments = "Cash=\"1\"") {
+// A sale of the marked good at 1 rouble a unit (AQuantity of them, in the
+// measure AMeasure: 0 pieces, 11 kilograms).
+std::string Sale(const std::string& ACode, const std::string& APayments = "Cash=\"1\"",
+                 const std::string& AQuantity = "1", const std::string& AMeasure = "0") {
   return "<CheckPackage><Parameters CashierName=\"Иванов\" OperationType=\"1\"/><Positions>"
-         "<FiscalString Name=\"Сыр\" Quantity=\"1\" PriceWithDiscount=\"1\" VATRate=\"20\" "
-         "PaymentMethod=\"4\" CalculationSubject=\"1\" MeasureOfQuantity=\"0\" MarkingCode=\"" +
-         Base64Encode(ACode) + "\"/></Positions><Payments " + APayments + "/></CheckPackage>";
+         "<FiscalString Name=\"Сыр\" Quantity=\"" +
+         AQuantity +
+         "\" PriceWithDiscount=\"1\" VATRate=\"20\" "
+         "PaymentMethod=\"4\" CalculationSubject=\"1\" MeasureOfQuantity=\"" +
+         AMeasure + "\" MarkingCode=\"" + Base64Encode(ACode) + "\"/></Positions><Payments " +
+         APayments + "/></CheckPackage>";
 }
 std::string Request(const std::string& AGuid, const std::string& ACode, const std::string& AAttrs,
                     const std::string& AChildren = "") {
@@ -114,17 +120,28 @@ TEST_P(MarkingScenarioTest, UnconfirmedRejectedAndRefusedCodes) {
 
 // The latest check of a code is what the register binds: its planned status
 // and its answer. A code whose latest check the cashier rejected is not sold.
+// The second check weighs the cheese: it is sold and bound by the kilogram.
 TEST_P(MarkingScenarioTest, ARecheckedCodeIsBoundWithItsLatestCheck) {
   Bench().OpenShift();
   const std::string id = Connect();
   Ok("RequestKM", {id, Request("r1", kCode, "PlannedStatus=\"1\" Quantity=\"1\""), ""});
   Ok("ConfirmKM", {id, "r1", 0});
   Bench().Reg().SetMarkingOutcomeFor(kCode, {.ValidationResult = 7});
-  Ok("RequestKM", {id, Request("r2", kCode, "PlannedStatus=\"2\" Quantity=\"1\""), ""});
+  Bench().ClearCommands();
+  Ok("RequestKM",
+     {id, Request("r2", kCode, "PlannedStatus=\"2\" Quantity=\"0.35\" MeasureOfQuantity=\"11\""),
+      ""});
+  EXPECT_EQ(Bench().Calls("79").back().Args, (TArgs{"1", kEscaped, "0", "2", "0.35", "11", "0"}))
+      << "a weighed check";
   Ok("ConfirmKM", {id, "r2", 0});
   Bench().ClearCommands();
-  Ok("ProcessCheck", {id, false, Sale(kCode, "ElectronicPayment=\"1\""), ""});
-  EXPECT_EQ(Bench().Calls("79").at(0).Args, (TArgs{"15", kEscaped, "2", "0", "7", "0"}));
+  Ok("ProcessCheck", {id, false, Sale(kCode, "ElectronicPayment=\"0.35\"", "0.35", "11"), ""});
+  EXPECT_EQ(Bench().Calls("79").at(0).Args, (TArgs{"15", kEscaped, "2", "0", "7", "11"}))
+      << "bound by the item's measure";
+  const TArgs item = Bench().ArgsOf("42");
+  ASSERT_GE(item.size(), 9u);
+  EXPECT_EQ(item[2], "0.35");
+  EXPECT_EQ(item[8], "11") << "sold by the kilogram";
 
   Ok("RequestKM", {id, Request("r3", kCode, "PlannedStatus=\"1\" Quantity=\"1\""), ""});
   Ok("ConfirmKM", {id, "r3", 1});

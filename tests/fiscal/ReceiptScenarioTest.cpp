@@ -4,17 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include <pugixml.hpp>
 
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuTlv.h"
 #include "fiscal/EmuHostFixture.h"
+#include "support/CommaLocale.h"
 
 namespace {
 
@@ -157,27 +154,14 @@ TEST_P(ReceiptScenarioTest, SaleOutputMatchesWhatTheRegisterStored) {
 // decimal comma; the register reads only a point.
 TEST_P(ReceiptScenarioTest, AHostInACommaLocaleStillSendsNumbersWithAPoint) {
   const std::string id = Ready();
-  const std::string dir = DataDir.Path() + "/locale";
-  std::filesystem::create_directories(dir);
-  std::ofstream(dir + ".def") << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \"\"\n"
-                                 "grouping -1\nEND LC_NUMERIC\n";
-  const std::string build =
-      "localedef -c -i '" + dir + ".def' -f ANSI_X3.4-1968 '" + dir + "/xx_COMMA' >/dev/null 2>&1";
-  std::system(build.c_str());
-  setenv("LOCPATH", dir.c_str(), 1);
-  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-  if (std::setlocale(LC_NUMERIC, "xx_COMMA") == nullptr) {
-    unsetenv("LOCPATH");
-    GTEST_SKIP() << "localedef could not build a comma locale";
-  }
+  TCommaLocale comma(DataDir.Path() + "/locale");
+  if (!comma.Active()) GTEST_SKIP() << "localedef could not build a comma locale";
   TCallResult r =
       Host.Call("ProcessCheck",
                 {id, false,
                  Receipt("OperationType=\"1\"",
                          Item("Чай", "1.5", "50.25", "DiscountAmount=\"4.5\""), "Cash=\"75.38\""),
                  THostArg::Empty()});
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  unsetenv("LOCPATH");
   ASSERT_TRUE(r.Bool()) << LastError().Text;
   const TEmuCall item = Calls("42").at(0);
   EXPECT_EQ(item.Args[2], "1.5");
@@ -207,9 +191,13 @@ TEST_P(ReceiptScenarioTest, ReturnsPurchasesPaymentsOfEveryKindAndTheBuyersAddre
 
   Bench().ClearCommands();
   const std::string item = Item("Хлеб", "1", "40");
+  // A buyer who shows a passport, as a return of goods over a sum asks.
   Sell(id,
        Receipt("OperationType=\"2\" CustomerEmail=\" a@b.ru \" CustomerPhone=\"+79001234567\"",
-               item, "Cash=\"40\" Barter=\"-5\""),
+               item, "Cash=\"40\" Barter=\"-5\"",
+               "<CustomerDetail Info=\" Петров Пётр Петрович \" INN=\"500100732259\" "
+               "DateOfBirth=\"15.03.1985\" Citizenship=\"643\" DocumentTypeCode=\"21\" "
+               "DocumentData=\"4509 123456\" Address=\"Москва, ул. Тверская, 1\"/>"),
        false, out);
   EXPECT_EQ(Calls("30")[0].Args[0], "3") << "a sale return";
   EXPECT_EQ(Calls("47").size(), 1u) << "a negative amount is not sent";
@@ -221,7 +209,15 @@ TEST_P(ReceiptScenarioTest, ReturnsPurchasesPaymentsOfEveryKindAndTheBuyersAddre
   ASSERT_EQ(closes.size(), 2u);
   EXPECT_EQ(closes[0].Args[1], "a@b.ru") << "the e-mail wins over the phone";
   EXPECT_EQ(closes[1].Args[1], "+79001234567") << "a blank e-mail leaves the phone";
-  EXPECT_EQ(closes[0].Args.size(), 15u) << "format 1.2 sends the buyer's details";
+  ASSERT_EQ(closes[0].Args.size(), 15u) << "format 1.2 sends the buyer's details";
+  EXPECT_EQ(std::vector<std::string>(closes[0].Args.begin() + 8, closes[0].Args.end()),
+            (std::vector<std::string>{"Петров Петр Петрович", "500100732259", "15031985", "643",
+                                      "21", "4509 123456", "Москва, ул. Тверская, 1"}))
+      << "name (its ё as е, which the register prints), INN, date of birth, citizenship, "
+         "document and address, each in its place";
+  EXPECT_EQ(std::vector<std::string>(closes[1].Args.begin() + 8, closes[1].Args.end()),
+            std::vector<std::string>(7, ""))
+      << "a receipt without a buyer sends none";
   const TEmuState state = Bench().Reg().Snapshot();
   EXPECT_EQ(state.Shift.Operations[1].Receipts, 2);
   EXPECT_EQ(state.Shift.Operations[2].Receipts, 1);

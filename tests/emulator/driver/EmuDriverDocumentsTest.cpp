@@ -11,16 +11,6 @@ namespace {
 class EmuDriverDocuments : public EmuDriverTest {};
 EMU_DRIVER_LINKS(EmuDriverDocuments);
 
-const fn_readout::TElement* Find(const fn_readout::TDocument& doc, int tag) {
-  for (const auto& e : doc.Elements)
-    if (e.Tag == tag) return &e;
-  return nullptr;
-}
-std::string ValueOf(const fn_readout::TDocument& doc, int tag) {
-  const fn_readout::TElement* e = Find(doc, tag);
-  return e ? e->Value : "<missing " + std::to_string(tag) + ">";
-}
-
 // What the receipt code reads after closing: numbers, date and fiscal sign.
 struct TOutput {
   int CheckNumber = 0, ShiftNumber = 0, ShiftClosingCheckNumber = 0;
@@ -89,48 +79,51 @@ TEST_P(EmuDriverDocuments, SaleInFormat12CarriesEveryFieldIntoTheStorage) {
   const fn_readout::TDocument doc = fn_readout::Read(Dev(), out.CheckNumber);
   EXPECT_EQ(doc.Bytes.size(), doc.Length);
   EXPECT_EQ(doc.DocumentType, 3) << "a receipt";
-  EXPECT_EQ(doc.Parameters.at("DateTime"), "2024-03-05T10:15:30");
-  EXPECT_EQ(doc.Parameters.at("CashierName"), "Иванов");
-  EXPECT_EQ(doc.Parameters.at("CashierINN"), "123456789012");
-  EXPECT_EQ(doc.Parameters.at("DocNumber"), std::to_string(out.CheckNumber));
-  EXPECT_EQ(doc.Parameters.at("OperationType"), "1");
-  EXPECT_EQ(doc.Parameters.at("TaxationSystem"), "1");
-  EXPECT_EQ(doc.Parameters.at("FiscalSign"), std::to_string(out.FiscalSign))
+  // Date and time, cashier and INN, number, operation, taxation system, sign.
+  EXPECT_EQ(doc.Value(1012), "2024-03-05T10:15:30");
+  EXPECT_EQ(doc.Value(1021), "Иванов");
+  EXPECT_EQ(doc.Value(1203), "123456789012");
+  EXPECT_EQ(doc.Value(1040), std::to_string(out.CheckNumber));
+  EXPECT_EQ(doc.Value(1054), "1");
+  EXPECT_EQ(doc.Value(1055), "1");
+  EXPECT_EQ(doc.Value(1077), std::to_string(out.FiscalSign))
       << "the sign stored in 1077 is the one of 78/11";
   ASSERT_EQ(doc.Positions.size(), 2u);
   const auto& milk = doc.Positions[0];
-  EXPECT_EQ(milk.at("Name"), "Молоко 3,2%");
-  EXPECT_EQ(milk.at("Quantity"), "2");
-  EXPECT_EQ(milk.at("PriceWithDiscount"), "89.5");
-  EXPECT_EQ(milk.at("AmountWithDiscount"), "179");
-  EXPECT_EQ(milk.at("VATAmount"), "29.83");
-  EXPECT_EQ(milk.at("CalculationSubject"), "1");
-  EXPECT_EQ(milk.at("PaymentMethod"), "4");
-  EXPECT_EQ(milk.at("MarkingCode"), Base64Encode("0104601234567890215abcDEF\x1D"
-                                                 "93abcd"))
+  // Name, quantity, price, amount, VAT, subject, method, marking code.
+  EXPECT_EQ(milk.at(1030), "Молоко 3,2%");
+  EXPECT_EQ(milk.at(1023), "2");
+  EXPECT_EQ(milk.at(1079), "89.5");
+  EXPECT_EQ(milk.at(1043), "179");
+  EXPECT_EQ(milk.at(1200), "29.83");
+  EXPECT_EQ(milk.at(1212), "1");
+  EXPECT_EQ(milk.at(1214), "4");
+  EXPECT_EQ(milk.at(1305),
+            "0104601234567890215abcDEF\x1D"
+            "93abcd")
       << "the bound code, group separator restored";
   const auto& bread = doc.Positions[1];
-  EXPECT_EQ(bread.at("Name"), "Хлеб");
-  EXPECT_EQ(bread.at("Quantity"), "0.5");
-  EXPECT_EQ(bread.at("AmountWithDiscount"), "30");
-  EXPECT_EQ(bread.at("VATAmount"), "2.73");
-  EXPECT_EQ(bread.count("MarkingCode"), 0u);
-  EXPECT_EQ(doc.Payments.at("Cash"), "159") << "200 given, 41 change";
-  EXPECT_EQ(doc.Payments.at("ElectronicPayment"), "50");
-  EXPECT_EQ(ValueOf(doc, 1020), "209");
-  EXPECT_EQ(ValueOf(doc, 1008), "buyer@example.ru");
-  EXPECT_EQ(ValueOf(doc, 1228), "500100732259");
-  EXPECT_EQ(ValueOf(doc, 1227), "Сидоров");
-  EXPECT_EQ(ValueOf(doc, 1243), "01021990");
-  EXPECT_EQ(ValueOf(doc, 1244), "643");
-  EXPECT_EQ(ValueOf(doc, 1085), "Скидочная карта");
-  EXPECT_EQ(ValueOf(doc, 1192), "Доп. реквизит");
-  EXPECT_EQ(ValueOf(doc, 1263), "01022024");
-  EXPECT_EQ(ValueOf(doc, 1273), "2024-03-04T00:00:00");
-  EXPECT_EQ(ValueOf(doc, 1271), "5");
-  EXPECT_EQ(ValueOf(doc, 1191), "Партия 7");
-  EXPECT_EQ(ValueOf(doc, 1226), "7712345678");
-  EXPECT_EQ(ValueOf(doc, 1302), "4601234567890") << "the EAN-13 product code of the bread";
+  EXPECT_EQ(bread.at(1030), "Хлеб");
+  EXPECT_EQ(bread.at(1023), "0.5");
+  EXPECT_EQ(bread.at(1043), "30");
+  EXPECT_EQ(bread.at(1200), "2.73");
+  EXPECT_EQ(bread.count(1305), 0u);
+  EXPECT_EQ(doc.Value(1031), "159") << "cash: 200 given, 41 change";
+  EXPECT_EQ(doc.Value(1081), "50") << "electronic";
+  EXPECT_EQ(doc.Value(1020), "209");
+  EXPECT_EQ(doc.Value(1008), "buyer@example.ru");
+  EXPECT_EQ(doc.Value(1228), "500100732259");
+  EXPECT_EQ(doc.Value(1227), "Сидоров");
+  EXPECT_EQ(doc.Value(1243), "01021990");
+  EXPECT_EQ(doc.Value(1244), "643");
+  EXPECT_EQ(doc.Value(1085), "Скидочная карта");
+  EXPECT_EQ(doc.Value(1192), "Доп. реквизит");
+  EXPECT_EQ(doc.Value(1263), "01022024");
+  EXPECT_EQ(doc.Value(1273), "2024-03-04T00:00:00");
+  EXPECT_EQ(doc.Value(1271), "5");
+  EXPECT_EQ(doc.Value(1191), "Партия 7");
+  EXPECT_EQ(doc.Value(1226), "7712345678");
+  EXPECT_EQ(doc.Value(1302), "4601234567890") << "the EAN-13 product code of the bread";
   EXPECT_EQ(Reg().Snapshot().Cash, 15900);
   EXPECT_NE(Tape().find("[EAN-13 ||| 4601234567890 |||]"), std::string::npos) << Tape();
   EXPECT_NE(Tape().find("Спасибо за покупку"), std::string::npos);
@@ -152,19 +145,19 @@ TEST_P(EmuDriverDocuments, SaleInFormat105UsesTheShortListsAndReceiptLevelAgentT
   CloseReceipt("+79001112233");
   const TOutput out = FillDocumentOutputParameters(Dev());
   const fn_readout::TDocument doc = fn_readout::Read(Dev(), out.CheckNumber);
-  EXPECT_EQ(doc.Parameters.at("OperationType"), "2") << "a sale return";
-  EXPECT_EQ(doc.Parameters.at("TaxationSystem"), "1") << "255: the first registered system";
-  EXPECT_EQ(ValueOf(doc, 1057), "\x04") << "the agent sign as a bit byte";
-  EXPECT_EQ(ValueOf(doc, 1171), "+79001234567");
-  EXPECT_EQ(ValueOf(doc, 1008), "+79001112233");
+  EXPECT_EQ(doc.Value(1054), "2") << "a sale return";
+  EXPECT_EQ(doc.Value(1055), "1") << "255: the first registered system";
+  EXPECT_EQ(doc.Value(1057), "\x04") << "the agent sign as a bit byte";
+  EXPECT_EQ(doc.Value(1171), "+79001234567");
+  EXPECT_EQ(doc.Value(1008), "+79001112233");
   ASSERT_EQ(doc.Positions.size(), 2u);
-  EXPECT_EQ(doc.Positions[0].at("Name"), "Кефир");
-  EXPECT_EQ(doc.Positions[0].count("VATAmount"), 0u) << "no VAT";
-  EXPECT_EQ(doc.Positions[1].at("Name"), "Сок *3") << "a discount that does not spread evenly";
-  EXPECT_EQ(doc.Positions[1].at("Quantity"), "1");
-  EXPECT_EQ(doc.Positions[1].at("AmountWithDiscount"), "29");
-  EXPECT_EQ(doc.Payments.at("Cash"), "84");
-  EXPECT_EQ(Find(doc, 1256), nullptr) << "no format 1.2 buyer container";
+  EXPECT_EQ(doc.Positions[0].at(1030), "Кефир");
+  EXPECT_EQ(doc.Positions[0].count(1200), 0u) << "no VAT";
+  EXPECT_EQ(doc.Positions[1].at(1030), "Сок *3") << "a discount that does not spread evenly";
+  EXPECT_EQ(doc.Positions[1].at(1023), "1");
+  EXPECT_EQ(doc.Positions[1].at(1043), "29");
+  EXPECT_EQ(doc.Value(1031), "84");
+  EXPECT_EQ(doc.Find(1256), nullptr) << "no format 1.2 buyer container";
   EXPECT_NE(Tape().find("Скидка"), std::string::npos) << "the discount line is printed";
 
   // The longer lists of format 1.2 are refused here.
@@ -201,9 +194,9 @@ TEST_P(EmuDriverDocuments, CorrectionReceiptsInBothFormats) {
   CloseReceipt();
   fn_readout::TDocument doc = fn_readout::Read(Dev(), Reg().LastDocumentNumber());
   EXPECT_EQ(doc.DocumentType, 31);
-  EXPECT_EQ(ValueOf(doc, 1173), "1") << "by order of the tax authority";
-  EXPECT_EQ(ValueOf(doc, 1178), "2024-02-29T00:00:00");
-  EXPECT_EQ(ValueOf(doc, 1179), "17");
+  EXPECT_EQ(doc.Value(1173), "1") << "by order of the tax authority";
+  EXPECT_EQ(doc.Value(1178), "2024-02-29T00:00:00");
+  EXPECT_EQ(doc.Value(1179), "17");
   EXPECT_EQ(doc.Positions.size(), 1u);
   EXPECT_EQ(ErrorOf([&] { Dev().CorrectionReceipt("", 32 + 1, "290224", "1"); }),
             "Некорректный формат или параметр команды")
@@ -216,11 +209,11 @@ TEST_P(EmuDriverDocuments, CorrectionReceiptsInBothFormats) {
                              0, 0, 0);
   doc = fn_readout::Read(Dev(), Reg().LastDocumentNumber());
   EXPECT_EQ(doc.DocumentType, 31);
-  EXPECT_EQ(doc.Parameters.at("OperationType"), "1");
-  EXPECT_EQ(doc.Payments.at("Cash"), "100");
-  EXPECT_EQ(doc.Payments.at("ElectronicPayment"), "50");
-  EXPECT_EQ(ValueOf(doc, 1102), "25");
-  EXPECT_EQ(ValueOf(doc, 1179), "17");
+  EXPECT_EQ(doc.Value(1054), "1");
+  EXPECT_EQ(doc.Value(1031), "100");
+  EXPECT_EQ(doc.Value(1081), "50");
+  EXPECT_EQ(doc.Value(1102), "25");
+  EXPECT_EQ(doc.Value(1179), "17");
   Dev().GetCounterValue(7);
   EXPECT_EQ(Dev().GetDataAsInteger(1), 1) << "a correction counts as a sale receipt";
 }
@@ -353,8 +346,8 @@ TEST_P(EmuDriverDocuments, ShiftReportsAreStoredAndPrinted) {
   Dev().ZReport("Иванов");
   const fn_readout::TDocument z = fn_readout::Read(Dev(), Reg().LastDocumentNumber());
   EXPECT_EQ(z.DocumentType, 5);
-  EXPECT_EQ(ValueOf(z, 1038), "1");
-  EXPECT_EQ(z.Parameters.at("CashierName"), "Иванов");
+  EXPECT_EQ(z.Value(1038), "1");
+  EXPECT_EQ(z.Value(1021), "Иванов");
   EXPECT_NE(Tape().find("Z-ОТЧЁТ"), std::string::npos);
   Dev().OpenDay("");
   Dev().GetCounterValue(1);

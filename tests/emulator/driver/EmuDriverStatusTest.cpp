@@ -225,8 +225,8 @@ TEST_P(EmuDriverStatus, RegistrationUpdatesTablesInformationAndTheStorage) {
 
   const fn_readout::TDocument doc = fn_readout::Read(Dev(), number);
   EXPECT_EQ(doc.DocumentType, 1) << "registration report";
-  EXPECT_EQ(doc.Parameters.at("DocNumber"), std::to_string(number));
-  EXPECT_EQ(doc.Parameters.at("CashierName"), "Петров");
+  EXPECT_EQ(doc.Value(1040), std::to_string(number));
+  EXPECT_EQ(doc.Value(1021), "Петров");
 
   // A second first registration is refused; a re-registration is not.
   EXPECT_EQ(ErrorOf([&] {
@@ -302,9 +302,9 @@ TEST_P(EmuDriverStatus, LastDocumentInfoAgreesWithTheStoredDocument) {
   EXPECT_EQ(static_cast<int>(number), Reg().LastDocumentNumber());
   const fn_readout::TDocument doc = fn_readout::Read(Dev(), static_cast<int>(number));
   EXPECT_EQ(doc.DocumentType, 2) << "shift opening";
-  EXPECT_EQ(doc.Parameters.at("FiscalSign"), std::to_string(sign));
-  EXPECT_EQ(doc.Parameters.at("DocNumber"), std::to_string(number));
-  EXPECT_EQ(doc.Parameters.at("DateTime"), "2024-12-31T23:58:41");
+  EXPECT_EQ(doc.Value(1077), std::to_string(sign));
+  EXPECT_EQ(doc.Value(1040), std::to_string(number));
+  EXPECT_EQ(doc.Value(1012), "2024-12-31T23:58:41");
 
   EXPECT_EQ(ErrorOf([&] { Dev().FNGetInfo(11, 0); }), "Нет запрошенных данных");
   EXPECT_EQ(ErrorOf([&] { Dev().FNGetInfo(15, 999); }), "Нет запрошенных данных");

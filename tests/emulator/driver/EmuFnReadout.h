@@ -1,8 +1,9 @@
 // Reading a stored fiscal document back through the driver's register object
 // the way the driver's readout does it: 78/15 starts, 78/16 hands one TLV
 // record per answer until the announced length is read; each record is
-// decoded by the data type of its tag, containers recursively; the receipt
-// fields land where the receipt package form puts them.
+// decoded by the data type of its tag, containers recursively. Values are
+// found by their tags: which name the host's receipt package gives a tag is
+// for the tests to state, not a copy of the driver's table.
 #pragma once
 
 #include <cmath>
@@ -118,17 +119,28 @@ inline void DecodeContainer(const std::string& bytes, int parent, std::vector<TE
   }
 }
 
-// The receipt package form of a stored document.
+// A stored document: its records in order, and the fields of each item.
 struct TDocument {
   int DocumentType = 0;
   size_t Length = 0;
   std::string Bytes;
   std::vector<TElement> Elements;
-  std::map<std::string, std::string> Parameters;
-  std::vector<std::map<std::string, std::string>> Positions;
-  std::map<std::string, std::string> Payments;
+  // Tag -> value of each item (1059), in order.
+  std::vector<std::map<int, std::string>> Positions;
   // How many records the readout took (one 78/16 each).
   int Records = 0;
+
+  // The first record with ATag, wherever it is.
+  const TElement* Find(int ATag) const {
+    for (const TElement& e : Elements)
+      if (e.Tag == ATag) return &e;
+    return nullptr;
+  }
+  // Its value, or a text that names the missing tag.
+  std::string Value(int ATag) const {
+    const TElement* e = Find(ATag);
+    return e ? e->Value : "<missing " + std::to_string(ATag) + ">";
+  }
 };
 
 inline TDocument Read(TDevice& device, int number) {
@@ -154,30 +166,9 @@ inline TDocument Read(TDevice& device, int number) {
       doc.Elements.push_back({tag, type, DecodeValue(tag, type, value), false});
     }
   }
-  static const std::map<int, std::string> kParameters = {
-      {1012, "DateTime"},       {1021, "CashierName"}, {1040, "DocNumber"}, {1054, "OperationType"},
-      {1055, "TaxationSystem"}, {1077, "FiscalSign"},  {1203, "CashierINN"}};
-  static const std::map<int, std::string> kPosition = {
-      {1023, "Quantity"},          {1030, "Name"},       {1043, "AmountWithDiscount"},
-      {1079, "PriceWithDiscount"}, {1200, "VATAmount"},  {1212, "CalculationSubject"},
-      {1214, "PaymentMethod"},     {1305, "MarkingCode"}};
-  static const std::map<int, std::string> kPayments = {{1031, "Cash"},
-                                                       {1081, "ElectronicPayment"},
-                                                       {1215, "PrePayment"},
-                                                       {1216, "PostPayment"},
-                                                       {1217, "Barter"}};
   for (const TElement& e : doc.Elements) {
     if (e.Tag == 1059) doc.Positions.emplace_back();
-    if (e.TagSection) {
-      const auto it = kPosition.find(e.Tag);
-      if (it != kPosition.end() && !doc.Positions.empty())
-        doc.Positions.back()[it->second] =
-            e.Tag == 1305 ? Base64Encode(Utf8ToAnsi(e.Value)) : e.Value;
-      continue;
-    }
-    if (auto it = kParameters.find(e.Tag); it != kParameters.end())
-      doc.Parameters[it->second] = e.Value;
-    if (auto it = kPayments.find(e.Tag); it != kPayments.end()) doc.Payments[it->second] = e.Value;
+    if (e.TagSection && !doc.Positions.empty()) doc.Positions.back()[e.Tag] = e.Value;
   }
   return doc;
 }
