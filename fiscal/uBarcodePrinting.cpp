@@ -30,6 +30,10 @@ bool ReadBarcode(const pugi::xml_node& AElement, TBarcode& ABarcode) {
   return false;
 }
 
+const char* BarcodeDataAttribute(const pugi::xml_node& AElement) {
+  return AElement.attribute("Value").value()[0] != '\0' ? "Value" : "ValueBase64";
+}
+
 void PrintBarcode(TDevice& ADevice, const TBarcode& ABarcode) {
   ADevice.PrintBarcode(ABarcode.Options, ABarcode.Width, ABarcode.Height, ABarcode.Type,
                        ABarcode.Data);

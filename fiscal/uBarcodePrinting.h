@@ -19,4 +19,7 @@ struct TBarcode {
 // Types EAN8, EAN13, CODE39 and QR in any letter case; false for any other
 // type, which prints nothing. Malformed Base64 raises EConvertError.
 bool ReadBarcode(const pugi::xml_node& AElement, TBarcode& ABarcode);
+// The attribute ReadBarcode took the data from: "Value", or "ValueBase64"
+// when Value is empty.
+const char* BarcodeDataAttribute(const pugi::xml_node& AElement);
 void PrintBarcode(TDevice& ADevice, const TBarcode& ABarcode);

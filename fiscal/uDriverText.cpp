@@ -9,6 +9,7 @@
 #include "fiscal/uBarcodePrinting.h"
 #include "fiscal/uDriver.h"
 #include "fiscal/uInputReading.h"
+#include "resources/uResources.h"
 
 namespace {
 
@@ -35,18 +36,23 @@ void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
   // Every line and barcode is read and checked before the register is asked
   // anything: a refused one must not leave half a document on paper.
   std::vector<std::variant<std::string, TBarcode>> lines;
+  int number = 0;
   for (const pugi::xml_node position : positions.children()) {
     if (position.type() != pugi::node_element) continue;
+    ++number;
+    // A refusal names the line among many: "TextString.Text позиции 3".
+    const auto field = [&](const std::string& AName) {
+      return ResFormat("PositionField", {AName, std::to_string(number)});
+    };
     if (SameText(position.name(), "TextString")) {
       const std::string text = position.attribute("Text").value();
-      RefuseControlBytes(text, "TextString.Text");
+      RefuseControlBytes(text, field("TextString.Text"));
       lines.emplace_back(ThroughAnsi(text));
     } else if (SameText(position.name(), "Barcode")) {
       TBarcode barcode;
       if (!ReadBarcode(position, barcode)) continue;
-      RefuseControlBytes(barcode.Data, position.attribute("Value").value()[0] != '\0'
-                                           ? "Barcode.Value"
-                                           : "Barcode.ValueBase64");
+      RefuseControlBytes(barcode.Data,
+                         field(std::string("Barcode.") + BarcodeDataAttribute(position)));
       lines.emplace_back(std::move(barcode));
     }
   }

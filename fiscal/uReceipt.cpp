@@ -75,8 +75,7 @@ class TFields {
   std::string Name(std::string_view AElement, std::string_view AAttribute) const {
     const std::string field =
         AElement.empty() ? std::string(AAttribute) : FormatText("%s.%s", {AElement, AAttribute});
-    return FPosition == 0 ? field
-                          : ResFormat("ReceiptLineField", {field, std::to_string(FPosition)});
+    return FPosition == 0 ? field : ResFormat("PositionField", {field, std::to_string(FPosition)});
   }
   std::string Text(const pugi::xml_node& ANode, const char* AAttribute,
                    std::string_view AElement = "") const {
@@ -468,9 +467,8 @@ TReceipt TReceipt::Read(const pugi::xml_document& APackage, const TReceiptContex
     } else if (SameText(position.name(), "Barcode")) {
       TBarcode barcode;
       if (!ReadBarcode(position, barcode)) continue;
-      // The data is Value's, or ValueBase64's when Value is empty.
-      const char* field = ReadTextAttr(position, "Value").empty() ? "ValueBase64" : "Value";
-      RefuseControlBytes(barcode.Data, TFields(number).Name("Barcode", field));
+      RefuseControlBytes(barcode.Data,
+                         TFields(number).Name("Barcode", BarcodeDataAttribute(position)));
       receipt.Positions.emplace_back(std::move(barcode));
     }
   }

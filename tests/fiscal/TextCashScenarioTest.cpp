@@ -80,7 +80,7 @@ TEST_P(TextCashScenarioTest, AControlByteInALineOrABarcodeSendsNothing) {
         Failure("PrintTextDocument", {id, "<Document><Positions><TextString Text=\"Чек\"/>" +
                                               c.Position + "</Positions></Document>"});
     EXPECT_EQ(e.Code, 1004) << c.Field;
-    EXPECT_EQ(e.Text, prefix + c.Field);
+    EXPECT_EQ(e.Text, prefix + c.Field + " позиции 2") << "the line is named as in a receipt";
   }
   EXPECT_TRUE(Bench().Commands().empty()) << "the register is not even asked for its status";
   EXPECT_EQ(Bench().Tape(), "");
