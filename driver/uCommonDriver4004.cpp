@@ -234,7 +234,7 @@ std::string TCommonDriver::GetParametersDescription() {
   const std::string_view resource = ParametersResource();
   if (resource.empty()) return BuildParametersDescription(ClassInfo());
   pugi::xml_document doc;
-  ParseXmlUtf8(resource, doc);
+  ParseXmlUtf8(resource, doc, ResString("ParametersDescription"));
   return XmlText(doc);
 }
 
@@ -349,7 +349,8 @@ bool TCommonDriver::ConnectEquipment(V8Variant* RetValue, V8Variant* Params, lon
                                      TV8AddInDefBaseEx* /*V8*/) {
   return Guarded(RetValue, [&] {
     pugi::xml_document settings;
-    ParseXmlText(V8ToWideString(Arg(Params, Count, 2)), settings);
+    ParseXmlText(V8ToWideString(Arg(Params, Count, 2)), settings,
+                 XmlArgumentCaption("ConnectEquipment", 2));
     ConnectEquipment(settings);
     SetOutText(Arg(Params, Count, 0), FDeviceID);
   });
@@ -380,7 +381,8 @@ bool TCommonDriver::EquipmentTest(V8Variant* RetValue, V8Variant* Params, long C
   const auto traceOut = [&] { V8TraceOut("EquipmentTest", RetValue, Params, Count); };
   try {
     pugi::xml_document settings;
-    ParseXmlText(V8ToWideString(Arg(Params, Count, 1)), settings);
+    ParseXmlText(V8ToWideString(Arg(Params, Count, 1)), settings,
+                 XmlArgumentCaption("EquipmentTest", 1));
     if (SettingsEnableLog(settings)) {
       SetLogMode(lmAll);
       V8TraceIn("EquipmentTest", Params, Count);

@@ -113,8 +113,9 @@ void TEcrlDriver::UpdateDriverInfo(TDriverInfo& AInfo) {
   AInfo.IntegrationComponent = false;
 }
 
-void TEcrlDriver::ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc) {
-  ParseXmlText(V8ToWideString(Arg(Params, Count, Index)), Doc);
+void TEcrlDriver::ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc,
+                             const char* AWhat) {
+  ParseXmlText(V8ToWideString(Arg(Params, Count, Index)), Doc, AWhat);
 }
 
 void TEcrlDriver::WriteXmlArg(V8Variant* Params, long Count, long Index,
@@ -123,10 +124,10 @@ void TEcrlDriver::WriteXmlArg(V8Variant* Params, long Count, long Index,
 }
 
 bool TEcrlDriver::InOutCall(V8Variant* RetValue, V8Variant* Params, long Count,
-                            TInOutOperation Operation) {
+                            TInOutOperation Operation, const char* AWhat) {
   return FiscalCall(RetValue, Params, Count, [&] {
     pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input);
+    ReadXmlArg(Params, Count, 1, input, AWhat);
     NewXmlDocument(output);
     (this->*Operation)(input, output);
     WriteXmlArg(Params, Count, 2, output);
@@ -150,19 +151,21 @@ bool TEcrlDriver::OperationFN(V8Variant* RetValue, V8Variant* Params, long Count
   return FiscalCall(RetValue, Params, Count, [&] {
     const uint8_t operationType = OperationTypeByte(V8GetInt(Arg(Params, Count, 1)));
     pugi::xml_document parameters;
-    ReadXmlArg(Params, Count, 2, parameters);
+    ReadXmlArg(Params, Count, 2, parameters, XmlArgumentCaption("OperationFN", 2));
     OperationFN(operationType, parameters);
   });
 }
 
 bool TEcrlDriver::OpenShift(V8Variant* RetValue, V8Variant* Params, long Count,
                             TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::OpenShift);
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::OpenShift,
+                   XmlArgumentCaption("OpenShift", 1));
 }
 
 bool TEcrlDriver::CloseShift(V8Variant* RetValue, V8Variant* Params, long Count,
                              TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::CloseShift);
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::CloseShift,
+                   XmlArgumentCaption("CloseShift", 1));
 }
 
 bool TEcrlDriver::ProcessCheck(V8Variant* RetValue, V8Variant* Params, long Count,
@@ -170,7 +173,7 @@ bool TEcrlDriver::ProcessCheck(V8Variant* RetValue, V8Variant* Params, long Coun
   return FiscalCall(RetValue, Params, Count, [&] {
     const bool electronically = V8ToBool(Arg(Params, Count, 1));
     pugi::xml_document package, output;
-    ReadXmlArg(Params, Count, 2, package);
+    ReadXmlArg(Params, Count, 2, package, XmlArgumentCaption("ProcessCheck", 2));
     NewXmlDocument(output);
     ProcessCheck(electronically, package, output, false);
     WriteXmlArg(Params, Count, 3, output);
@@ -182,7 +185,7 @@ bool TEcrlDriver::ProcessCorrectionCheck(V8Variant* RetValue, V8Variant* Params,
   return FiscalCall(RetValue, Params, Count, [&] {
     const bool electronically = V8ToBool(Arg(Params, Count, 1));
     pugi::xml_document package, output;
-    ReadXmlArg(Params, Count, 2, package);
+    ReadXmlArg(Params, Count, 2, package, XmlArgumentCaption("ProcessCorrectionCheck", 2));
     NewXmlDocument(output);
     ProcessCorrectionCheck(electronically, package, output);
     WriteXmlArg(Params, Count, 3, output);
@@ -193,7 +196,7 @@ bool TEcrlDriver::PrintTextDocument(V8Variant* RetValue, V8Variant* Params, long
                                     TV8AddInDefBaseEx* /*V8*/) {
   return FiscalCall(RetValue, Params, Count, [&] {
     pugi::xml_document package;
-    ReadXmlArg(Params, Count, 1, package);
+    ReadXmlArg(Params, Count, 1, package, XmlArgumentCaption("PrintTextDocument", 1));
     PrintTextDocument(package);
   });
 }
@@ -202,7 +205,7 @@ bool TEcrlDriver::CashInOutcome(V8Variant* RetValue, V8Variant* Params, long Cou
                                 TV8AddInDefBaseEx* /*V8*/) {
   return FiscalCall(RetValue, Params, Count, [&] {
     pugi::xml_document input;
-    ReadXmlArg(Params, Count, 1, input);
+    ReadXmlArg(Params, Count, 1, input, XmlArgumentCaption("CashInOutcome", 1));
     const int64_t amount = AmountToTenThousandths(V8GetDouble(Arg(Params, Count, 2)));
     CashInOutcome(input, amount);
   });
@@ -212,19 +215,21 @@ bool TEcrlDriver::PrintXReport(V8Variant* RetValue, V8Variant* Params, long Coun
                                TV8AddInDefBaseEx* /*V8*/) {
   return FiscalCall(RetValue, Params, Count, [&] {
     pugi::xml_document input;
-    ReadXmlArg(Params, Count, 1, input);
+    ReadXmlArg(Params, Count, 1, input, XmlArgumentCaption("PrintXReport", 1));
     PrintXReport(input);
   });
 }
 
 bool TEcrlDriver::GetCurrentStatus(V8Variant* RetValue, V8Variant* Params, long Count,
                                    TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::GetCurrentStatus);
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::GetCurrentStatus,
+                   XmlArgumentCaption("GetCurrentStatus", 1));
 }
 
 bool TEcrlDriver::ReportCurrentStatusOfSettlements(V8Variant* RetValue, V8Variant* Params,
                                                    long Count, TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::ReportCurrentStatusOfSettlements);
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::ReportCurrentStatusOfSettlements,
+                   XmlArgumentCaption("ReportCurrentStatusOfSettlements", 1));
 }
 
 bool TEcrlDriver::OpenCashDrawer(V8Variant* RetValue, V8Variant* Params, long Count,
@@ -259,7 +264,8 @@ bool TEcrlDriver::CloseSessionRegistrationKM(V8Variant* RetValue, V8Variant* Par
 
 bool TEcrlDriver::RequestKM(V8Variant* RetValue, V8Variant* Params, long Count,
                             TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::RequestKM);
+  return InOutCall(RetValue, Params, Count, &TEcrlDriver::RequestKM,
+                   XmlArgumentCaption("RequestKM", 1));
 }
 
 bool TEcrlDriver::GetProcessingKMResult(V8Variant* RetValue, V8Variant* Params, long Count,

@@ -124,10 +124,14 @@ class TEcrlDriver : public TCommonDriver {
   // argument 1 an XML-in document, argument 2 the XML-out document.
   using TInOutOperation = void (TEcrlDriver::*)(const pugi::xml_document& AInputParameters,
                                                 pugi::xml_document& AOutputParameters);
-  bool InOutCall(V8Variant* RetValue, V8Variant* Params, long Count, TInOutOperation Operation);
+  // AWhat names the input document in its parse message.
+  bool InOutCall(V8Variant* RetValue, V8Variant* Params, long Count, TInOutOperation Operation,
+                 const char* AWhat);
 
-  // An XML-in argument: cleaned and parsed into Doc.
-  static void ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc);
+  // An XML-in argument: cleaned and parsed into Doc; AWhat names it in the
+  // message of a text that does not parse.
+  static void ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc,
+                         const char* AWhat);
   // An XML-out argument: the document's text.
   void WriteXmlArg(V8Variant* Params, long Count, long Index, const pugi::xml_document& Doc);
 };

@@ -1,8 +1,10 @@
 #include "driver/uXmlUtils.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "common/uCommonUtils.h"
+#include "resources/uResources.h"
 
 namespace {
 
@@ -81,6 +83,36 @@ void CleanTexts(pugi::xml_node ANode) {
   for (pugi::xml_node child : ANode.children()) CleanTexts(child);
 }
 
+// What the parser found wrong, in the user's words.
+std::string ParseStatusText(const pugi::xml_parse_result& AResult) {
+  switch (AResult.status) {
+    case pugi::status_no_document_element:
+      return ResString("XmlNoDocumentElement");
+    case pugi::status_unrecognized_tag:
+    case pugi::status_bad_start_element:
+      return ResString("XmlBadStartTag");
+    case pugi::status_bad_end_element:
+      return ResString("XmlBadEndTag");
+    case pugi::status_end_element_mismatch:
+      return ResString("XmlEndTagMismatch");
+    case pugi::status_bad_attribute:
+      return ResString("XmlBadAttribute");
+    case pugi::status_bad_pcdata:
+      return ResString("XmlBadText");
+    case pugi::status_bad_comment:
+      return ResString("XmlBadComment");
+    case pugi::status_bad_cdata:
+      return ResString("XmlBadCdata");
+    case pugi::status_bad_pi:
+      return ResString("XmlBadDeclaration");
+    case pugi::status_bad_doctype:
+      return ResString("XmlBadDoctype");
+    default:
+      // Memory and internal failures: the parser's own words are all there is.
+      return AResult.description();
+  }
+}
+
 }  // namespace
 
 std::u16string CleanXmlText(std::u16string_view text) {
@@ -115,7 +147,7 @@ std::string CleanXmlUtf8(std::string_view text) {
   return result;
 }
 
-void ParseXmlUtf8(std::string_view text, pugi::xml_document& doc) {
+void ParseXmlUtf8(std::string_view text, pugi::xml_document& doc, std::string_view AWhat) {
   doc.reset();
   // The text is already UTF-8 whatever its declaration says: it came to us
   // as a host string, not as bytes of a file.
@@ -123,12 +155,26 @@ void ParseXmlUtf8(std::string_view text, pugi::xml_document& doc) {
       doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
   if (!result) {
     doc.reset();
-    throw EXmlParseError(result.description());
+    // Line and character of the parser's byte offset, as an editor counts them.
+    const size_t offset =
+        std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), text.size());
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < offset; ++i) {
+      if (text[i] == '\n') {
+        ++line;
+        column = 1;
+      } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+        ++column;
+      }
+    }
+    throw EXmlParseError(
+        ResFormat("XmlParseFailed", {std::string(AWhat), ParseStatusText(result),
+                                     std::to_string(line), std::to_string(column)}));
   }
 }
 
-void ParseXmlText(std::u16string_view text, pugi::xml_document& doc) {
-  ParseXmlUtf8(Utf16ToUtf8(CleanXmlText(text)), doc);
+void ParseXmlText(std::u16string_view text, pugi::xml_document& doc, std::string_view AWhat) {
+  ParseXmlUtf8(Utf16ToUtf8(CleanXmlText(text)), doc, AWhat);
 }
 
 void NewXmlDocument(pugi::xml_document& doc) {

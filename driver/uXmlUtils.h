@@ -20,17 +20,22 @@ std::u16string CleanXmlText(std::u16string_view text);
 // dropped too.
 std::string CleanXmlUtf8(std::string_view text);
 
-// A host XML text that does not parse; the message is the parser's.
+// A host XML text that does not parse. The message names the document, what
+// is wrong and where, in Russian:
+//   "Ошибка разбора XML (пакет чека): закрывающий тег не соответствует
+//    открывающему, строка 3, позиция 14"
 class EXmlParseError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // Cleans `text`, then parses it into `doc` (whose previous content is
-// dropped). Raises EXmlParseError with the parser's message.
-void ParseXmlText(std::u16string_view text, pugi::xml_document& doc);
+// dropped). AWhat names the document for the message of EXmlParseError
+// ("параметры подключения", "пакет чека", ...); the position counts lines
+// and characters of the cleaned text from 1.
+void ParseXmlText(std::u16string_view text, pugi::xml_document& doc, std::string_view AWhat);
 // The same for a UTF-8 text (already internal, e.g. a compiled-in resource).
-void ParseXmlUtf8(std::string_view text, pugi::xml_document& doc);
+void ParseXmlUtf8(std::string_view text, pugi::xml_document& doc, std::string_view AWhat);
 
 // Empties `doc` and gives it the declaration version "1.0".
 void NewXmlDocument(pugi::xml_document& doc);

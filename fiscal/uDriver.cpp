@@ -7,6 +7,7 @@
 #include "fiscal/uInputReading.h"
 #include "fiscal/uOperationWait.h"
 #include "transport/uCOMDevice.h"
+#include "transport/uPortMap.h"
 #include "transport/uSocketDevice.h"
 #include "hostbridge/uClassReg.h"
 #include "resources/uResources.h"
@@ -56,6 +57,18 @@ void ApplyConnectionParameters(const pugi::xml_document& ASettings, TDeviceDrive
     prop->Set(AHolder, value);
     RecordDeviceLogFlag(name, ADeviceID, value);
   }
+}
+
+// A port number the parameter page offers: COM1 to COM128, or TCP/IP. Any
+// other would open a device nobody chose (0, what a document without the
+// parameter gives, would be /dev/ttyS-1 named directly).
+void CheckPortNumber(int32_t APortNumber) {
+  if (APortNumber == kTcpPortNumber ||
+      (APortNumber >= cFirstComPort && APortNumber <= cLastComPort))
+    return;
+  throw std::runtime_error(
+      ResFormat("ParameterValueInvalid",
+                {"PortNumber", ResFormat("PortNumberRange", {std::to_string(APortNumber)})}));
 }
 
 uint8_t WithNoPaperBit(uint8_t AByte, bool ASet) {
@@ -125,6 +138,7 @@ void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
     // Numbers go to the register with "." whatever the locale: the device
     // layer formats them itself, so there is no process-wide setting to make.
     SetLogMode(holder->FLogEnabled ? lmAll : lmOff);
+    CheckPortNumber(holder->FPortNumber);
     holder->SetDevice(CreateDevice(*holder));
     TDevice& device = holder->Device();
     device.SetConnectionPassword(holder->FConnectionPassword);

@@ -304,7 +304,7 @@ TEST(DriverInfoTest, ConstructingAnObjectKeepsTheRegisteredClassesKind) {
 
 TEST(ParametersDescriptionTest, WithoutAResourceTheExportedPropertiesAreDescribed) {
   pugi::xml_document doc;
-  ParseXmlUtf8(BuildParametersDescription(TCommonDriver::Info), doc);
+  ParseXmlUtf8(BuildParametersDescription(TCommonDriver::Info), doc, "описание параметров");
   const pugi::xml_node page = doc.child("Settings").child("Page");
   EXPECT_STREQ(page.attribute("Caption").value(), "Параметры");
   const pugi::xml_node p = page.child("Parameter");
