@@ -558,8 +558,9 @@ TEmuAnswer TEmuRegister::CmdCloseDocument(const TEmuArgs& args) {
     return {};
   }
   if (doc.Type == edtCashIn || doc.Type == edtCashOut) {
-    const TEmuFnDocument& fn = CloseCashDocument(buyer.Cut);
-    return {0, {std::to_string(fn.Number), std::to_string(fn.FiscalSign)}};
+    // No fiscal document: the answer carries no number, as for a service document.
+    CloseCashDocument(buyer.Cut);
+    return {};
   }
   if (doc.Items.empty()) Refuse(EmuError::WrongState, EmuExt::ZeroTotal, "no positions");
   const int64_t paid = std::accumulate(doc.Payments.begin(), doc.Payments.end(), int64_t{0});

@@ -18,6 +18,14 @@ constexpr int kVatDen[10] = {120, 110, 1, 1, 120, 110, 105, 107, 105, 107};
 const char* const kRateName[10] = {"НДС 20%",    "НДС 10%", "НДС 0%", "БЕЗ НДС",   "НДС 20/120",
                                    "НДС 10/110", "НДС 5%",  "НДС 7%", "НДС 5/105", "НДС 7/107"};
 const char* const kOperationName[4] = {"ПРИХОД", "ВОЗВРАТ ПРИХОДА", "РАСХОД", "ВОЗВРАТ РАСХОДА"};
+// Taxation systems by their bit in tag 1055, as a receipt prints them.
+const char* const kTaxSystemName[6] = {"ОСН",  "УСН ДОХОД", "УСН ДОХОД-РАСХОД",
+                                       "ЕНВД", "ЕСХН",      "ПСН"};
+
+std::string TaxSystemLine(int taxIndex) {
+  return TEmuTape::TwoColumns(
+      "СНО", taxIndex >= 0 && taxIndex < 6 ? kTaxSystemName[taxIndex] : std::to_string(taxIndex));
+}
 
 int64_t Vat(int taxCode, int64_t sum) {
   if (kVatNum[taxCode] == 0) return 0;
@@ -290,7 +298,11 @@ TEmuFnDocument& TEmuRegister::CloseReceipt(const TEmuBuyer& buyer) {
   return FState.FnDocuments.back();
 }
 
-TEmuFnDocument& TEmuRegister::CloseCashDocument(bool cut) {
+// Cash in and cash out are no fiscal documents in any data format the
+// register speaks (1.05, 1.1, 1.2): none requires them in the fiscal storage,
+// so they take no document number and no fiscal sign there. Only the shift's
+// cash counters and the drawer know them.
+void TEmuRegister::CloseCashDocument(bool cut) {
   RequireFiscalMode();
   RequireShiftOpen();
   if (Printing()) RequirePrinter();
@@ -299,25 +311,24 @@ TEmuFnDocument& TEmuRegister::CloseCashDocument(bool cut) {
   if (!in && doc.Encash > FState.Cash)
     Refuse(EmuError::Negative, EmuExt::None, "not enough cash in the drawer");
   const int64_t now = NowSeconds();
-  const char* title = in ? "Внесение наличных" : "Изъятие наличных";
-  TEmuTlv t;
-  AddHeader(t, title, now, doc.Cashier);
-  t.U32(1038, static_cast<uint32_t>(FState.Shift.Number));
-  t.Vln(1020, static_cast<uint64_t>(doc.Encash));
-  const TEmuFnDocument& fn = StoreDocument(in ? efdCashIn : efdCashOut, t, now);
   FState.Cash += in ? doc.Encash : -doc.Encash;
   auto& shift = FState.Shift;
   (in ? shift.CashInCount : shift.CashOutCount) += 1;
   (in ? shift.CashInSum : shift.CashOutSum) += doc.Encash;
   if (Printing()) {
+    const auto& reg = FState.Registration;
     PrintHeader(in ? "ВНЕСЕНИЕ" : "ИЗЪЯТИЕ");
     FTape.Lines(RenderLines(doc));
     FTape.Line(TEmuTape::TwoColumns("ИТОГ", "=" + MoneyText(doc.Encash)));
     FTape.Line(TEmuTape::TwoColumns("НАЛИЧНЫХ В КАССЕ", "=" + MoneyText(FState.Cash)));
-    PrintFiscalFooter(fn, cut);
+    if (!Trim(doc.Cashier).empty()) FTape.Line("КАССИР " + doc.Cashier);
+    FTape.Separator();
+    FTape.Line(TEmuTape::TwoColumns("СМЕНА " + std::to_string(shift.Number), DateTimeText(now)));
+    FTape.Line(TEmuTape::TwoColumns("ИНН " + reg.Inn, "РН ККТ " + reg.RegNumber));
+    FTape.Line(TEmuTape::TwoColumns("ЗН ККТ " + reg.KktSerial, "ФН " + reg.FnSerial));
+    if (cut) FTape.Cut();
   }
   FState.Document = TEmuOpenDocument{};
-  return FState.FnDocuments.back();
 }
 
 TEmuFnDocument& TEmuRegister::StoreLegacyCorrection(const TEmuArgs& args) {
@@ -384,6 +395,7 @@ TEmuFnDocument& TEmuRegister::StoreLegacyCorrection(const TEmuArgs& args) {
     FTape.Line(TEmuTape::TwoColumns("ИТОГ", "=" + MoneyText(total)));
     if (cash) FTape.Line(TEmuTape::TwoColumns("НАЛИЧНЫМИ", "=" + MoneyText(cash)));
     if (electronic) FTape.Line(TEmuTape::TwoColumns("БЕЗНАЛИЧНЫМИ", "=" + MoneyText(electronic)));
+    FTape.Line(TaxSystemLine((kind >> 2) & 0x07));
     PrintFiscalFooter(fn, true);
   }
   return FState.FnDocuments.back();
@@ -472,6 +484,7 @@ void TEmuRegister::PrintReceipt(const TEmuOpenDocument& doc, const TEmuBuyer& bu
     if (used[code] && kVatNum[code] != 0)
       FTape.Line(TEmuTape::TwoColumns(std::string("СУММА ") + kRateName[code],
                                       "=" + MoneyText(vat[code])));
+  FTape.Line(TaxSystemLine(doc.TaxIndex));
   if (!Trim(doc.Cashier).empty()) FTape.Line("КАССИР " + doc.Cashier);
   if (!buyer.Address.empty()) FTape.Line("ЭЛ. АДР. ПОКУПАТЕЛЯ " + EmuOemToUtf8(buyer.Address));
   if (fn != nullptr) {

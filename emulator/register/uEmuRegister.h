@@ -165,7 +165,7 @@ class TEmuRegister : public TEmuCommandHandler {
   TEmuFnDocument& CloseReceipt(const TEmuBuyer& buyer);
   void PrintReceipt(const TEmuOpenDocument& doc, const TEmuBuyer& buyer, const TEmuFnDocument* fn);
   std::vector<std::string> RenderLines(const TEmuOpenDocument& doc) const;
-  TEmuFnDocument& CloseCashDocument(bool cut);
+  void CloseCashDocument(bool cut);
   TEmuFnDocument& StoreLegacyCorrection(const TEmuArgs& args);
   void PrintHeader(const char* title);
   void PrintFiscalFooter(const TEmuFnDocument& doc, bool cut);

@@ -39,10 +39,6 @@ enum TEmuFnDocType : int {
   efdReRegistration = 11,
   efdSettlements = 21,
   efdCorrection = 31,
-  // Cash deposits and withdrawals have no type in the data format; these
-  // numbers keep them apart from every real one.
-  efdCashIn = 101,
-  efdCashOut = 102,
 };
 
 struct TEmuFnDocument {

@@ -131,7 +131,18 @@ TEmuAnswer TEmuRegister::CmdXReport(const TEmuArgs& args) {
   if (!Printing()) return {};
   RequirePrinter();
   FTape.Separator('=');
-  FTape.Lines(ShiftReportLines("X-ОТЧЁТ"));
+  if (FState.Shift.Open) {
+    FTape.Lines(ShiftReportLines("X-ОТЧЁТ"));
+  } else {
+    // A closed shift's counters stay for the driver to read after the close;
+    // printed under the report's heading they would pass for a running shift's.
+    FTape.Line(TEmuTape::Center("X-ОТЧЁТ"));
+    FTape.Line(TEmuTape::Center("СМЕНА НЕ ОТКРЫТА"));
+    if (FState.Shift.Number > 0)
+      FTape.Line(
+          TEmuTape::TwoColumns("ПОСЛЕДНЯЯ СМЕНА", NumText(FState.Shift.Number) + " ЗАКРЫТА"));
+    FTape.Line(TEmuTape::TwoColumns("НАЛИЧНЫХ В КАССЕ", "=" + MoneyText(FState.Cash)));
+  }
   FTape.Line(TEmuTape::Center(DateTimeText(NowSeconds())));
   FTape.Cut();
   return {};

@@ -121,22 +121,30 @@ TEST_F(EmuRegisterTest, ReadingPastTheEndAndMissingDocuments) {
   Refused("78", {"8", "0", "0"}, EmuError::BadParameter, EmuExt::RequestNumber);
 }
 
-TEST_F(EmuRegisterTest, ShiftCloseAndCashDocumentsAreStored) {
+// Cash in and out are no fiscal documents: the storage gets no record of
+// them, the close answers no number, and the shift close follows the open.
+TEST_F(EmuRegisterTest, TheShiftCloseIsStoredAndCashDocumentsAreNot) {
   OpenShift();
-  Ok("30", {"4", "1", " ", "1", "0"});
-  Ok("48", {"", "250.5"});
-  Close();
+  const int opened = Reg().LastDocumentNumber();
+  for (const char* type : {"4", "5"}) {
+    Ok("30", {type, "1", " ", "1", "0"});
+    Ok("48", {"", "250.5"});
+    const TEmuAnswer close = Run("31", {"0", ""});
+    EXPECT_EQ(close.Error, 0);
+    EXPECT_TRUE(close.Fields.empty()) << "a cash document has no document number to answer";
+  }
+  EXPECT_EQ(Reg().LastDocumentNumber(), opened);
+  EXPECT_EQ(Field("01", {"7"}, 5), "1") << "the shift still counts the cash-in";
   Ok("21", {"Иванов"});
   const int last = Reg().LastDocumentNumber();
-  std::vector<TTestTlv> cash, close;
+  EXPECT_EQ(last, opened + 1);
+  std::vector<TTestTlv> close;
   int type = 0;
-  ASSERT_TRUE(ReadTestTlv(ReadDocument(last - 1, &type), cash));
-  EXPECT_EQ(type, efdCashIn);
-  EXPECT_EQ(Number(FindTag(cash, 1020)), 25050u);
   ASSERT_TRUE(ReadTestTlv(ReadDocument(last, &type), close));
   EXPECT_EQ(type, efdShiftClose);
   EXPECT_EQ(Text(FindTag(close, 1000)), "Отчёт о закрытии смены");
   EXPECT_EQ(Number(FindTag(close, 1038)), 1u);
+  EXPECT_EQ(Number(FindTag(close, 1111)), 2u) << "the shift's documents: its open and its close";
   EXPECT_EQ(Number(FindTag(close, 1097)), 0u) << "online: nothing waits for the operator";
 }
 

@@ -290,3 +290,41 @@ TEST_F(EmuRegisterTest, XReportAndCancelledDocumentsSayWhenAndWhatTheyWere) {
   Ok("32");
   EXPECT_LT(Tape.str().find("ВНЕСЕНИЕ"), Tape.str().find("ДОКУМЕНТ АННУЛИРОВАН")) << Tape.str();
 }
+
+// What the paper says must be what happened: the taxation system a receipt
+// was made under, no fiscal numbers on cash documents, and an X report that
+// does not pass a closed shift off as a running one.
+TEST_F(EmuRegisterTest, ThePaperSaysTheTaxationSystemAndWhatIsNoFiscalDocument) {
+  OpenShift();
+  Tape.str("");
+  Ok("30", {"2", "1", "Иванов", "1", "1"});
+  Item("Хлеб", "1", "45");
+  Pay(0, "45");
+  Close();
+  EXPECT_NE(Tape.str().find(TEmuTape::TwoColumns("СНО", "УСН ДОХОД")), std::string::npos)
+      << Tape.str();
+
+  Tape.str("");
+  Ok("30", {"4", "1", "Иванов", "1", "0"});
+  Ok("48", {"", "100"});
+  Close();
+  const std::string cashIn = Tape.str();
+  EXPECT_NE(cashIn.find("ВНЕСЕНИЕ"), std::string::npos) << cashIn;
+  EXPECT_EQ(cashIn.find("ФД "), std::string::npos) << "no fiscal document number:\n" << cashIn;
+  EXPECT_EQ(cashIn.find("ФП "), std::string::npos) << "no fiscal sign:\n" << cashIn;
+
+  Ok("21", {"Иванов"});
+  Tape.str("");
+  Ok("20");
+  const std::string closed = Tape.str();
+  EXPECT_NE(closed.find("СМЕНА НЕ ОТКРЫТА"), std::string::npos) << closed;
+  EXPECT_NE(closed.find(TEmuTape::TwoColumns("ПОСЛЕДНЯЯ СМЕНА", "1 ЗАКРЫТА")), std::string::npos)
+      << closed;
+  EXPECT_EQ(closed.find("ПРИХОД"), std::string::npos) << "the closed shift's sales:\n" << closed;
+
+  Restart();
+  Tape.str("");
+  Ok("20");
+  EXPECT_NE(Tape.str().find("СМЕНА НЕ ОТКРЫТА"), std::string::npos) << Tape.str();
+  EXPECT_EQ(Tape.str().find("СМЕНА 0"), std::string::npos) << Tape.str();
+}
