@@ -46,7 +46,7 @@ void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
     };
     if (SameText(position.name(), "TextString")) {
       const std::string text = position.attribute("Text").value();
-      RefuseControlBytes(text, field("TextString.Text"));
+      RefusePrintedControlBytes(text, field("TextString.Text"));
       lines.emplace_back(ThroughAnsi(text));
     } else if (SameText(position.name(), "Barcode")) {
       TBarcode barcode;

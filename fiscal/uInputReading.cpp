@@ -75,10 +75,24 @@ void RefuseInput(std::string_view ADetail) {
   throw MakeEquException(ecInvalidInput, ADetail);
 }
 
-void RefuseControlBytes(std::string_view AValue, std::string_view AField) {
+namespace {
+
+// Refuses AValue when it holds a byte below 0x20 that AAllowed does not list.
+void RefuseControlBytesBut(std::string_view AValue, std::string_view AField,
+                           std::string_view AAllowed) {
   for (const char c : AValue)
-    if (static_cast<unsigned char>(c) < 0x20)
+    if (static_cast<unsigned char>(c) < 0x20 && AAllowed.find(c) == std::string_view::npos)
       RefuseInput(ResFormat("ControlByteInField", {AField}));
+}
+
+}  // namespace
+
+void RefuseControlBytes(std::string_view AValue, std::string_view AField) {
+  RefuseControlBytesBut(AValue, AField, {});
+}
+
+void RefusePrintedControlBytes(std::string_view AValue, std::string_view AField) {
+  RefuseControlBytesBut(AValue, AField, "\t\r\n");
 }
 
 std::string ThroughAnsi(std::string_view AText) {

@@ -43,6 +43,12 @@ std::string CashierText(std::string_view AName, std::string_view AINN);
 // управляющий символ в поле <AField>" before anything is sent. AField names
 // the field as the host's document does, for example "GoodCodeData.EAN13".
 void RefuseControlBytes(std::string_view AValue, std::string_view AField);
+// The same for a text that is only printed and never stored in a fiscal
+// document (a line of a text document or of a receipt, the receipt text):
+// tab, CR and LF there are layout, which the register's text conversion
+// turns into blanks before the frame, so they pass; every other byte below
+// 0x20 is refused all the same.
+void RefusePrintedControlBytes(std::string_view AValue, std::string_view AField);
 
 // A text as the register's code page holds it: a character the code page
 // lacks is replaced, so the text reads as it will be printed and stored.

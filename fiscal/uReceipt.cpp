@@ -1,5 +1,6 @@
 #include "fiscal/uReceipt.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -79,9 +80,12 @@ class TFields {
   }
   std::string Text(const pugi::xml_node& ANode, const char* AAttribute,
                    std::string_view AElement = "") const {
-    std::string value = ReadTextAttr(ANode, AAttribute);
-    RefuseControlBytes(value, Name(AElement, AAttribute));
-    return value;
+    return Checked(ANode, AAttribute, AElement, RefuseControlBytes);
+  }
+  // A text that is only printed: tab and line ends pass (see RefusePrintedControlBytes).
+  std::string Printed(const pugi::xml_node& ANode, const char* AAttribute,
+                      std::string_view AElement = "") const {
+    return Checked(ANode, AAttribute, AElement, RefusePrintedControlBytes);
   }
   std::string Trimmed(const pugi::xml_node& ANode, const char* AAttribute,
                       std::string_view AElement = "") const {
@@ -97,6 +101,14 @@ class TFields {
   }
 
  private:
+  std::string Checked(const pugi::xml_node& ANode, const char* AAttribute,
+                      std::string_view AElement,
+                      void (*ARefuse)(std::string_view, std::string_view)) const {
+    std::string value = ReadTextAttr(ANode, AAttribute);
+    ARefuse(value, Name(AElement, AAttribute));
+    return value;
+  }
+
   int FPosition;
 };
 
@@ -216,11 +228,10 @@ void TReceiptReader::ReadParameters(const pugi::xml_node& AParameters, TReceipt&
                       ReadIntAttr(AParameters, "AgentType", -1));
   AReceipt.AdditionalAttribute = fields.Text(AParameters, "AdditionalAttribute");
 
-  // Line ends of the receipt text break its lines and never reach a frame.
-  const std::string receiptText = ReadTextAttr(AParameters, "ReceiptText");
-  std::string withoutBreaks = receiptText;
-  std::erase_if(withoutBreaks, [](char c) { return c == '\r' || c == '\n'; });
-  RefuseControlBytes(withoutBreaks, "ReceiptText");
+  // Line ends of the receipt text break its lines; a tab is a blank, where
+  // a line may break too.
+  std::string receiptText = fields.Printed(AParameters, "ReceiptText");
+  std::replace(receiptText.begin(), receiptText.end(), '\t', ' ');
   AReceipt.TextLines = WrapTextToLines(receiptText, FContext.LineLength);
 
   if (const pugi::xml_node user = AParameters.child("UserAttribute")) {
@@ -463,7 +474,7 @@ TReceipt TReceipt::Read(const pugi::xml_document& APackage, const TReceiptContex
       // Characters the register's code page cannot hold are replaced here,
       // as the line is printed as it will read.
       receipt.Positions.emplace_back(
-          TReceiptText{ThroughAnsi(TFields(number).Text(position, "Text", "TextString"))});
+          TReceiptText{ThroughAnsi(TFields(number).Printed(position, "Text", "TextString"))});
     } else if (SameText(position.name(), "Barcode")) {
       TBarcode barcode;
       if (!ReadBarcode(position, barcode)) continue;

@@ -229,8 +229,10 @@ TEST_P(ReceiptScenarioTest, PrintedLinesBarcodesAndTheWrappedReceiptText) {
   const std::string longText(80, 'x');
   pugi::xml_document out;
   Sell(id,
-       Receipt("OperationType=\"1\" ReceiptText=\"первая строка текста чека\"",
-               "<TextString Text=\"" + longText +
+       Receipt("OperationType=\"1\" ReceiptText=\"первая строка текста чека&#13;&#10;Спасибо за "
+               "покупку!&#9;" +
+                   std::string(40, 'z') + "\"",
+               "<TextString Text=\"Итого:&#9;40\"/><TextString Text=\"" + longText +
                    "[cut]\"/><Barcode Type=\"qr\" Value=\"QRDATA\"/>" +
                    "<Barcode Type=\"PDF417\" Value=\"x\"/><Barcode Type=\"EAN13\" " +
                    "ValueBase64=\"" + Base64Encode("4601234567893") + "\"/>" +
@@ -238,16 +240,21 @@ TEST_P(ReceiptScenarioTest, PrintedLinesBarcodesAndTheWrappedReceiptText) {
                "Cash=\"40\""),
        false, out);
   const std::vector<TEmuCall> lines = Calls("49");
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0].Args[2], std::string(72, 'x')) << "one line, cut at 72, no paper cut";
+  ASSERT_GE(lines.size(), 6u);
+  // A tab, as 1C writes it into its XML, is layout: it prints as a blank.
+  EXPECT_EQ(lines[0].Args[2], "Итого: 40");
+  EXPECT_EQ(lines[1].Args[2], std::string(72, 'x')) << "one line, cut at 72, no paper cut";
   EXPECT_TRUE(Calls("34").empty());
-  EXPECT_EQ(lines[1].Args[2].rfind("Наценка", 0), 0u);
-  EXPECT_EQ(lines[1].Args[2].substr(lines[1].Args[2].size() - 5), "15.50");
+  EXPECT_EQ(lines[2].Args[2].rfind("Наценка", 0), 0u);
+  EXPECT_EQ(lines[2].Args[2].substr(lines[2].Args[2].size() - 5), "15.50");
   const std::vector<TEmuCall> barcodes = Calls("41");
   ASSERT_EQ(barcodes.size(), 2u) << "an unknown barcode type is skipped";
   EXPECT_EQ(barcodes[0].Args, (std::vector<std::string>{"0", "6", "0", "8", "QRDATA"}));
   EXPECT_EQ(barcodes[1].Args[4], "4601234567893");
-  EXPECT_EQ(lines.back().Args[2], "первая строка текста чека") << "48 characters hold it all";
+  EXPECT_EQ(std::vector<std::string>({lines[3].Args[2], lines[4].Args[2], lines[5].Args[2]}),
+            (std::vector<std::string>{"первая строка текста чека", "Спасибо за покупку!",
+                                      std::string(40, 'z')}))
+      << "lines of 48 characters, broken at the line end and at the tab";
 }
 
 TEST_P(ReceiptScenarioTest, IndustryOperationalAndItemAgentDataInFormat12) {
@@ -425,8 +432,10 @@ TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
       {line2("1", "", "<IndustryAttribute IdentifierFOIV=\"03&#x3;0\"/>"), 1004,
        "Ошибка входных параметров команды. Недопустимый управляющий символ в поле "
        "IndustryAttribute.IdentifierFOIV позиции 2"},
-      {Receipt("OperationType=\"1\"", bread + "<TextString Text=\"a&#9;b\"/>", "Cash=\"40\""), 1004,
-       ""},
+      {Receipt("OperationType=\"1\"", bread + "<TextString Text=\"a&#27;b\"/>", "Cash=\"40\""),
+       1004, ""},
+      {Receipt("OperationType=\"1\" ReceiptText=\"a&#9;b&#28;\"", bread, "Cash=\"40\""), 1004,
+       "Ошибка входных параметров команды. Недопустимый управляющий символ в поле ReceiptText"},
       {Receipt("OperationType=\"1\"",
                bread + "<Barcode Type=\"QR\" ValueBase64=\"" +
                    Base64Encode("a\x03"

@@ -59,7 +59,7 @@ TEST_P(TextCashScenarioTest, TextDocumentsCutAtTheMarkerPrintEachBarcodeAndZeroI
   EXPECT_EQ(Bench().Reg().Snapshot().Tables.at("1.0"), "0") << "the print byte written back";
 }
 
-TEST_P(TextCashScenarioTest, AControlByteInALineOrABarcodeSendsNothing) {
+TEST_P(TextCashScenarioTest, ATabOrALineEndPrintsAsABlankAnyOtherControlByteSendsNothing) {
   const std::string id = Connect();
   Bench().ClearCommands();
   // FS and ETX as a host writes them into its XML; ETX then "25" would end
@@ -84,6 +84,16 @@ TEST_P(TextCashScenarioTest, AControlByteInALineOrABarcodeSendsNothing) {
   }
   EXPECT_TRUE(Bench().Commands().empty()) << "the register is not even asked for its status";
   EXPECT_EQ(Bench().Tape(), "");
+
+  // Tabs and line ends are the layout of a bank slip as 1C writes it into its
+  // XML; the register's text conversion prints them as blanks.
+  ASSERT_TRUE(Host.Call("PrintTextDocument",
+                        {id,
+                         "<Document><Positions><TextString Text=\"Сумма:&#9;100.00&#13;&#10;\"/>"
+                         "</Positions></Document>"})
+                  .Bool())
+      << LastError().Text;
+  EXPECT_EQ(Bench().ArgsOf("40"), (std::vector<std::string>{"Сумма: 100.00  ", "0"}));
 }
 
 EMU_HOST_LINKS(TextCashScenarioTest);
