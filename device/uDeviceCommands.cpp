@@ -31,22 +31,23 @@ void TDevice::PrintString(std::string_view S) {
 void TDevice::PrintString(std::string_view S, int AFont, bool ADoubleHeight, bool ADoubleWidth) {
   // The text is split at the cut markers first, so that the text around a
   // marker is printed and a marker that spans two lines still cuts; each
-  // part is then cut into lines. Pieces are cut in CP1251, where every
-  // character is one byte. A line length of 0 would give empty pieces
-  // forever: a part then goes whole.
-  const std::string text = Utf8ToAnsi(S);
-  const std::string marker = Utf8ToAnsi(FCutString);
+  // part is then cut into lines. Markers are looked for before the code page:
+  // there a character it lacks becomes "?", and such a marker would cut at
+  // every question mark. Pieces are cut in CP1251, where every character is
+  // one byte. A line length of 0 would give empty pieces forever: a part then
+  // goes whole.
   const std::string attr = Attr(AFont, ADoubleHeight, ADoubleWidth);
   const auto printLines = [&](std::string_view APart) {
-    const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : APart.size();
-    for (size_t pos = 0; pos < APart.size(); pos += width)
-      Run("40", {D(AnsiToUtf8(APart.substr(pos, width)), 72), attr});
+    const std::string text = Utf8ToAnsi(APart);
+    const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : text.size();
+    for (size_t pos = 0; pos < text.size(); pos += width)
+      Run("40", {D(AnsiToUtf8(text.substr(pos, width)), 72), attr});
   };
-  std::string_view rest = text;
-  for (size_t at; !marker.empty() && (at = rest.find(marker)) != std::string_view::npos;) {
+  std::string_view rest = S;
+  for (size_t at; !FCutString.empty() && (at = rest.find(FCutString)) != std::string_view::npos;) {
     printLines(rest.substr(0, at));
     Cut();
-    rest.remove_prefix(at + marker.size());
+    rest.remove_prefix(at + FCutString.size());
   }
   printLines(rest);
 }

@@ -47,7 +47,7 @@ void TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
     if (SameText(position.name(), "TextString")) {
       const std::string text = position.attribute("Text").value();
       RefusePrintedControlBytes(text, field("TextString.Text"));
-      lines.emplace_back(ThroughAnsi(text));
+      lines.emplace_back(text);
     } else if (SameText(position.name(), "Barcode")) {
       TBarcode barcode;
       if (!ReadBarcode(position, barcode)) continue;

@@ -457,6 +457,12 @@ TEST(DevicePrintString, CutsIntoLinePiecesAndTurnsTheMarkerIntoACut) {
       << "the marker spans characters 39 to 43";
   EXPECT_EQ(sent("[cut]x[cut][cut]"), (V{"<cut>", "x", "<cut>", "<cut>"}));
   EXPECT_TRUE(device.Sent[0].Args.empty());
+  device.SetCutString("✂");  // "?" in the register's code page
+  EXPECT_EQ(sent("Да?✂Нет"), (V{"Да?", "<cut>", "Нет"}));
+  device.SetLineLength(4);
+  device.SetCutString("[конец строки]");
+  EXPECT_EQ(sent("абвгд[конец строки]е"), (V{"абвг", "д", "<cut>", "е"}))
+      << "a marker longer than a line, Cyrillic cut by characters";
 }
 
 TEST(DevicePrintString, EdgeCases) {

@@ -59,6 +59,18 @@ TEST_P(TextCashScenarioTest, TextDocumentsCutAtTheMarkerPrintEachBarcodeAndZeroI
   EXPECT_EQ(Bench().Reg().Snapshot().Tables.at("1.0"), "0") << "the print byte written back";
 }
 
+// A marker with a character the register's code page lacks (which prints as
+// "?") cuts where it stands, not at every question mark.
+TEST_P(TextCashScenarioTest, AMarkerOutsideTheCodePageCutsOnlyWhereItStands) {
+  const std::string id = Connect({{"CutString", "✂"}});
+  ASSERT_TRUE(Host.Call("PrintTextDocument", {id,
+                                              "<Document NoCut=\"true\"><Positions><TextString "
+                                              "Text=\"Вопрос? Да✂Нет\"/></Positions></Document>"})
+                  .Bool())
+      << LastError().Text;
+  EXPECT_EQ(Bench().Tape(), "Вопрос? Да\n- - - - - - - - - - - - ✂ - - - - - - - - - - - -\nНет\n");
+}
+
 TEST_P(TextCashScenarioTest, ATabOrALineEndPrintsAsABlankAnyOtherControlByteSendsNothing) {
   const std::string id = Connect();
   Bench().ClearCommands();
