@@ -159,6 +159,22 @@ TEST_P(RegistrationScenarioTest, ReRegistrationComesBackOnTheSameAndANewConnecti
   }
 }
 
+// The register carried the registration out but its answer came back
+// spoiled: the call fails, and the data read next is the register's new one.
+TEST_P(RegistrationScenarioTest, ARegistrationWhoseAnswerIsLostIsReadAfresh) {
+  const std::string id = Connect();
+  const auto company = [&] {
+    pugi::xml_document table;
+    EXPECT_TRUE(table.load_string(Table(id).c_str()));
+    return std::string(table.child("Parameters").attribute("CompanyName").value());
+  };
+  EXPECT_NE(company(), "ООО Новое имя");
+  Bench().FaultAnswerTo("60", TEmuAnswerFaultKind::CorruptChecksum);
+  EXPECT_EQ(Failure("OperationFN", {id, 1, Registration("", "ООО Новое имя")}).Text,
+            "Ошибка контрольной суммы ответа");
+  EXPECT_EQ(company(), "ООО Новое имя");
+}
+
 TEST_P(RegistrationScenarioTest, NonFiscalRegisterAndRefusedRegistrations) {
   Bench().Run("71", {"Кассир"});  // the fiscal storage's archive closed
   const std::string id = Connect();
