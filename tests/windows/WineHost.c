@@ -257,22 +257,23 @@ static const wchar_t kSale[] =
     L"CalculationSubject=\"1\" PaymentMethod=\"4\" MeasureOfQuantity=\"0\"/>"
     L"</Positions><Payments Cash=\"200\" ElectronicPayment=\"0\"/></CheckPackage>";
 
-/* A port the machine does not have is a device that is not connected, in
- * the driver's own words whatever the language of the system's message. */
-static void ExpectPortMissing(const wchar_t* connection) {
-  /* The whole message: the device name tried is the system's for the port. */
-  static const wchar_t kMissing[] = L"Устройство не подключено: \\\\.\\COM250 (COM250)";
+/* A connect that must fail with exactly the message expected: a port the
+ * machine does not have is a device that is not connected, in the driver's
+ * own words whatever the language of the system's message, and a port number
+ * the parameter page does not offer is refused before any port is tried. */
+static void ExpectConnectRefused(const wchar_t* connection, const wchar_t* expected,
+                                 const char* what) {
   Variant p[3];
   memset(p, 0, sizeof p);
   SetText(&p[1], L"");
   SetText(&p[2], connection);
   wchar_t error[512] = L"";
   if (Invoke(L"ConnectEquipment", p, 3, error, 512))
-    Fail("ConnectEquipment on a port the machine does not have succeeded");
-  else if (wcscmp(error, kMissing) != 0)
-    Fail("a missing port is not named as a device not connected: %s", Utf8(error));
+    Fail("ConnectEquipment succeeded: %s", what);
+  else if (wcscmp(error, expected) != 0)
+    Fail("%s: %s", what, Utf8(error));
   else
-    printf("ok   missing port: %s\n", Utf8(error));
+    printf("ok   %s: %s\n", what, Utf8(error));
   ClearAll(p, 3);
 }
 
@@ -471,8 +472,15 @@ int main(int argc, char** argv) {
   } else if (gone) {
     Connection(connection, port, NULL);
   } else {
-    Connection(connection, L"250", NULL); /* no machine here has COM250 */
-    ExpectPortMissing(connection);
+    Connection(connection, L"128", NULL); /* no machine here has COM128 */
+    /* The whole message: the device name tried is the system's for the port. */
+    ExpectConnectRefused(connection, L"Устройство не подключено: \\\\.\\COM128 (COM128)",
+                         "missing port");
+    Connection(connection, L"250", NULL);
+    ExpectConnectRefused(connection,
+                         L"Недопустимое значение параметра подключения PortNumber: 250; "
+                         L"допустимы номера от 1 до 128 (порты COM1–COM128) и 9999 (TCP/IP)",
+                         "port number out of range");
     Connection(connection, port, NULL);
   }
   if (gone)
