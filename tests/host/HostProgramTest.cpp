@@ -84,6 +84,25 @@ bool Has(const std::string& Text, const std::string& Part) {
   return Text.find(Part) != std::string::npos;
 }
 
+// Starts Argv (the program first) with its standard output on a pipe; the
+// read end goes to AOut. -1 when it cannot be started.
+pid_t StartReading(std::vector<std::string> Argv, int& AOut) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::vector<char*> argv;
+  for (std::string& a : Argv) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  AOut = out[0];
+  return pid;
+}
+
 class HostProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -208,23 +227,15 @@ TEST_F(HostProgram, MethodsAndOneCallShowNamesResultsAndPrettyXml) {
 // An out-argument is shown however it was written: s: in its place is what
 // the platform's own call looks like, and the identifier must not vanish.
 TEST_F(HostProgram, ConnectShowsTheDeviceIdentifierWhateverStandsForIt) {
-  int out[2];
-  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   const fs::path dir = HostPath().parent_path().parent_path() / "emulator";
-  std::string program = (dir / "quarnel-emulator").string(), portOption = "--port", zero = "0",
-              tapeOption = "--tape", tape = (FDir / "tape.txt").string();
-  char* argv[] = {program.data(),    portOption.data(), zero.data(),
-                  tapeOption.data(), tape.data(),       nullptr};
-  pid_t emulator = -1;
-  ASSERT_EQ(posix_spawn(&emulator, program.c_str(), &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
+  int out = -1;
+  const pid_t emulator = StartReading(
+      {(dir / "quarnel-emulator").string(), "--port", "0", "--tape", (FDir / "tape.txt").string()},
+      out);
+  ASSERT_GT(emulator, 0);
   std::string first;
-  for (char c; first.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1;) first += c;
-  ::close(out[0]);
+  for (char c; first.find('\n') == std::string::npos && ::read(out, &c, 1) == 1;) first += c;
+  ::close(out);
   ASSERT_EQ(first.rfind("port ", 0), 0u) << first;
   const std::string port = first.substr(5, first.size() - 6);
   const std::string settings =
@@ -340,27 +351,19 @@ TEST_F(HostProgram, DemoOnARegisterThatDoesNotAnswerFailsStepByStep) {
 // However the host ends (killed, or brought down by the add-in), the emulator
 // its demo started must not be left behind serving.
 TEST_F(HostProgram, TheDemosEmulatorEndsWithTheHost) {
-  int out[2];
-  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   // The tape in the test's folder: a killed host cannot remove a temporary one.
-  std::string program = HostPath().string(), demo = "demo", tapeOption = "--tape",
-              tape = (FDir / "tape.txt").string();
-  char* argv[] = {program.data(), demo.data(), tapeOption.data(), tape.data(), nullptr};
-  pid_t host = -1;
-  ASSERT_EQ(posix_spawn(&host, program.c_str(), &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
+  int out = -1;
+  const pid_t host =
+      StartReading({HostPath().string(), "demo", "--tape", (FDir / "tape.txt").string()}, out);
+  ASSERT_GT(host, 0);
   const std::string listens = "quarnel-emulator listens on 127.0.0.1:";
   std::string text;
   char c;
-  while (text.find('\n', text.find(listens)) == std::string::npos && ::read(out[0], &c, 1) == 1)
+  while (text.find('\n', text.find(listens)) == std::string::npos && ::read(out, &c, 1) == 1)
     text += c;
   ::kill(host, SIGKILL);
   ::waitpid(host, nullptr, 0);
-  ::close(out[0]);
+  ::close(out);
   ASSERT_NE(text.find(listens), std::string::npos) << text;
   const int port = std::stoi(text.substr(text.find(listens) + listens.size()));
 
