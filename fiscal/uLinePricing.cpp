@@ -68,5 +68,20 @@ TLinePlan PlanLine(int64_t AQuantity, int64_t AAmount, int64_t APreferred, bool 
     return {TLineForm::Split, {{(units - 1) * kUnit, share * kKopeck}, {kUnit, last * kKopeck}}};
   }
   if (ACanRequantify) return {TLineForm::OneUnit, {{kUnit, AAmount}}};
+  // A measured quantity above one unit that no price fits (2.5 kg for 25.01)
+  // may not become one renamed unit, and refusing it would refuse most
+  // weighed lines of a receipt with a spread discount. The last unit takes
+  // any kopeck, so: all but one unit at the amount's share rounded down, the
+  // last unit the rest.
+  if (ACanSplit && AQuantity > kUnit) {
+    const int64_t rest = AQuantity - kUnit;
+    int64_t remainder = 0;
+    const TInt128 share = TInt128::Mul(kopecks, kUnit).DivMod(AQuantity, remainder);
+    int64_t first = 0;
+    if (share.FitsInt64() && share.ToInt64() <= std::numeric_limits<int64_t>::max() / kKopeck &&
+        RegisterItemSum(share.ToInt64() * kKopeck, rest, first))
+      return {TLineForm::Split,
+              {{rest, share.ToInt64() * kKopeck}, {kUnit, AAmount / kKopeck * kKopeck - first}}};
+  }
   return {};
 }

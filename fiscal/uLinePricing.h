@@ -39,6 +39,7 @@ struct TLinePlan {
 // negative), in this order of preference: APreferred when it is a two-decimal
 // price that gives the amount, else the two-decimal price nearest the exact
 // unit price that does; for a whole quantity of 2 or more, when ACanSplit, a
-// split; else, when ACanRequantify, one unit.
+// split; else, when ACanRequantify, one unit; else, when ACanSplit, a split
+// of any quantity above one unit (the last unit carries the rest).
 TLinePlan PlanLine(int64_t AQuantity, int64_t AAmount, int64_t APreferred, bool ACanSplit,
                    bool ACanRequantify);

@@ -404,12 +404,13 @@ void TReceiptReader::PlanItems(const pugi::xml_node& AItem, const std::string& A
       // The excise shared as the quantity is, in whole kopecks; the last unit
       // takes what is left.
       int64_t rest = 0;
-      const int64_t units = AQuantity / kUnit;
-      const TInt128 share = TInt128::Mul(AExcise / kKopeck, units - 1).DivMod(units, rest);
+      const TInt128 share =
+          TInt128::Mul(AExcise / kKopeck, plan.Parts[0].Quantity).DivMod(AQuantity, rest);
       const int64_t first = share.ToInt64() * kKopeck;
       for (const TLinePart& part : plan.Parts) {
-        // Whole units: the sum is exact.
-        const int64_t sum = part.Quantity / kUnit * part.Price;
+        // The plan's prices keep the sums inside the line's amount.
+        int64_t sum = 0;
+        RegisterItemSum(part.Price, part.Quantity, sum);
         ALine.Items.push_back({ALine.Name, part.Quantity, part.Price, sum,
                                ALine.Items.empty() ? first : AExcise - first});
       }

@@ -33,6 +33,13 @@ TEST(LinePricingTest, EachFormInItsTurn) {
   EXPECT_EQ(split.Form, TLineForm::Split);
   EXPECT_EQ(split.Parts, (TParts{{90000, 0}, {10000, 500}})) << "10 for 0.05";
   EXPECT_EQ(PlanLine(100000, 500, 0, false, true).Form, TLineForm::OneUnit);
+  // A measured line may not be renamed: 2.5 kg for 25.01 is 1.5 kg at 10.00
+  // (15.00) and the last kilogram at 10.01; 1.337 kg for 10.02 (7.49 gives
+  // 10.01, 7.50 gives 10.03) is 0.337 kg at 7.49 (2.52413) and 1 kg at 7.50.
+  EXPECT_EQ(PlanLine(25000, 250100, 0, true, false).Parts,
+            (TParts{{15000, 100000}, {10000, 100100}}));
+  EXPECT_EQ(PlanLine(13370, 100200, 0, true, false).Parts, (TParts{{3370, 74900}, {10000, 75000}}));
+  EXPECT_EQ(PlanLine(25000, 250100, 0, false, false).Form, TLineForm::Impossible) << "marked";
   EXPECT_EQ(PlanLine(100000, 500, 0, false, false).Form, TLineForm::Impossible);
   // A price past 64 bits is no price: 0.0001 units for 9e14 rubles.
   EXPECT_EQ(PlanLine(1, 9000000000000000000, 0, true, true).Form, TLineForm::OneUnit);

@@ -20,12 +20,14 @@ std::string Xml(const std::string& ABody) {
 }
 // A sale of the marked good at 1 rouble a unit (AQuantity of them, in the
 // measure AMeasure: 0 pieces, 11 kilograms).
+// AAmount, when given, is 1C's amount of the line after a spread discount.
 std::string Sale(const std::string& ACode, const std::string& APayments = "Cash=\"1\"",
-                 const std::string& AQuantity = "1", const std::string& AMeasure = "0") {
+                 const std::string& AQuantity = "1", const std::string& AMeasure = "0",
+                 const std::string& AAmount = "") {
   return "<CheckPackage><Parameters CashierName=\"Иванов\" OperationType=\"1\"/><Positions>"
          "<FiscalString Name=\"Сыр\" Quantity=\"" +
-         AQuantity +
-         "\" PriceWithDiscount=\"1\" VATRate=\"20\" "
+         AQuantity + "\" " + (AAmount.empty() ? "" : "AmountWithDiscount=\"" + AAmount + "\" ") +
+         "PriceWithDiscount=\"1\" VATRate=\"20\" "
          "PaymentMethod=\"4\" CalculationSubject=\"1\" MeasureOfQuantity=\"" +
          AMeasure + "\" MarkingCode=\"" + Base64Encode(ACode) + "\"/></Positions><Payments " +
          APayments + "/></CheckPackage>";
@@ -135,6 +137,15 @@ TEST_P(MarkingScenarioTest, ARecheckedCodeIsBoundWithItsLatestCheck) {
       << "a weighed check";
   Ok("ConfirmKM", {id, "r2", 0});
   Bench().ClearCommands();
+  // One code binds one item command, so a marked line is never split: 2.5 kg
+  // for 2.51, which no price gives (2.50, then 2.53), is refused up front.
+  EXPECT_EQ(
+      Failure("ProcessCheck",
+              {id, false, Sale(kCode, "ElectronicPayment=\"2.51\"", "2.5", "11", "2.51"), ""})
+          .Text,
+      "Ошибка входных параметров команды. Позиция 1 «Сыр»: сумму 2.51 при количестве 2.5 нельзя "
+      "передать в команде регистрации, не изменив количество");
+  EXPECT_TRUE(Bench().Commands().empty()) << "nothing of the receipt sent";
   Ok("ProcessCheck", {id, false, Sale(kCode, "ElectronicPayment=\"0.35\"", "0.35", "11"), ""});
   EXPECT_EQ(Bench().Calls("79").at(0).Args, (TArgs{"15", kEscaped, "2", "0", "7", "11"}))
       << "bound by the item's measure";

@@ -411,9 +411,6 @@ TEST_P(ReceiptScenarioTest, ErrorsReachTheHostWithTheirCodes) {
       {line2("1", "AmountWithDiscount=\"10.005\""), 1004, ""},
       {line2("1", "ExciseAmount=\"-1\""), 1004,
        milk + "отрицательное значение «-1» в поле ExciseAmount"},
-      {line2("2.5", "AmountWithDiscount=\"25.01\" MeasureOfQuantity=\"11\""), 1004,
-       milk + "сумму 25.01 при количестве 2.5 нельзя передать в команде регистрации, не изменив "
-              "количество"},
       {Receipt("OperationType=\"1\"", bread, "Cash=\"39.99\" Barter=\"-1\""), 1004,
        "Ошибка входных параметров команды. Оплата 39.99 меньше суммы чека 40.00"},
       {Receipt("OperationType=\"1\"", bread, "ElectronicPayment=\"30\" PrePayment=\"10.01\""), 1004,
@@ -538,24 +535,34 @@ TEST_P(ReceiptScenarioTest, WeighedAndFractionalLinesAndChangeFromCash) {
   const std::string id = Ready();
   pugi::xml_document out;
   // Weighed goods go out as they stand; a fractional quantity with no price
-  // that gives its amount goes as one unit that names the quantity.
-  Sell(id,
-       Receipt("OperationType=\"1\"",
-               Item("Говядина", "0.347", "199.90",
-                    "AmountWithDiscount=\"69.37\" MeasureOfQuantity=\"11\"") +
-                   Item("Гвозди", "2.5", "4", "AmountWithDiscount=\"10.01\""),
-               "ElectronicPayment=\"79.38\""),
-       false, out);
+  // that gives its amount goes as one unit that names the quantity, unless
+  // it is measured: 2.5 kg of cheese for 25.01 (2.5 x 10.00 is 25.00, 2.5 x
+  // 10.01 is 25.03) goes as 1.5 kg and the last kilogram with the rest.
+  Sell(
+      id,
+      Receipt("OperationType=\"1\"",
+              Item("Говядина", "0.347", "199.90",
+                   "AmountWithDiscount=\"69.37\" MeasureOfQuantity=\"11\"") +
+                  Item("Гвозди", "2.5", "4", "AmountWithDiscount=\"10.01\"") +
+                  Item("Сыр", "2.5", "10", "AmountWithDiscount=\"25.01\" MeasureOfQuantity=\"11\""),
+              "ElectronicPayment=\"104.39\""),
+      false, out);
   const std::vector<TEmuCall> items = Calls("42");
-  ASSERT_EQ(items.size(), 2u);
+  ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(items[0].Args[2] + " x " + items[0].Args[3] + " measure " + items[0].Args[8],
             "0.347 x 199.9 measure 11");
   EXPECT_EQ(items[1].Args[0] + ": " + items[1].Args[2] + " x " + items[1].Args[3],
             "Гвозди *2.5: 1 x 10.01");
+  EXPECT_EQ(items[2].Args[2] + " x " + items[2].Args[3] + " measure " + items[2].Args[8],
+            "1.5 x 10 measure 11");
+  EXPECT_EQ(items[3].Args[2] + " x " + items[3].Args[3] + " measure " + items[3].Args[8],
+            "1 x 10.01 measure 11");
   uint64_t total = 0;
-  EXPECT_EQ(Stored(total),
-            (std::vector<TStoredLine>{{"Говядина", "0.347", 6937}, {"Гвозди *2.5", "1", 1001}}));
-  EXPECT_EQ(total, 7938u);
+  EXPECT_EQ(Stored(total), (std::vector<TStoredLine>{{"Говядина", "0.347", 6937},
+                                                     {"Гвозди *2.5", "1", 1001},
+                                                     {"Сыр", "1.5", 1500},
+                                                     {"Сыр", "1", 1001}}));
+  EXPECT_EQ(total, 10439u);
 
   // Two discounted lines paid in cash: the register records 1C's sum and
   // gives the change.
