@@ -8,6 +8,10 @@ extern const unsigned char QuarnelParametersXml[];
 extern const std::size_t QuarnelParametersXmlSize;
 extern const unsigned char QuarnelMessagesRu[];
 extern const std::size_t QuarnelMessagesRuSize;
+extern const unsigned char QuarnelHelpMd[];
+extern const std::size_t QuarnelHelpMdSize;
+extern const unsigned char QuarnelHelpCss[];
+extern const std::size_t QuarnelHelpCssSize;
 
 namespace {
 
@@ -42,6 +46,12 @@ const TStringTable& StringTable() {
 
 std::string_view ParametersResource() {
   return Embedded(QuarnelParametersXml, QuarnelParametersXmlSize);
+}
+
+std::optional<std::string_view> HelpResource(std::string_view name) {
+  if (name == "help.md") return Embedded(QuarnelHelpMd, QuarnelHelpMdSize);
+  if (name == "help.css") return Embedded(QuarnelHelpCss, QuarnelHelpCssSize);
+  return std::nullopt;
 }
 
 const std::string& ResString(std::string_view key) {

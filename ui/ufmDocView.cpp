@@ -1,5 +1,6 @@
 #include "ui/ufmDocView.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "resources/uResources.h"
@@ -8,16 +9,31 @@
 #include "ui/uDesktop.h"
 
 namespace {
+
 constexpr char kStyleSheet[] = "help.css";
+
+std::string BuiltInHelpFile(const std::string& AName) {
+  const std::optional<std::string_view> file = HelpResource(AName);
+  if (!file) throw std::out_of_range("No built-in help file " + AName);
+  return std::string(*file);
+}
+
 }  // namespace
 
 std::string ShowHelpDocument(std::string_view ADocument, std::string_view ATitle) {
-  const std::string archive = HelpArchivePath();
   const std::string name(ADocument);
   std::string markdown, style;
-  if (!ReadArchiveEntry(archive, name + ".md", markdown))
-    throw std::runtime_error(ResFormat("HelpDocumentMissing", {archive, name}));
-  ReadArchiveEntry(archive, kStyleSheet, style);  // unstyled without one
+  // A site's own manual in md.zip beside the library replaces the built-in
+  // one; the built-in style sheet serves an archive without its own.
+  const std::string archive = HelpArchivePath();
+  if (HelpArchivePresent(archive)) {
+    if (!ReadArchiveEntry(archive, name + ".md", markdown))
+      throw std::runtime_error(ResFormat("HelpDocumentMissing", {archive, name}));
+    if (!ReadArchiveEntry(archive, kStyleSheet, style)) style = BuiltInHelpFile(kStyleSheet);
+  } else {
+    markdown = BuiltInHelpFile(name + ".md");
+    style = BuiltInHelpFile(kStyleSheet);
+  }
 
   const std::string page = WriteHelpPage(name, RenderMarkdownPage(markdown, ATitle, style));
   switch (OpenOnDesktop(page)) {

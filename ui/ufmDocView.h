@@ -1,5 +1,6 @@
-// The help window: a Markdown document of the help archive "md.zip" beside
-// the library, rendered to an HTML page and shown in the desktop's browser.
+// The help window: a Markdown document of the manual built into the library,
+// or of the help archive "md.zip" beside the library when there is one,
+// rendered to an HTML page and shown in the desktop's browser.
 #pragma once
 
 #include <string>
@@ -8,10 +9,10 @@
 // "md.zip" in the folder of the library this code runs in.
 std::string HelpArchivePath();
 
-// Renders document ADocument ("<ADocument>.md" in the archive, styled by its
-// "help.css") as a page titled ATitle, writes it to a private temporary folder
-// of this process and opens it on the desktop. Returns the page's file.
-// Raises std::runtime_error when the archive or the document is missing or
-// damaged, and, naming the written page, when there is no graphical session
-// or no xdg-open to show it.
+// Renders document ADocument ("<ADocument>.md", styled by "help.css") as a
+// page titled ATitle, writes it to a private temporary folder of this process
+// and opens it on the desktop. Returns the page's file. Raises
+// std::runtime_error when the archive is damaged or lacks the document, and,
+// naming the written page, when there is no graphical session or no xdg-open
+// to show it.
 std::string ShowHelpDocument(std::string_view ADocument, std::string_view ATitle);

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <limits>
 
 #include "common/Common.Log.h"
@@ -250,10 +252,17 @@ TEST_F(CustomDriverTest, ConnectingAssignsAnUpperCaseIdentifierWithoutBraces) {
   EXPECT_TRUE(common.ConnectEquipment(&p.Result, p.Data(), p.Count(), nullptr));
   EXPECT_TRUE(p.Result.bVal) << Driver.LastResult().ErrorDescription;
   const std::string id = p.TextAt(0);
-  EXPECT_THAT(id, ::testing::MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-"
-                                          "[0-9A-F]{12}"));
+  // A random UUID: version 4, the RFC 4122 variant.
+  const char* uuid4 = "[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}";
+  EXPECT_THAT(id, ::testing::MatchesRegex(uuid4));
   EXPECT_EQ(Driver.DeviceID(), id);
-  EXPECT_NE(NewDeviceIdentifier(), NewDeviceIdentifier());
+  std::set<std::string> ids;
+  for (int i = 0; i < 100; ++i) {
+    const std::string next = NewDeviceIdentifier();
+    EXPECT_THAT(next, ::testing::MatchesRegex(uuid4));
+    ids.insert(next);
+  }
+  EXPECT_EQ(ids.size(), 100u) << "identifiers repeat";
 
   TParamArray d(Driver, Memory, 1);
   d.Text(0, id);

@@ -1,7 +1,6 @@
-// ZipReader, which reads the help archive in the Windows build: the shipped
-// md.zip and archives the zip tool wrote stored and deflated give back the
-// files byte for byte; damaged archives raise instead of reading past their
-// end or returning wrong bytes.
+// ZipReader, which reads a site's help archive: archives the zip tool wrote
+// stored and deflated give back the files byte for byte; damaged archives
+// raise instead of reading past their end or returning wrong bytes.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,7 +9,6 @@
 #include <sstream>
 
 #include "support/ErrorOf.h"
-#include "support/TestHost.h"
 #include "ui/lib/ZipReader.h"
 
 namespace fs = std::filesystem;
@@ -26,33 +24,38 @@ std::string ReadFile(const fs::path& APath) {
 
 constexpr size_t kLimit = 1 << 20;
 
-TEST(ZipReader, ReadsStoredAndDeflatedEntriesByteForByte) {
-  const fs::path sources = fs::path(QUARNEL_SOURCE_DIR) / "resources" / "help";
-  const std::string manual = ReadFile(sources / "help.md"), style = ReadFile(sources / "help.css");
-  const std::string shipped = ReadFile(fs::path(DefaultAddInPath()).parent_path() / "md.zip");
-  std::string content;
-  ASSERT_TRUE(ExtractZipEntry(shipped, "help.md", kLimit, content));
-  EXPECT_EQ(content, manual);
-  ASSERT_TRUE(ExtractZipEntry(shipped, "help.css", kLimit, content));
-  EXPECT_EQ(content, style);
-  EXPECT_FALSE(ExtractZipEntry(shipped, "other.md", kLimit, content));
+const fs::path kHelpSources = fs::path(QUARNEL_SOURCE_DIR) / "resources" / "help";
 
+// The manual and its style sheet packed by the zip tool at ALevel ("-0"
+// stored, "-9" deflated), as a site packs its md.zip.
+std::string ZipOfTheManual(const char* ALevel) {
   const fs::path dir = fs::temp_directory_path() / ("quarnel-zip-" + std::to_string(getpid()));
   fs::create_directories(dir);
+  const std::string command = "cd '" + kHelpSources.string() + "' && zip -q " + ALevel + " '" +
+                              (dir / "a.zip").string() + "' help.md help.css";
+  fs::remove(dir / "a.zip");
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  const std::string zip = ReadFile(dir / "a.zip");
+  fs::remove_all(dir);
+  return zip;
+}
+
+TEST(ZipReader, ReadsStoredAndDeflatedEntriesByteForByte) {
+  const std::string manual = ReadFile(kHelpSources / "help.md");
+  const std::string style = ReadFile(kHelpSources / "help.css");
   for (const char* level : {"-0", "-9"}) {
-    const std::string command = "cd '" + sources.string() + "' && zip -q " + level + " '" +
-                                (dir / "a.zip").string() + "' help.md help.css";
-    fs::remove(dir / "a.zip");
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const std::string zip = ReadFile(dir / "a.zip");
+    const std::string zip = ZipOfTheManual(level);
+    std::string content;
     ASSERT_TRUE(ExtractZipEntry(zip, "help.md", kLimit, content)) << level;
     EXPECT_EQ(content, manual) << level;
+    ASSERT_TRUE(ExtractZipEntry(zip, "help.css", kLimit, content)) << level;
+    EXPECT_EQ(content, style) << level;
+    EXPECT_FALSE(ExtractZipEntry(zip, "other.md", kLimit, content)) << level;
   }
-  fs::remove_all(dir);
 }
 
 TEST(ZipReader, DamagedArchivesRaise) {
-  const std::string zip = ReadFile(fs::path(DefaultAddInPath()).parent_path() / "md.zip");
+  const std::string zip = ZipOfTheManual("-9");
   std::string content;
   auto error = [&](const std::string& AZip, size_t ALimit = kLimit) {
     return ErrorOf([&] { ExtractZipEntry(AZip, "help.md", ALimit, content); });

@@ -1,58 +1,61 @@
+// The help archive is read whole and its entry taken with ZipReader: an
+// archive of a few documents, so no streaming is needed.
 #include "ui/lib/HelpArchive.h"
 
-#include <zip.h>
-
-#include <memory>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
+#include <system_error>
 
 #include "resources/uResources.h"
+#include "ui/lib/ZipReader.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-struct TZipCloser {
-  void operator()(zip_t* AZip) const { zip_discard(AZip); }
-};
-struct TZipFileCloser {
-  void operator()(zip_file_t* AFile) const { zip_fclose(AFile); }
-};
+// A help archive is far smaller than this.
+constexpr uintmax_t kMaxArchiveSize = 64 * 1024 * 1024;
 
 [[noreturn]] void Damaged(const std::string& AArchive, const std::string& AReason) {
   throw std::runtime_error(ResFormat("HelpArchiveDamaged", {AArchive, AReason}));
 }
 
+// The path type takes the UTF-8 name as such on every platform.
+fs::path PathOf(const std::string& AName) {
+  return fs::path(std::u8string(AName.begin(), AName.end()));
+}
+
+std::string ReadWholeFile(const std::string& AArchive) {
+  const fs::path path = PathOf(AArchive);
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(path, ec);
+  if (ec == std::errc::no_such_file_or_directory)
+    throw std::runtime_error(ResFormat("HelpArchiveMissing", {AArchive}));
+  if (ec) Damaged(AArchive, ec.message());
+  if (size > kMaxArchiveSize) Damaged(AArchive, std::to_string(size));
+  std::ifstream in(path, std::ios::binary);
+  std::string data(static_cast<size_t>(size), '\0');
+  if (!in || !in.read(data.data(), static_cast<std::streamsize>(data.size())))
+    Damaged(AArchive, std::generic_category().message(EIO));
+  return data;
+}
+
 }  // namespace
+
+bool HelpArchivePresent(const std::string& AArchive) {
+  std::error_code ec;
+  return fs::exists(PathOf(AArchive), ec);
+}
 
 bool ReadArchiveEntry(const std::string& AArchive, const std::string& AEntry,
                       std::string& AContent) {
-  int error = 0;
-  std::unique_ptr<zip_t, TZipCloser> zip(zip_open(AArchive.c_str(), ZIP_RDONLY, &error));
-  if (!zip) {
-    if (error == ZIP_ER_NOENT)
-      throw std::runtime_error(ResFormat("HelpArchiveMissing", {AArchive}));
-    zip_error_t reason;
-    zip_error_init_with_code(&reason, error);
-    const std::string text = zip_error_strerror(&reason);
-    zip_error_fini(&reason);
-    Damaged(AArchive, text);
+  const std::string zip = ReadWholeFile(AArchive);
+  try {
+    return ExtractZipEntry(zip, AEntry, cMaxHelpEntrySize, AContent);
+  } catch (const std::runtime_error& e) {
+    Damaged(AArchive, e.what());
   }
-  const zip_int64_t index = zip_name_locate(zip.get(), AEntry.c_str(), 0);
-  if (index < 0) return false;
-  zip_stat_t stat;
-  zip_stat_init(&stat);
-  if (zip_stat_index(zip.get(), static_cast<zip_uint64_t>(index), 0, &stat) != 0 ||
-      (stat.valid & ZIP_STAT_SIZE) == 0)
-    Damaged(AArchive, zip_strerror(zip.get()));
-  if (stat.size > cMaxHelpEntrySize) Damaged(AArchive, AEntry + ": " + std::to_string(stat.size));
-  std::unique_ptr<zip_file_t, TZipFileCloser> file(
-      zip_fopen_index(zip.get(), static_cast<zip_uint64_t>(index), 0));
-  if (!file) Damaged(AArchive, zip_strerror(zip.get()));
-  std::string content(static_cast<size_t>(stat.size), '\0');
-  size_t done = 0;
-  while (done < content.size()) {
-    const zip_int64_t n = zip_fread(file.get(), content.data() + done, content.size() - done);
-    if (n <= 0) Damaged(AArchive, n < 0 ? zip_file_strerror(file.get()) : AEntry);
-    done += static_cast<size_t>(n);
-  }
-  AContent = std::move(content);
-  return true;
 }
