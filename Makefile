@@ -48,10 +48,10 @@ demo: configure
 # compiled again, in this checkout or another one.
 WIN_CCACHE := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 windows: build
-	bash scripts/install-deps windows $(WIN_BUILD)/sources
+	bash scripts/install-deps windows build-sources
 	set -e; for arch in x86_64 i686; do \
 	  cmake -S . -B $(WIN_BUILD)/$$arch -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$$arch.cmake \
-	    -DCMAKE_BUILD_TYPE=Release -DQUARNEL_DEP_SOURCES=$(abspath $(WIN_BUILD))/sources \
+	    -DCMAKE_BUILD_TYPE=Release \
 	    $(WIN_CCACHE) $(CMAKE_FLAGS); \
 	  CCACHE_BASEDIR=$(CURDIR) cmake --build $(WIN_BUILD)/$$arch -j$(JOBS); \
 	  bash scripts/check-windows-dll $$arch $(WIN_BUILD)/$$arch/hostbridge/quarnel.dll; \

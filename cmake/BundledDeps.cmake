@@ -4,7 +4,8 @@
 # the shop's machine, its static libz.a is not position-independent, and it
 # ships no MinGW build of pugixml or md4c. Their symbols stay hidden inside
 # the library. The tools and tests link the same copies.
-set(QUARNEL_DEP_SOURCES "${CMAKE_BINARY_DIR}/sources" CACHE PATH
+# One folder per checkout, shared by its build folders (ignored by git).
+set(QUARNEL_DEP_SOURCES "${CMAKE_SOURCE_DIR}/build-sources" CACHE PATH
   "Folder with the unpacked pugixml, md4c and zlib sources")
 set(quarnel_dep_marks pugixml/src/pugixml.cpp md4c/src/md4c-html.c zlib/inflate.c)
 foreach(mark IN LISTS quarnel_dep_marks)

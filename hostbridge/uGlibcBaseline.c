@@ -89,11 +89,13 @@ QUARNEL_HIDDEN int fstat64(int fd, struct stat64* out) {
  * threads") is always true; the platform runs many threads anyway. */
 QUARNEL_HIDDEN char __libc_single_threaded = 0;
 
-/* The unwinder (libgcc, 2.35 on) asks _dl_find_object for the exception
- * frame table of the object that holds a code address, and fails the throw
- * when it gets none: it has no other way compiled in. Found here from the
- * program headers of the loaded objects, as the unwinder did before; only the
- * unwinder calls it, and it reads the table's address and the mapping. */
+/* libgcc's unwinder, built against glibc 2.35 or newer, asks _dl_find_object
+ * (2.35) for the exception frame table of the object that holds a code
+ * address, and ends the throw when it gets none: it has no other way
+ * compiled in, so answering -1 would make every exception end the process.
+ * Found here from the program headers of the loaded objects, as unwinders
+ * built against older glibc do. Only the unwinder calls it; it reads the
+ * table's address, and the mapping is given too (the link map is not). */
 struct TFindRequest {
   uintptr_t Pc;
   struct dl_find_object* Result;

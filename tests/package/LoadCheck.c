@@ -6,66 +6,25 @@
  * C++ runtime into the process, so the add-in must carry its own. The
  * interfaces are tables of function pointers in g++'s layout: a virtual
  * destructor takes the first two slots, then the methods in declaration
- * order; the value record is 64 bytes.
+ * order.
  *
  *   quarnel-load-check LIBRARY
  *
  * Prints each step; exits 0 only when every step did what the platform
  * expects. */
 #include <dlfcn.h>
-#include <stdbool.h>
-#include <stddef.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
-typedef uint16_t WChar;
-
-enum { V8_EMPTY = 0, V8_BOOL = 11, V8_PWSTR = 22 };
-
-typedef struct {
-  union {
-    bool bVal;
-    struct tm tmVal;
-    struct {
-      WChar* pwstrVal;
-      uint32_t wstrLen;
-    };
-  };
-  uint32_t cbElements;
-  uint16_t vt;
-} Variant;
-
-_Static_assert(sizeof(Variant) == 64, "the platform's value record is 64 bytes");
-_Static_assert(offsetof(Variant, cbElements) == 56, "cbElements at 56");
-_Static_assert(offsetof(Variant, vt) == 60, "vt at 60");
-_Static_assert(offsetof(Variant, wstrLen) == 8, "text length after the pointer");
-
-typedef struct {
-  void** vtable;
-} Object;
+#include "tests/support/CHostValues.h"
 
 /* ---- What the host hands the add-in ------------------------------------- */
 
-static int gBlocks; /* blocks of the memory manager not yet freed */
 static int gErrorsAdded;
 
 static void Destructor(Object* self) {
   (void)self;
-}
-static bool AllocMemory(Object* self, void** memory, unsigned long bytes) {
-  (void)self;
-  *memory = malloc(bytes ? bytes : 1);
-  if (*memory != NULL) ++gBlocks;
-  return *memory != NULL;
-}
-static void FreeMemory(Object* self, void** memory) {
-  (void)self;
-  if (*memory != NULL) --gBlocks;
-  free(*memory);
-  *memory = NULL;
 }
 static void* gMemoryTable[] = {(void*)Destructor, (void*)Destructor, (void*)AllocMemory,
                                (void*)FreeMemory};
@@ -139,13 +98,6 @@ static void SetText(Variant* v, const char* text) {
   v->vt = V8_PWSTR;
   v->pwstrVal = block;
   v->wstrLen = (uint32_t)length;
-}
-static void Clear(Variant* v) {
-  if (v->vt == V8_PWSTR && v->pwstrVal != NULL) {
-    void* block = v->pwstrVal;
-    FreeMemory(&gMemory, &block);
-  }
-  memset(v, 0, sizeof *v);
 }
 
 /* Calls method NAME with COUNT parameters into RESULT; false when the
@@ -238,7 +190,7 @@ int main(int argc, char** argv) {
   ((DoneFn)initDone->vtable[INIT_DONE])(initDone);
   if (destroyObject(&component) != 0) Fail("DestroyObject");
   if (gErrorsAdded != 0) Fail("the add-in reported errors through AddError");
-  if (gBlocks != 0) Fail("blocks of the memory manager were not returned");
+  if (gAllocations != 0) Fail("blocks of the memory manager were not returned");
   if (dlclose(library) != 0) Fail("dlclose");
   puts(gFailures == 0 ? "load check passed" : "load check FAILED");
   return gFailures == 0 ? 0 : 1;

@@ -13,6 +13,8 @@
  *                           for the file GONE (the script makes it once the
  *                           register has ended) and expects the next command
  *                           to tell a device that is not connected
+ * WineHost DLL help TEXT  - runs the additional action ShowHelp and expects
+ *                           the page it wrote to hold TEXT (ASCII)
  * WineHost crash          - dies of an access violation: the scenario checks
  *                           that a crash fails it (Wine's debugger would
  *                           catch it and now and then let the process end
@@ -33,64 +35,15 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#if defined(_M_IX86) || defined(__i386__)
-#define API __stdcall
-#else
-#define API
-#endif
-
-/* ---- The value record ---------------------------------------------------- */
-
-enum { V8_EMPTY = 0, V8_I4 = 3, V8_BOOL = 11, V8_PWSTR = 22 };
-
-typedef struct {
-  union {
-    int32_t lVal;
-    double dblVal;
-    bool bVal;
-    struct tm tmVal;
-    struct {
-      void* pInterfaceVal;
-      uint8_t InterfaceID[16];
-    };
-    struct {
-      wchar_t* pwstrVal;
-      uint32_t wstrLen;
-    };
-  };
-  uint32_t cbElements;
-  uint16_t vt;
-} Variant;
-
-_Static_assert(sizeof(Variant) == 48, "the platform's value record is 48 bytes");
-_Static_assert(offsetof(Variant, cbElements) == 40, "cbElements at 40");
-_Static_assert(offsetof(Variant, vt) == 44, "vt at 44");
-_Static_assert(offsetof(Variant, wstrLen) == sizeof(void*), "text length after the pointer");
+#include "tests/support/CHostValues.h"
 
 /* ---- What the host hands the add-in: memory manager and connection ------- */
 
-typedef struct {
-  void** vtable;
-} Object;
-
-static int gAllocations; /* blocks handed out and not yet freed */
 static int gErrorsAdded;
 
 static void* API DeletingDestructor(Object* self, unsigned flags) {
   (void)flags;
   return self;
-}
-static bool API AllocMemory(Object* self, void** memory, unsigned long bytes) {
-  (void)self;
-  *memory = malloc(bytes ? bytes : 1);
-  if (*memory != NULL) ++gAllocations;
-  return *memory != NULL;
-}
-static void API FreeMemory(Object* self, void** memory) {
-  (void)self;
-  if (*memory != NULL) --gAllocations;
-  free(*memory);
-  *memory = NULL;
 }
 static void* gMemoryTable[] = {(void*)DeletingDestructor, (void*)AllocMemory, (void*)FreeMemory};
 static Object gMemory = {gMemoryTable};
@@ -159,14 +112,6 @@ static void SetText(Variant* v, const wchar_t* text) {
   v->vt = V8_PWSTR;
   v->pwstrVal = block;
   v->wstrLen = (uint32_t)length;
-}
-
-static void Clear(Variant* v) {
-  if (v->vt == V8_PWSTR && v->pwstrVal != NULL) {
-    void* block = v->pwstrVal;
-    FreeMemory(&gMemory, &block);
-  }
-  memset(v, 0, sizeof *v);
 }
 
 static void ClearAll(Variant* params, long count) {
@@ -397,6 +342,39 @@ static void ExpectDeviceGone(const wchar_t* connection, const wchar_t* port, con
   ClearAll(p, 1);
 }
 
+/* ShowHelp writes its page to the process's folder under the temporary
+ * folder before it hands the page to the shell; whether the shell could show
+ * it or not, the page must hold `expected`. */
+static void ExpectHelpPage(const char* expected) {
+  Variant p[1];
+  memset(p, 0, sizeof p);
+  SetText(&p[0], L"ShowHelp");
+  wchar_t error[1024] = L"";
+  const bool shown = Invoke(L"DoAdditionalAction", p, 1, error, 1024);
+  ClearAll(p, 1);
+  printf("     ShowHelp: %s\n", shown ? "shown" : Utf8(error));
+  wchar_t page[MAX_PATH + 64];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, page);
+  if (n == 0 || n > MAX_PATH) {
+    Fail("GetTempPath");
+    return;
+  }
+  swprintf(page + n, 64, L"quarnel-help-%lu\\help.html", (unsigned long)GetCurrentProcessId());
+  FILE* file = _wfopen(page, L"rb");
+  if (file == NULL) {
+    Fail("ShowHelp wrote no page %s", Utf8(page));
+    return;
+  }
+  static char html[1 << 20];
+  const size_t size = fread(html, 1, sizeof html - 1, file);
+  fclose(file);
+  html[size] = 0;
+  if (strstr(html, expected) == NULL)
+    Fail("the help page %s does not hold %s", Utf8(page), expected);
+  else
+    printf("ok   ShowHelp's page holds %s\n", expected);
+}
+
 /* The connection parameters: a serial port number, or 9999 and the TCP
  * port of the register at 127.0.0.1. */
 static void Connection(wchar_t out[1024], const wchar_t* portNumber, const char* tcpPort) {
@@ -414,6 +392,33 @@ static void Connection(wchar_t out[1024], const wchar_t* portNumber, const char*
            portNumber, tcpPort != NULL ? tcpPort : "0");
 }
 
+/* The register modes: tcp PORT, com N and gone N READY GONE. */
+static void RunOnRegister(char** argv, bool gone) {
+  wchar_t connection[1024];
+  wchar_t port[16];
+  MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, port, 16);
+  if (strcmp(argv[2], "tcp") == 0) {
+    Connection(connection, L"9999", argv[3]);
+  } else if (gone) {
+    Connection(connection, port, NULL);
+  } else {
+    Connection(connection, L"128", NULL); /* no machine here has COM128 */
+    /* The whole message: the device name tried is the system's for the port. */
+    ExpectConnectRefused(connection, L"Устройство не подключено: \\\\.\\COM128 (COM128)",
+                         "missing port");
+    Connection(connection, L"250", NULL);
+    ExpectConnectRefused(connection,
+                         L"Недопустимое значение параметра подключения PortNumber: 250; "
+                         L"допустимы номера от 1 до 128 (порты COM1–COM128) и 9999 (TCP/IP)",
+                         "port number out of range");
+    Connection(connection, port, NULL);
+  }
+  if (gone)
+    ExpectDeviceGone(connection, port, argv[4], argv[5]);
+  else
+    RunScenario(connection, strcmp(argv[2], "tcp") == 0);
+}
+
 int main(int argc, char** argv) {
   if (argc == 2 && strcmp(argv[1], "crash") == 0) {
     RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, NULL);
@@ -423,7 +428,7 @@ int main(int argc, char** argv) {
   if (argc != 4 && !gone) {
     fputs(
         "usage: WineHost DLL tcp PORT | WineHost DLL com N | WineHost DLL gone N READY GONE |"
-        " WineHost crash\n",
+        " WineHost DLL help TEXT | WineHost crash\n",
         stderr);
     return 2;
   }
@@ -464,29 +469,10 @@ int main(int argc, char** argv) {
   long info = ((GetInfoFn)gInitDone->vtable[INIT_GET_INFO])(gInitDone);
   if (info != 2000) Fail("GetInfo: %ld", info);
 
-  wchar_t connection[1024];
-  wchar_t port[16];
-  MultiByteToWideChar(CP_UTF8, 0, argv[3], -1, port, 16);
-  if (strcmp(argv[2], "tcp") == 0) {
-    Connection(connection, L"9999", argv[3]);
-  } else if (gone) {
-    Connection(connection, port, NULL);
-  } else {
-    Connection(connection, L"128", NULL); /* no machine here has COM128 */
-    /* The whole message: the device name tried is the system's for the port. */
-    ExpectConnectRefused(connection, L"Устройство не подключено: \\\\.\\COM128 (COM128)",
-                         "missing port");
-    Connection(connection, L"250", NULL);
-    ExpectConnectRefused(connection,
-                         L"Недопустимое значение параметра подключения PortNumber: 250; "
-                         L"допустимы номера от 1 до 128 (порты COM1–COM128) и 9999 (TCP/IP)",
-                         "port number out of range");
-    Connection(connection, port, NULL);
-  }
-  if (gone)
-    ExpectDeviceGone(connection, port, argv[4], argv[5]);
+  if (strcmp(argv[2], "help") == 0)
+    ExpectHelpPage(argv[3]);
   else
-    RunScenario(connection, strcmp(argv[2], "tcp") == 0);
+    RunOnRegister(argv, gone);
 
   ((DoneFn)gInitDone->vtable[INIT_DONE])(gInitDone);
   if (destroyObject(&component) != 0) Fail("DestroyObject");
