@@ -55,6 +55,7 @@ TLogState& State() {
 struct TCallLog {
   bool Active = false;
   TLogMode Mode = lmSuspended;
+  TLogDumpCount Dumps;
 };
 thread_local TCallLog tCallLog;
 
@@ -353,14 +354,49 @@ void WriteLog(std::string_view source, std::string_view text, TLogLevel level) n
   BestEffort([&] { AppendReported(FormatLogLine(source, text, level)); });
 }
 
-TLogCallScope::TLogCallScope() : FOuterMode(tCallLog.Mode), FOuterActive(tCallLog.Active) {
+TLogCallScope::TLogCallScope()
+    : FOuterMode(tCallLog.Mode), FOuterActive(tCallLog.Active), FOuterDumps(tCallLog.Dumps) {
   tCallLog.Active = true;
   tCallLog.Mode = lmSuspended;
+  tCallLog.Dumps = {};
 }
 
 TLogCallScope::~TLogCallScope() {
+  const TLogDumpCount& dumps = tCallLog.Dumps;
+  if (dumps.LeftOutDumps > 0)
+    WriteLog("Log",
+             "byte dumps of this call not written: " + std::to_string(dumps.LeftOutDumps) +
+                 " lines, " + std::to_string(dumps.LeftOutBytes) + " bytes",
+             llInfo);
   tCallLog.Active = FOuterActive;
   tCallLog.Mode = FOuterMode;
+  tCallLog.Dumps = FOuterDumps;
+}
+
+void WriteLogDump(std::string_view source, std::string_view arrow, std::string_view bytes,
+                  TLogLevel level) noexcept {
+  // The dump costs more than the exchange itself; it is built only for a
+  // line that is written.
+  if (!Passes(EffectiveMode(), level)) return;
+  TLogDumpCount& dumps = tCallLog.Dumps;
+  const bool counted = tCallLog.Active && level != llError;
+  if (counted && dumps.WrittenBytes >= kLogDumpLimit) {
+    ++dumps.LeftOutDumps;
+    dumps.LeftOutBytes += bytes.size();
+    return;
+  }
+  BestEffort([&] {
+    std::string text(arrow);
+    text += BytesToHex(bytes, " ");
+    WriteLog(source, text, level);
+  });
+  if (!counted) return;
+  dumps.WrittenBytes += bytes.size();
+  if (dumps.WrittenBytes >= kLogDumpLimit)
+    WriteLog("Log",
+             "byte dumps of this call reached " + std::to_string(kLogDumpLimit) +
+                 " bytes: later ones are counted, not written, until the call ends",
+             llInfo);
 }
 
 namespace {

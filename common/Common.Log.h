@@ -36,10 +36,26 @@ bool LogPasses(TLogLevel level);
 // Counts a line that could not be logged; the next line written reports it.
 void NoteLogFailure(std::string_view reason) noexcept;
 
+// The byte dumps of the links: the arrow ("-> ", "<- ") and each byte as two
+// hex digits and a blank. Within a host call they share kLogDumpLimit bytes;
+// a dump that begins past it is counted instead of written (a failed step's
+// dump, llError, always is written), and the count is written when the call
+// ends. A faulty register can make one call exchange bytes without end.
+void WriteLogDump(std::string_view source, std::string_view arrow, std::string_view bytes,
+                  TLogLevel level) noexcept;
+inline constexpr uint64_t kLogDumpLimit = 1024 * 1024;
+
+// What the byte dumps of one host call have cost.
+struct TLogDumpCount {
+  uint64_t WrittenBytes = 0;
+  uint64_t LeftOutDumps = 0;
+  uint64_t LeftOutBytes = 0;
+};
+
 // One host call on this thread. While it is open, SelectDeviceLog and
 // SetLogMode decide only the lines this thread writes, so that two devices
 // served by two threads each get their own decision and neither restarts the
-// other's logging run. Scopes nest.
+// other's logging run; the call's byte dumps share one budget. Scopes nest.
 class TLogCallScope {
  public:
   TLogCallScope();
@@ -50,6 +66,7 @@ class TLogCallScope {
  private:
   TLogMode FOuterMode;
   bool FOuterActive;
+  TLogDumpCount FOuterDumps;
 };
 
 // Sets the filter (of the current host call inside a TLogCallScope, else the

@@ -33,13 +33,7 @@ void TLinkInput::Commit(size_t ACount) {
 
 void LogLinkBytes(std::string_view ASource, std::string_view AArrow, std::string_view ABytes,
                   bool ASucceeded) {
-  // The dump costs more than the exchange itself; build it only for a log
-  // that writes.
-  const TLogMode mode = GetLogMode();
-  if (mode == lmOff || mode == lmSuspended) return;
-  std::string text(AArrow);
-  text += BytesToHex(ABytes, " ");
-  WriteLog(ASource, text, ASucceeded ? llInfo : llError);
+  WriteLogDump(ASource, AArrow, ABytes, ASucceeded ? llInfo : llError);
 }
 
 // ---- Without a link ------------------------------------------------------------

@@ -73,6 +73,7 @@ class TLinkInput {
 
 // One line of the byte log: the arrow ("-> " sent, "<- " received), then each
 // byte as two hex digits and a space; llInfo for a step that succeeded,
-// llError for one that failed. Nothing is formatted while the log is off.
+// llError for one that failed. Nothing is formatted while the log is off,
+// and a host call's dumps share the log's budget (WriteLogDump).
 void LogLinkBytes(std::string_view ASource, std::string_view AArrow, std::string_view ABytes,
                   bool ASucceeded);

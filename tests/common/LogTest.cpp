@@ -262,6 +262,29 @@ TEST_F(LogTest, ControlCharactersAreEscapedAndLongValuesCut) {
               ::testing::EndsWith("src: \ta\xE0\\r\\nforged\xF0\\x1B!"));
 }
 
+// A faulty register can make one host call exchange bytes without end: the
+// call's dumps stop at the cap, a failed step's dump still gets through, the
+// count of what was left out ends the call, and the next call starts afresh.
+TEST_F(LogTest, ByteDumpsOfAHostCallStopAtTheCapButAFailedStepsDumpIsWritten) {
+  const std::string block(kLogDumpLimit / 16, '\x02');
+  for (int call = 0; call < 2; ++call) {
+    TLogCallScope scope;
+    SetLogMode(lmAll);
+    for (int i = 0; i < 18; ++i) WriteLogDump("TSocketDevice", "<- ", block, llInfo);
+    WriteLogDump("TSocketDevice", "<- ", "\x15", llError);
+  }
+  size_t dumps = 0, failed = 0, counts = 0;
+  for (const std::string& line : Lines(Read())) {
+    dumps += line.find("\tINFO\tTSocketDevice: \t<- 02 02 ") != std::string::npos;
+    failed += line.find("\tERROR\tTSocketDevice: \t<- 15") != std::string::npos;
+    counts += line.find("\tLog: \tbyte dumps of this call not written: 2 lines, 131072 bytes") !=
+              std::string::npos;
+  }
+  EXPECT_EQ(dumps, 2u * 16);
+  EXPECT_EQ(failed, 2u);
+  EXPECT_EQ(counts, 2u);
+}
+
 TEST_F(LogTest, DayFileIsNeverReachedThroughALinkNorIsAnotherUsersFile) {
   SetLogMode(lmAll);
   GetLogFileName(true);
