@@ -4,9 +4,12 @@
 // the bytes that are really there before anything is decoded.
 #include <pugixml.hpp>
 
+#include <chrono>
 #include <stdexcept>
 
+#include "common/uClock.h"
 #include "common/uCommonUtils.h"
+#include "common/uFd.h"
 #include "device/uDevice.h"
 #include "resources/uResources.h"
 
@@ -22,6 +25,15 @@ constexpr int cMaxNesting = 8;
 // reached, so a damaged storage or a misbehaving register would otherwise
 // grow the element list without bound. A negative length is no length.
 constexpr int64_t cMaxDocumentSize = 1024 * 1024;
+
+// One record an answer: a thousand-item receipt with its marking codes is
+// about a thousand records. A register that announces the largest length and
+// hands it over two bytes a record would otherwise be asked half a million
+// times.
+constexpr int64_t cMaxDocumentRecords = 10000;
+// The whole readout, however each record's answer goes: the largest document
+// takes about six minutes at 57600 bits/s, its records being hexadecimal text.
+constexpr std::chrono::minutes cReadoutLimit{10};
 
 // Storage requests of command 78.
 constexpr int cLastDocumentNumber = 3;
@@ -214,10 +226,15 @@ void TDevice::GetDocumentFromFN(int ADocNumber, pugi::xml_document& AOutputParam
         "FnReadError", {ResFormat("FnDocumentTooLarge",
                                   {std::to_string(total), std::to_string(cMaxDocumentSize)})}));
 
+  const auto deadline = DeadlineAfter(cReadoutLimit);
   int64_t read = 0;
-  while (read < total) {
+  for (int64_t records = 0; read < total; ++records) {
     std::string block;
     try {
+      if (records == cMaxDocumentRecords)
+        throw ETLVFormat(ResFormat("FnTooManyRecords", {std::to_string(cMaxDocumentRecords)}));
+      if (Clock().SteadyNow() > deadline)
+        throw ETLVFormat(ResFormat("FnReadTooLong", {std::to_string(cReadoutLimit.count())}));
       FNGetInfo(cReadDocumentRecord);
       block = HexToBytes(FData.empty() ? std::string{} : FData[0]);
       // Every answer must bring a record: an empty one would never reach

@@ -5,9 +5,11 @@
 
 #include <pugixml.hpp>
 
+#include <chrono>
 #include <sstream>
 
 #include "ScriptedDevice.h"
+#include "common/uClock.h"
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
 
@@ -44,6 +46,21 @@ std::map<int, std::string> Values(TDevice& dev) {
   for (const TDocElement& e : dev.DocElementList()) values[e.Tag] = e.Value;
   return values;
 }
+
+// A register that takes its time over every answer.
+class TSlowStorage : public TScriptedDevice {
+ public:
+  TSlowStorage(TManualClock& AClock, std::chrono::milliseconds AEach)
+      : FClock(AClock), FEach(AEach) {}
+  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) override {
+    FClock.Advance(FEach);
+    TScriptedDevice::RunCommand(ACmd, AData, ATimeout);
+  }
+
+ private:
+  TManualClock& FClock;
+  std::chrono::milliseconds FEach;
+};
 
 TEST(DocumentReadout, EveryDataTypeDecodesIncludingValuesWiderThan32Bits) {
   TScriptedDevice dev;
@@ -197,6 +214,24 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
   EXPECT_EQ(ErrorOf([&] { largest.GetDocumentFromFN(1, out); }),
             prefix + "ФН не передал очередную запись документа")
       << "a document of the largest size is read";
+
+  // Bounded in records and in time, however the register hands it over.
+  TScriptedDevice crumbs;
+  crumbs.Answer({"15", "3", "1048576"});
+  for (int i = 0; i <= 10000; ++i) crumbs.Answer({BytesToHex(Bytes({0x0F, 0x27}))});
+  EXPECT_EQ(ErrorOf([&] { crumbs.GetDocumentFromFN(1, out); }),
+            prefix +
+                "Документ не уместился в 10000 записей: касса передаёт его слишком мелкими "
+                "частями");
+  EXPECT_EQ(crumbs.Sent.size(), 10001u) << "no record is asked for past the cap";
+  TManualClock clock;
+  TScopedClock scope(clock);
+  TSlowStorage slow(clock, std::chrono::seconds(70));
+  slow.Answer({"15", "3", "102400"});
+  for (int i = 0; i < 100; ++i) slow.Answer({BytesToHex(Tlv(9999, std::string(1020, 'x')))});
+  EXPECT_EQ(ErrorOf([&] { slow.GetDocumentFromFN(1, out); }),
+            prefix + "Документ не прочитан за 10 мин");
+  EXPECT_EQ(slow.Sent.size(), 10u) << "70 s a record: the tenth would begin after 10 min";
 
   TScriptedDevice failing;
   failing.Answer({"15", "3", "100"});

@@ -24,9 +24,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,6 +140,14 @@ class TEmuBench : private TEmuCommandHandler {
     std::lock_guard lock(FCallsLock);
     FAnswerFaults[ACommand] = AKind;
   }
+  // Answers the commands AAnswer gives an answer for in place of the
+  // register: a register that misbehaves beyond the fault switches.
+  using TInterceptor = std::function<std::optional<TEmuAnswer>(
+      const std::string& ACommand, const std::vector<std::string>& AArgs)>;
+  void Intercept(TInterceptor AAnswer) {
+    std::lock_guard lock(FCallsLock);
+    FInterceptor = std::move(AAnswer);
+  }
   // The register's program stops (every link closes, as when it is killed)
   // and starts again on the same TCP port; the register keeps its state. The
   // pty is a new one, reached under the same serial port number, as a
@@ -151,7 +161,14 @@ class TEmuBench : private TEmuCommandHandler {
 
  private:
   TEmuAnswer Execute(const std::string& ACommand, const std::vector<std::string>& AArgs) override {
-    TEmuAnswer answer = FRegister->Execute(ACommand, AArgs);
+    TInterceptor interceptor;
+    {
+      std::lock_guard lock(FCallsLock);
+      interceptor = FInterceptor;
+    }
+    std::optional<TEmuAnswer> instead;
+    if (interceptor) instead = interceptor(ACommand, AArgs);
+    TEmuAnswer answer = instead ? *instead : FRegister->Execute(ACommand, AArgs);
     TEmuCall call{ACommand, {}, answer.Error};
     for (const auto& a : AArgs) call.Args.push_back(OemToUtf8(a));
     std::lock_guard lock(FCallsLock);
@@ -183,6 +200,7 @@ class TEmuBench : private TEmuCommandHandler {
   std::mutex FCallsLock;
   std::vector<TEmuCall> FCalls;
   std::map<std::string, TEmuAnswerFaultKind> FAnswerFaults;
+  TInterceptor FInterceptor;
 };
 
 struct THostError {
