@@ -56,6 +56,10 @@ TEmuCommandLine ParseEmuCommandLine(const std::vector<std::string>& args) {
          portGiven = true;
        }},
       {"--bind", [&](const std::string&, const std::string& v) { cl.Server.BindAddress = v; }},
+      {"--idle-limit",
+       [&](const std::string& f, const std::string& v) {
+         cl.Server.IdleLimit = std::chrono::seconds(Number(f, v, 0, 86400));
+       }},
       {"--link",
        [&](const std::string& f, const std::string& v) {
          if (v.empty()) Fail(f, "a path is needed");
@@ -162,6 +166,9 @@ Links:
                        One TCP client is served at a time; a client that
                        connects meanwhile is accepted and waits, with a line
                        on standard error, until the clients before it leave
+  --idle-limit SECONDS close the served TCP client, with a line on standard
+                       error, once it has sent nothing for SECONDS while
+                       another client waits (default 30; 0: never)
   --pty                serve a pseudo-terminal; alone it turns TCP off,
                        with --port both are served
   --link PATH          make PATH a symlink to the pty (implies --pty), e.g.

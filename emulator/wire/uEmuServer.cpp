@@ -70,6 +70,9 @@ struct TEmuServer::TLink {
   size_t OutPos = 0;
   bool Sending = false;
   bool CloseAfter = false;
+  // The client's last byte in, or the last answer made for it (after any
+  // pause of the register's): a client waiting for an answer is not idle.
+  std::chrono::steady_clock::time_point LastActive{};
 
   void ClearBuffers() {
     In.clear();
@@ -230,7 +233,7 @@ void TEmuServer::OpenPty() {
 void TEmuServer::Run() {
   std::vector<pollfd> fds;
   while (!FStopping) {
-    const int timeout = kIdlePollMs;
+    const int timeout = CloseIdleClient(kIdlePollMs);
     fds.clear();
     fds.push_back({FWakeRead.Get(), POLLIN, 0});
     int listenerAt = -1;
@@ -275,6 +278,7 @@ void TEmuServer::Run() {
       Log("client " + FWaiting[i].Who + " left before it was served", true);
       FWaiting.erase(FWaiting.begin() + static_cast<long>(i));
     }
+    CloseIdleClient(kIdlePollMs);
     if (FTcpLink && !FTcpLink->Fd) ServeNextWaiting();
     if (listenerAt >= 0 && (fds[listenerAt].revents & POLLIN)) AcceptClients();
   }
@@ -311,6 +315,25 @@ void TEmuServer::AcceptClients() {
   FWaiting.push_back({std::move(fd), who});
 }
 
+int TEmuServer::CloseIdleClient(int maxWaitMs) {
+  using std::chrono::milliseconds;
+  TLink* link = FTcpLink.get();
+  if (!link || !link->Fd || link->Sending || FWaiting.empty() || FOptions.IdleLimit.count() <= 0)
+    return maxWaitMs;
+  const auto idle =
+      std::chrono::duration_cast<milliseconds>(Clock().SteadyNow() - link->LastActive);
+  if (idle < FOptions.IdleLimit)
+    return static_cast<int>(std::min<int64_t>(maxWaitMs, (FOptions.IdleLimit - idle).count()));
+  const auto seconds = std::chrono::duration<double>(FOptions.IdleLimit).count();
+  char limit[32];
+  std::snprintf(limit, sizeof limit, "%g", seconds);
+  Log("client " + link->Peer + " closed: it sent nothing for " + limit + " s while client " +
+          FWaiting.front().Who + " waits for the register",
+      true);
+  DropClient(*link, "idle client closed", true);
+  return 0;
+}
+
 void TEmuServer::ServeNextWaiting() {
   if (FWaiting.empty()) return;
   TWaitingClient next = std::move(FWaiting.front());
@@ -326,6 +349,7 @@ void TEmuServer::Serve(TFd Fd, const std::string& Who) {
   link.Fd = std::move(Fd);
   link.Peer = Who;
   link.ClearBuffers();
+  link.LastActive = Clock().SteadyNow();
   link.Session->Reset();
   ++FCounters.ClientsAccepted;
   Log("client " + Who + " connected");
@@ -368,6 +392,7 @@ void TEmuServer::ServiceLink(TLink& link, short revents) {
       ssize_t n = ::read(link.Fd.Get(), buf, room);
       if (n > 0) {
         link.In.append(buf, static_cast<size_t>(n));
+        link.LastActive = Clock().SteadyNow();
       } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         if (link.Kind == TLink::lkTcp) {
           DropClient(link, n == 0 ? "client disconnected" : SystemError("client lost", errno),
@@ -414,6 +439,7 @@ void TEmuServer::Pump(TLink& link) {
     link.Sending = true;
     link.CloseAfter = out.CloseAfter;
     if (out.Delay.count() > 0) Pause(out.Delay);
+    link.LastActive = Clock().SteadyNow();
   }
 }
 

@@ -2,7 +2,8 @@
 // by one thread with poll. TCP serves one client at a time, like the
 // register: a client that connects while another is served is accepted and
 // told in the log that it waits (its bytes wait in its socket); it is served
-// when the first leaves, with a log line saying so. So a client that
+// when the first leaves, with a log line saying so, or when the first has
+// sent nothing for the idle limit and is closed for it. So a client that
 // reconnects never races the server noticing its old connection's end, and a
 // second program never waits without a word. The pty is always there.
 // Both links talk to the same command handler, one request at a time. An
@@ -39,6 +40,10 @@ struct TEmuServerOptions {
   uint16_t Port = kEmuDefaultPort;        // 0: any free port, see Port()
   bool Pty = false;
   std::string PtyLink;  // when set, a symlink to the pty's slave is made there
+  // A TCP client that has sent nothing for this long while another client
+  // waits for the register is closed, so that one idle client cannot keep
+  // the others out; zero never closes one. The time runs on Clock().
+  std::chrono::milliseconds IdleLimit{30000};
   TEmuWireSettings Wire;
   // Where log lines go; empty: standard error.
   TEmuLogSink Log;
@@ -92,6 +97,9 @@ class TEmuServer {
   void Serve(TFd Fd, const std::string& Who);
   void ServeNextWaiting();
   void DropClient(TLink& link, const std::string& why, bool graceful);
+  // Closes the served TCP client when it has idled past the limit while
+  // another waits; else the milliseconds the loop may sleep before it might.
+  int CloseIdleClient(int maxWaitMs);
 
   TEmuCommandHandler& FHandler;
   TEmuServerOptions FOptions;

@@ -48,6 +48,9 @@ TEST(EmuCommandLine, RegisterSettingsPassThrough) {
   EXPECT_EQ(cl.Server.BindAddress, "0.0.0.0");
   EXPECT_TRUE(cl.Server.Wire.Verbose);
   EXPECT_EQ(cl.Server.Wire.Password, "\xCF\xC0\xD0\xCB") << "the password is held in CP1251";
+  EXPECT_EQ(cl.Server.IdleLimit, std::chrono::seconds(30)) << "the default idle limit";
+  EXPECT_EQ(Parse({"--idle-limit", "2"}).Server.IdleLimit, std::chrono::seconds(2));
+  EXPECT_NE(EmuUsageText().find("--idle-limit SECONDS"), std::string::npos);
 }
 
 TEST(EmuCommandLine, FaultFlagsBuildTheFaultSettings) {
@@ -86,6 +89,7 @@ TEST(EmuCommandLine, BadFlagsAreRefusedNamingTheFlag) {
                                                      {"--delay-answer", "2"},
                                                      {"--drop-answer", "0"},
                                                      {"--nak-probe", "some"},
+                                                     {"--idle-limit", "-1"},
                                                      {"--pty=yes"},
                                                      {"--bogus"},
                                                      {"--link", ""}};

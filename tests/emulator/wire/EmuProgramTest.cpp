@@ -155,6 +155,24 @@ TEST_F(EmuProgram, FaultFlagsTakeEffect) {
   EXPECT_EQ(child.Stop(SIGINT), 0);
 }
 
+TEST_F(EmuProgram, AnIdleClientMakesWayForTheNextAfterTheIdleLimit) {
+  TChild child({"--port", "0", "--tape", (FDir / "tape.txt").string(), "--idle-limit", "1"}, true);
+  const uint16_t port = static_cast<uint16_t>(std::atoi(child.Expect("port").c_str()));
+  TPeer idle = TPeer::Tcp(port);
+  ASSERT_TRUE(idle.Probe());
+  TPeer next = TPeer::Tcp(port);
+  ASSERT_TRUE(next.Send(std::string(1, kENQ)));
+  EXPECT_EQ(next.ReadByte(), kACK) << "served once the idle client is closed";
+  std::string rest;
+  EXPECT_TRUE(idle.ReadUntilEof(rest));
+  bool noted = false;
+  for (std::string line = child.ReadLine(); !noted && !line.empty(); line = child.ReadLine())
+    noted =
+        line.find(" closed: it sent nothing for 1 s while client 127.0.0.1:") != std::string::npos;
+  EXPECT_TRUE(noted) << "the closing is noted on standard error";
+  EXPECT_EQ(child.Stop(SIGTERM), 0);
+}
+
 TEST_F(EmuProgram, HelpAndBadFlagsExitWithoutServing) {
   TChild help({"--help"});
   EXPECT_NE(help.ReadLine().find("Usage: quarnel-emulator"), std::string::npos);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 
+#include "common/uClock.h"
 #include "emulator/wire/EmuTestPeer.h"
 #include "wire/uEmuServer.h"
 
@@ -294,6 +295,24 @@ TEST_F(EmuTcp, ClientsAreServedOneAfterAnother) {
   EXPECT_EQ(second.ReadByte(), kACK) << "the waiting client is served after the first left";
   EXPECT_TRUE(Logged(" waits: client ")) << "a waiting client is told so in the log";
   EXPECT_TRUE(Logged(" served now: the client before it left"));
+}
+
+TEST_F(EmuTcp, AClientIdleWhileAnotherWaitsIsClosedAndTheNextServed) {
+  TManualClock clock;
+  TScopedClock scope(clock);
+  Start({});  // the default idle limit, 30 s
+  TPeer idle = Connect();
+  ASSERT_TRUE(idle.Probe());
+  clock.Advance(std::chrono::minutes(1));
+  EXPECT_TRUE(idle.Probe()) << "with no one waiting, an idle client keeps the register";
+
+  TPeer next = Connect();
+  ASSERT_TRUE(next.Send(std::string(1, kENQ)));
+  clock.Advance(std::chrono::seconds(31));
+  EXPECT_EQ(next.ReadByte(), kACK) << "the waiting client is served";
+  std::string rest;
+  EXPECT_TRUE(idle.ReadUntilEof(rest)) << "the idle client is closed";
+  EXPECT_TRUE(Logged(" closed: it sent nothing for 30 s while client 127.0.0.1:"));
 }
 
 TEST_F(EmuTcp, StopClosesTheClientAndFreesThePort) {
