@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/uClock.h"
+#include "device/uDeviceAnswers.h"
 #include "device/uDeviceLink.h"
 #include "device/uKMResult.h"
 #include "device/uTLVStructure.h"
@@ -140,6 +141,9 @@ class TDevice {
   int64_t GetDataAsAmount(size_t AIndex) const;
   TDateTime GetDataAsDate(size_t AIndex) const;
   TDateTime GetDataAsTime(size_t AIndex) const;
+  // The field's bytes taken as CP1251 text: the register answers serial and
+  // registration numbers in that code page.
+  std::string GetDataAsAnsi(size_t AIndex) const;
   const std::vector<std::string>& Data() const { return FData; }
 
   // ---- Properties -------------------------------------------------------
@@ -305,6 +309,21 @@ class TDevice {
   // FNGetInfo 3, then 11: date and time, number and fiscal sign of the last
   // fiscal document.
   void FNGetLastDocInfo(TDateTime& ADate, uint32_t& ANum, uint32_t& AFiscalSigb);
+
+  // ---- Typed reads (uDeviceReadings.cpp) ----------------------------------
+  // 01/1: the number of the current (or last) shift.
+  int64_t ReadShiftNumber();
+  // 78/6: the number of the last receipt within the shift.
+  int64_t ReadReceiptNumberInShift();
+  // 02/18: printable characters per line in font AFontNumber.
+  int ReadLineLength(int AFontNumber);
+  // The last document, 78/6, 01/1, 02/7, the status, 78/7, then counters
+  // 7, 8, 3, 5, 4 and 6. Payment sums whose total does not fit 64 bits are
+  // an answer no register gives: "Ошибка протокола обмена".
+  TShiftCounters ReadShiftCounters();
+  // The registration: storage phase, serial numbers, formats, registration
+  // report, organisation, work modes and the operator's settings.
+  TRegistrationReading ReadRegistration();
 
   // ---- Marking codes (command 79) ----------------------------------------
   // The form in which the register receives a marking code and under which

@@ -30,8 +30,6 @@ constexpr int32_t kTcpPortNumber = 9999;
 constexpr int kPrintSettingTable = 1;
 constexpr int kPrintSettingIndex = 0;
 constexpr uint8_t kNoPaperBit = 0x80;
-// GetECRInfo request that answers the line length of a font.
-constexpr int kLineLengthRequest = 18;
 
 // Writes each "Parameter" of the settings' "Parameters" element to the
 // holder's property of the same name; unknown names and read-only
@@ -148,8 +146,7 @@ void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
     holder->FInitPrintSetting =
         static_cast<uint8_t>(device.ReadSettingTableByte(kPrintSettingTable, kPrintSettingIndex));
     device.StartSeans();
-    device.GetECRInfo(kLineLengthRequest, holder->FFontNumber);
-    holder->FLineLen = static_cast<int32_t>(device.GetDataAsInteger(1));
+    holder->FLineLen = device.ReadLineLength(holder->FFontNumber);
     device.SetLineLength(holder->FLineLen);
     holder->FFFDVersion = static_cast<TFFDVersion>(device.GetFFD());
     device.SetFFDVersion(holder->FFFDVersion);
@@ -279,10 +276,8 @@ void TDriver::FillDocumentOutputParameters(pugi::xml_document& ADocumentOutputPa
   TDateTime date;
   uint32_t number = 0, fiscalSign = 0;
   device.FNGetLastDocInfo(date, number, fiscalSign);
-  device.GetCounterValue(1);
-  const int64_t shiftNumber = device.GetDataAsInteger(1);
-  device.FNGetInfo(6);
-  const int64_t receiptNumber = device.GetDataAsInteger(3);
+  const int64_t shiftNumber = device.ReadShiftNumber();
+  const int64_t receiptNumber = device.ReadReceiptNumberInShift();
   const std::string site = device.ReadSettingTableStr(83, 0);
 
   pugi::xml_node params =

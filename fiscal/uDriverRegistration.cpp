@@ -12,37 +12,12 @@
 
 namespace {
 
-// Fiscal storage requests (command 78) and register information requests
-// (command 02) the registration table reads.
-constexpr int kFnSerial = 1;
-constexpr int kFnLifePhase = 2;
-constexpr int kFnRegistrationTime = 4;
-constexpr int kFnRegistrationDocument = 5;
-constexpr int kFnVersions = 14;
-constexpr int kEcrSerial = 1;
-constexpr int kEcrInn = 3;
-constexpr int kEcrRegistrationNumber = 4;
-constexpr int kEcrWorkModes = 23;
-// Settings tables of the registration texts.
-constexpr int kOrganisationTable = 30;  // 0, 1: name halves; 2, 3: address halves
-constexpr int kAutomaticNumberTable = 70;
-constexpr int kOfdInnTable = 71;
-constexpr int kOfdNameTable = 81;
-constexpr int kSenderEmailTable = 82;
-constexpr int kFnsSiteTable = 83;
-constexpr int kSettlementPlaceTable = 85;
 // Life phase of a fiscal storage in fiscal mode (low four bits).
 constexpr int64_t kFiscalMode = 3;
 // The registration's attributes that go to the register as texts.
 constexpr const char* kRegistrationTexts[] = {
     "CashierName",     "KKTNumber",  "CompanyName",   "INN",         "SaleAddress", "SaleLocation",
     "AutomaticNumber", "OFDCompany", "OFDCompanyINN", "SenderEmail", "FNSURL"};
-
-// Answer field AIndex of the last command: its bytes taken as CP1251 text.
-std::string AnsiField(const TDevice& ADevice, size_t AIndex) {
-  const auto& data = ADevice.Data();
-  return AIndex < data.size() ? AnsiToUtf8(data[AIndex]) : std::string{};
-}
 
 // A text the register keeps in two fields of 44 characters (the
 // organisation name, the settlement address). A field may come back padded
@@ -109,44 +84,27 @@ std::string BitListText(int64_t AValue, int ACount) {
   return text;
 }
 
-// Fills the connection's registration data from the register, in the order
-// the register is asked.
+// Fills the connection's registration data from the register's answer.
 void ReadDataKKT(TDeviceDriver& AInstance) {
-  TDevice& dev = AInstance.Device();
+  const TRegistrationReading r = AInstance.Device().ReadRegistration();
   TDataKKT& d = AInstance.FDataKKT;
-  dev.FNGetInfo(kFnLifePhase);
-  d.Fiscal = (dev.GetDataAsInteger(1) & 0x0F) == kFiscalMode;
-  dev.FNGetInfo(kFnSerial);
-  d.FNSerialNumber = AnsiField(dev, 1);
-  dev.GetECRInfo(kEcrRegistrationNumber);
-  d.KKTNumber = AnsiField(dev, 1);
-  dev.FNGetInfo(kFnVersions);
-  d.FFDVersion = FFDVersionText(dev.GetDataAsInteger(3));
-  d.FFDVersionFN = FFDVersionText(dev.GetDataAsInteger(5));
-  d.FFDVersionKKT = FFDVersionText(dev.GetDataAsInteger(3));
-  dev.GetECRInfo(kEcrSerial);
-  d.KKTSerialNumber = AnsiField(dev, 1);
-  dev.FNGetInfo(kFnRegistrationDocument);
-  d.DocumentNumber = AnsiField(dev, 1);
-  dev.FNGetInfo(kFnRegistrationTime);
-  d.DateTime = dev.GetDataAsDate(1);
-  const TDateTime time = dev.GetDataAsTime(2);
-  d.DateTime.Hour = time.Hour;
-  d.DateTime.Minute = time.Minute;
-  d.DateTime.Second = time.Second;
-  // Each second half is asked for before its first.
-  const std::string name2 = dev.ReadSettingTableStr(kOrganisationTable, 1);
-  d.CompanyName = JoinHalves(dev.ReadSettingTableStr(kOrganisationTable, 0), name2);
-  dev.GetECRInfo(kEcrInn);
-  d.INN = AnsiField(dev, 1);
-  const std::string address2 = dev.ReadSettingTableStr(kOrganisationTable, 3);
-  d.SaleAddress = JoinHalves(dev.ReadSettingTableStr(kOrganisationTable, 2), address2);
-  d.SaleLocation = dev.ReadSettingTableStr(kSettlementPlaceTable, 0);
+  d.Fiscal = (r.FNLifePhase & 0x0F) == kFiscalMode;
+  d.FNSerialNumber = r.FNSerialNumber;
+  d.KKTNumber = r.KKTNumber;
+  d.FFDVersion = FFDVersionText(r.FFDCode);
+  d.FFDVersionFN = FFDVersionText(r.FNFFDCode);
+  d.FFDVersionKKT = FFDVersionText(r.FFDCode);
+  d.KKTSerialNumber = r.KKTSerialNumber;
+  d.DocumentNumber = r.DocumentNumber;
+  d.DateTime = r.DateTime;
+  d.CompanyName = JoinHalves(r.CompanyName1, r.CompanyName2);
+  d.INN = r.INN;
+  d.SaleAddress = JoinHalves(r.SaleAddress1, r.SaleAddress2);
+  d.SaleLocation = r.SaleLocation;
 
-  dev.GetECRInfo(kEcrWorkModes);
-  const int64_t taxes = dev.GetDataAsInteger(1);
-  const int64_t modes = dev.GetDataAsInteger(2);
-  const int64_t extra = dev.GetDataAsInteger(3);
+  const int64_t taxes = r.TaxationSystems;
+  const int64_t modes = r.WorkModes;
+  const int64_t extra = r.ExtraWorkModes;
   d.TaxationSystems = BitListText(taxes, 6);
   d.IsEncrypted = Bit(modes, 0);
   d.IsAutomatic = Bit(modes, 2);
@@ -172,11 +130,11 @@ void ReadDataKKT(TDeviceDriver& AInstance) {
   }
   d.AgentTypes = BitListText(modes >> 8 & 0x7F, 7);
 
-  d.AutomaticNumber = dev.ReadSettingTableStr(kAutomaticNumberTable, 0);
-  d.OFDCompany = dev.ReadSettingTableStr(kOfdNameTable, 0);
-  d.OFDCompanyINN = Trim(dev.ReadSettingTableStr(kOfdInnTable, 0));
-  d.FNSURL = dev.ReadSettingTableStr(kFnsSiteTable, 0);
-  d.SenderEmail = dev.ReadSettingTableStr(kSenderEmailTable, 0);
+  d.AutomaticNumber = r.AutomaticNumber;
+  d.OFDCompany = r.OFDCompany;
+  d.OFDCompanyINN = Trim(r.OFDCompanyINN);
+  d.FNSURL = r.FNSURL;
+  d.SenderEmail = r.SenderEmail;
   d.FirmwareVersion.clear();
 }
 

@@ -96,44 +96,27 @@ void TDriver::ReadInputParameters(const pugi::xml_document& AInputParameters) {
 void TDriver::ReadCounters() {
   // The register settles its counters a moment after a report.
   OperationWait(std::chrono::milliseconds(250));
-  TDevice& device = Device();
+  const TShiftCounters r = Device().ReadShiftCounters();
   TCashCounters c;
+  c.CheckNumber = static_cast<int32_t>(r.LastDocument.Number);
+  c.DateTime = r.LastDocument.Date.ToXml();
+  c.ShiftClosingCheckNumber = static_cast<int32_t>(r.ReceiptNumberInShift);
+  c.ShiftNumber = static_cast<int32_t>(r.ShiftNumber);
+  c.CashBalance = r.CashBalance;
+  c.ShiftState = r.DayState;
+  c.FNError = r.FNWarnings & 0x01;
+  c.FNFail = r.FNWarnings & 0x02;
+  c.FNOverflow = r.FNWarnings & 0x04;
+  c.BacklogDocumentsCounter = static_cast<int32_t>(r.BacklogDocuments);
+  c.BacklogDocumentFirstNumber = static_cast<int32_t>(r.BacklogFirstNumber);
+  c.BacklogDocumentFirstDateTime = DateTimeText(r.BacklogFirstDate, r.BacklogFirstTime);
+  c.CheckCountSale = static_cast<int32_t>(r.SaleReceipts);
+  c.CheckCountRefund = static_cast<int32_t>(r.ReturnReceipts);
+  c.CashInCount = static_cast<int32_t>(r.CashIns);
+  c.CashOutCount = static_cast<int32_t>(r.CashOuts);
+  c.CashInTotalAmount = r.CashInTotal;
+  c.CashOutTotalAmount = r.CashOutTotal;
 
-  TDateTime lastDate;
-  uint32_t lastNumber = 0, fiscalSign = 0;
-  device.FNGetLastDocInfo(lastDate, lastNumber, fiscalSign);
-  c.CheckNumber = static_cast<int32_t>(lastNumber);
-  c.DateTime = lastDate.ToXml();
-
-  device.FNGetInfo(6);
-  c.ShiftClosingCheckNumber = static_cast<int32_t>(device.GetDataAsInteger(3));
-  device.GetCounterValue(1);
-  c.ShiftNumber = static_cast<int32_t>(device.GetDataAsInteger(1));
-  device.GetECRInfo(7);
-  c.CashBalance = device.GetDataAsAmount(1);
-  c.ShiftState = device.GetDayState();
-
-  device.FNGetInfo(7);
-  const int64_t warnings = device.GetDataAsInteger(1);
-  c.FNError = warnings & 0x01;
-  c.FNFail = warnings & 0x02;
-  c.FNOverflow = warnings & 0x04;
-  c.BacklogDocumentsCounter = static_cast<int32_t>(device.GetDataAsInteger(2));
-  c.BacklogDocumentFirstNumber = static_cast<int32_t>(device.GetDataAsInteger(3));
-  c.BacklogDocumentFirstDateTime = DateTimeText(device.GetDataAsDate(4), device.GetDataAsTime(5));
-
-  device.GetCounterValue(7);
-  c.CheckCountSale = static_cast<int32_t>(device.GetDataAsInteger(1));
-  c.CheckCountRefund = static_cast<int32_t>(device.GetDataAsInteger(2));
-  c.CashInCount = static_cast<int32_t>(device.GetDataAsInteger(5));
-  c.CashOutCount = static_cast<int32_t>(device.GetDataAsInteger(6));
-  device.GetCounterValue(8);
-  c.CashInTotalAmount = device.GetDataAsAmount(3);
-  c.CashOutTotalAmount = device.GetDataAsAmount(4);
-
-  // Payment kinds in the answers of requests 3 to 6: cash, electronic,
-  // prepayment, credit, counter-provision.
-  constexpr size_t kPaymentFields[] = {1, 2, 14, 15, 16};
   int64_t* const saleSums[] = {&c.CashSellSum, &c.NonCashSellSum, &c.PrepaidSellSum,
                                &c.CreditSellSum, &c.BarterSellSum};
   int64_t* const returnSums[] = {&c.CashSellSumReturn, &c.NonCashSellSumReturn,
@@ -144,25 +127,14 @@ void TDriver::ReadCounters() {
   int32_t* const returnCounts[] = {&c.CashSellCountReturn, &c.NonCashSellCountReturn,
                                    &c.PrepaidSellCountReturn, &c.CreditSellCountReturn,
                                    &c.BarterSellCountReturn};
-  const auto readSums = [&](int ARequest, int64_t* const* ATargets, int64_t& ATotal) {
-    device.GetCounterValue(ARequest);
-    ATotal = 0;
-    for (size_t i = 0; i < 5; ++i) {
-      *ATargets[i] = device.GetDataAsAmount(kPaymentFields[i]);
-      // Five sums that each fit may still not fit together.
-      if (__builtin_add_overflow(ATotal, *ATargets[i], &ATotal))
-        RaiseError(EquMessages::ProtocolError);
-    }
-  };
-  const auto readCounts = [&](int ARequest, int32_t* const* ATargets) {
-    device.GetCounterValue(ARequest);
-    for (size_t i = 0; i < 5; ++i)
-      *ATargets[i] = static_cast<int32_t>(device.GetDataAsInteger(kPaymentFields[i]));
-  };
-  readSums(3, saleSums, c.TotalSale);
-  readSums(5, returnSums, c.TotalRefund);
-  readCounts(4, saleCounts);
-  readCounts(6, returnCounts);
+  for (size_t kind = 0; kind < pkCount; ++kind) {
+    *saleSums[kind] = r.SaleSums.ByKind[kind];
+    *returnSums[kind] = r.ReturnSums.ByKind[kind];
+    *saleCounts[kind] = static_cast<int32_t>(r.SaleCounts.ByKind[kind]);
+    *returnCounts[kind] = static_cast<int32_t>(r.ReturnCounts.ByKind[kind]);
+  }
+  c.TotalSale = r.SaleSums.Total;
+  c.TotalRefund = r.ReturnSums.Total;
 
   Instance().FCashCounters = c;
 }

@@ -9,54 +9,6 @@ namespace {
 class EmuDriverStatus : public EmuDriverTest {};
 EMU_DRIVER_LINKS(EmuDriverStatus);
 
-// The driver's counter snapshot for the shift reports and the status query.
-struct TCounters {
-  int CheckNumber = 0, ShiftClosingCheckNumber = 0, ShiftNumber = 0, ShiftState = 0;
-  double CashBalance = 0;
-  int64_t Warnings = 0, Backlog = 0, BacklogFirst = 0;
-  int CheckCountSale = 0, CheckCountRefund = 0, CashInCount = 0, CashOutCount = 0;
-  double CashIn = 0, CashOut = 0;
-  double SaleSums[5] = {}, ReturnSums[5] = {};
-  int SaleCounts[5] = {}, ReturnCounts[5] = {};
-  TDateTime LastDocument;
-};
-
-TCounters ReadCounters(TDevice& d) {
-  TCounters c;
-  uint32_t number = 0, sign = 0;
-  d.FNGetLastDocInfo(c.LastDocument, number, sign);
-  c.CheckNumber = static_cast<int>(number);
-  d.FNGetInfo(6);
-  c.ShiftClosingCheckNumber = static_cast<int>(d.GetDataAsInteger(3));
-  d.GetCounterValue(1);
-  c.ShiftNumber = static_cast<int>(d.GetDataAsInteger(1));
-  d.GetECRInfo(7);
-  c.CashBalance = d.GetDataAsFloat(1);
-  c.ShiftState = d.GetDayState();
-  d.FNGetInfo(7);
-  c.Warnings = d.GetDataAsInteger(1);
-  c.Backlog = d.GetDataAsInteger(2);
-  c.BacklogFirst = d.GetDataAsInteger(3);
-  d.GetCounterValue(7);
-  c.CheckCountSale = static_cast<int>(d.GetDataAsInteger(1));
-  c.CheckCountRefund = static_cast<int>(d.GetDataAsInteger(2));
-  c.CashInCount = static_cast<int>(d.GetDataAsInteger(5));
-  c.CashOutCount = static_cast<int>(d.GetDataAsInteger(6));
-  d.GetCounterValue(8);
-  c.CashIn = d.GetDataAsFloat(3);
-  c.CashOut = d.GetDataAsFloat(4);
-  const size_t kinds[5] = {1, 2, 14, 15, 16};
-  d.GetCounterValue(3);
-  for (int i = 0; i < 5; ++i) c.SaleSums[i] = d.GetDataAsFloat(kinds[i]);
-  d.GetCounterValue(5);
-  for (int i = 0; i < 5; ++i) c.ReturnSums[i] = d.GetDataAsFloat(kinds[i]);
-  d.GetCounterValue(4);
-  for (int i = 0; i < 5; ++i) c.SaleCounts[i] = static_cast<int>(d.GetDataAsInteger(kinds[i]));
-  d.GetCounterValue(6);
-  for (int i = 0; i < 5; ++i) c.ReturnCounts[i] = static_cast<int>(d.GetDataAsInteger(kinds[i]));
-  return c;
-}
-
 TEST_P(EmuDriverStatus, ConnectingReadsLineLengthFormatAndPrintSettings) {
   for (const auto& [ffd, code] :
        std::vector<std::pair<std::string, int>>{{"1.05", 1}, {"1.1", 2}, {"1.2", 3}}) {
@@ -116,30 +68,30 @@ TEST_P(EmuDriverStatus, CountersCarryTheShiftAtTheFieldsTheDriverReads) {
   Dev().Encash("", 2000000);
   CloseReceipt();
 
-  const TCounters c = ReadCounters(Dev());
-  EXPECT_EQ(c.CheckNumber, Reg().LastDocumentNumber());
+  const TShiftCounters c = Dev().ReadShiftCounters();
+  EXPECT_EQ(c.LastDocument.Number, static_cast<uint32_t>(Reg().LastDocumentNumber()));
   EXPECT_EQ(c.ShiftNumber, 1);
-  EXPECT_EQ(c.ShiftState, 2);
-  EXPECT_EQ(c.ShiftClosingCheckNumber, 2) << "two receipts in the shift";
-  EXPECT_DOUBLE_EQ(c.CashBalance, 1000 + 100 - 30 - 200);
-  EXPECT_EQ(c.Backlog, 0);
-  EXPECT_EQ(c.CheckCountSale, 1);
-  EXPECT_EQ(c.CheckCountRefund, 1);
-  EXPECT_EQ(c.CashInCount, 1);
-  EXPECT_EQ(c.CashOutCount, 1);
-  EXPECT_DOUBLE_EQ(c.CashIn, 1000);
-  EXPECT_DOUBLE_EQ(c.CashOut, 200);
-  EXPECT_DOUBLE_EQ(c.SaleSums[0], 100) << "cash";
-  EXPECT_DOUBLE_EQ(c.SaleSums[1], 50) << "electronic";
-  EXPECT_DOUBLE_EQ(c.ReturnSums[0], 30);
-  EXPECT_EQ(c.SaleCounts[0], 1);
-  EXPECT_EQ(c.SaleCounts[1], 1);
-  EXPECT_EQ(c.ReturnCounts[0], 1);
-  EXPECT_EQ(c.ReturnCounts[1], 0);
+  EXPECT_EQ(c.DayState, 2);
+  EXPECT_EQ(c.ReceiptNumberInShift, 2) << "two receipts in the shift";
+  EXPECT_EQ(c.CashBalance, (1000 + 100 - 30 - 200) * 10000);
+  EXPECT_EQ(c.BacklogDocuments, 0);
+  EXPECT_EQ(c.SaleReceipts, 1);
+  EXPECT_EQ(c.ReturnReceipts, 1);
+  EXPECT_EQ(c.CashIns, 1);
+  EXPECT_EQ(c.CashOuts, 1);
+  EXPECT_EQ(c.CashInTotal, 1000 * 10000);
+  EXPECT_EQ(c.CashOutTotal, 200 * 10000);
+  EXPECT_EQ(c.SaleSums.ByKind[pkCash], 100 * 10000) << "cash";
+  EXPECT_EQ(c.SaleSums.ByKind[pkElectronic], 50 * 10000) << "electronic";
+  EXPECT_EQ(c.ReturnSums.ByKind[pkCash], 30 * 10000);
+  EXPECT_EQ(c.SaleCounts.ByKind[pkCash], 1);
+  EXPECT_EQ(c.SaleCounts.ByKind[pkElectronic], 1);
+  EXPECT_EQ(c.ReturnCounts.ByKind[pkCash], 1);
+  EXPECT_EQ(c.ReturnCounts.ByKind[pkElectronic], 0);
   const TDateTime now = Reg().Now();
-  EXPECT_EQ(c.LastDocument.Year, now.Year);
-  EXPECT_EQ(c.LastDocument.Day, now.Day);
-  EXPECT_EQ(c.LastDocument.Minute, now.Minute);
+  EXPECT_EQ(c.LastDocument.Date.Year, now.Year);
+  EXPECT_EQ(c.LastDocument.Date.Day, now.Day);
+  EXPECT_EQ(c.LastDocument.Date.Minute, now.Minute);
 }
 
 TEST_P(EmuDriverStatus, OfflineBacklogAndStorageWarnings) {
@@ -162,35 +114,28 @@ TEST_P(EmuDriverStatus, OfflineBacklogAndStorageWarnings) {
 TEST_P(EmuDriverStatus, RegistrationDataAsTheDriverReadsIt) {
   StartRegister("1.2");
   Connect();
-  Dev().FNGetInfo(2);
-  EXPECT_EQ(Dev().GetDataAsInteger(1) & 0x0F, 3) << "fiscal mode";
-  Dev().FNGetInfo(1);
-  EXPECT_EQ(Dev().GetDataAsString(1).size(), 16u) << "storage serial number";
-  Dev().GetECRInfo(4);
-  EXPECT_EQ(Dev().GetDataAsString(1), Reg().Snapshot().Registration.RegNumber);
-  Dev().FNGetInfo(14);
-  EXPECT_EQ(Dev().GetDataAsInteger(3), 4) << "format 1.2 in use";
-  EXPECT_EQ(Dev().GetDataAsInteger(5), 4) << "the storage's format";
-  Dev().GetECRInfo(1);
-  EXPECT_FALSE(Dev().GetDataAsString(1).empty()) << "register serial number";
-  Dev().FNGetInfo(5);
-  const int64_t registration = Dev().GetDataAsInteger(1);
+  const TRegistrationReading r = Dev().ReadRegistration();
+  EXPECT_EQ(r.FNLifePhase & 0x0F, 3) << "fiscal mode";
+  EXPECT_EQ(r.FNSerialNumber.size(), 16u) << "storage serial number";
+  EXPECT_EQ(r.KKTNumber, Reg().Snapshot().Registration.RegNumber);
+  EXPECT_EQ(r.FFDCode, 4) << "format 1.2 in use";
+  EXPECT_EQ(r.FNFFDCode, 4) << "the storage's format";
+  EXPECT_FALSE(r.KKTSerialNumber.empty()) << "register serial number";
+  int64_t registration = 0;
+  ASSERT_TRUE(TryStrToInt64(r.DocumentNumber, registration)) << r.DocumentNumber;
   EXPECT_GE(registration, 1);
-  Dev().FNGetInfo(4);
-  EXPECT_FALSE(Dev().GetDataAsDate(1).IsEmpty()) << "registration date";
-  EXPECT_EQ(Dev().ReadSettingTableStr(30, 0), "ООО \"Тестовая торговля\"");
-  EXPECT_EQ(Dev().ReadSettingTableStr(30, 2), "г. Москва, ул. Тестовая, д. 1");
-  Dev().GetECRInfo(3);
-  EXPECT_EQ(Dev().GetDataAsString(1), "7701234567");
-  EXPECT_EQ(Dev().ReadSettingTableStr(85, 0), "Торговый зал");
-  Dev().GetECRInfo(23);
-  EXPECT_EQ(Dev().GetDataAsInteger(1) & 0x3F, 0x03) << "taxation systems 0 and 1";
-  EXPECT_EQ(Dev().GetDataAsInteger(3) & 0x02, 0x02) << "works with marked goods";
-  EXPECT_EQ(Dev().ReadSettingTableStr(70, 0), "");
-  EXPECT_EQ(Dev().ReadSettingTableStr(81, 0), "ООО \"Тестовый ОФД\"");
-  EXPECT_EQ(Trim(Dev().ReadSettingTableStr(71, 0)), "7700000001");
-  EXPECT_EQ(Dev().ReadSettingTableStr(83, 0), "www.nalog.gov.ru");
-  EXPECT_EQ(Dev().ReadSettingTableStr(82, 0), "noreply@example.ru");
+  EXPECT_FALSE(r.DateTime.IsEmpty()) << "registration date";
+  EXPECT_EQ(r.CompanyName1, "ООО \"Тестовая торговля\"");
+  EXPECT_EQ(r.SaleAddress1, "г. Москва, ул. Тестовая, д. 1");
+  EXPECT_EQ(r.INN, "7701234567");
+  EXPECT_EQ(r.SaleLocation, "Торговый зал");
+  EXPECT_EQ(r.TaxationSystems & 0x3F, 0x03) << "taxation systems 0 and 1";
+  EXPECT_EQ(r.ExtraWorkModes & 0x02, 0x02) << "works with marked goods";
+  EXPECT_EQ(r.AutomaticNumber, "");
+  EXPECT_EQ(r.OFDCompany, "ООО \"Тестовый ОФД\"");
+  EXPECT_EQ(Trim(r.OFDCompanyINN), "7700000001");
+  EXPECT_EQ(r.FNSURL, "www.nalog.gov.ru");
+  EXPECT_EQ(r.SenderEmail, "noreply@example.ru");
 }
 
 TEST_P(EmuDriverStatus, RegistrationUpdatesTablesInformationAndTheStorage) {
