@@ -150,17 +150,24 @@ constexpr const TMethodSignature* FindMethodSignature(std::string_view Method) {
   return nullptr;
 }
 
-// The count a method table registers; a name without a row does not compile.
+// The row of a method a method table names; a name without a row does not
+// compile. The row is found without comparing its address with null, which
+// GCC does not take as constant in the builds with -fsanitize=undefined.
+consteval const TMethodSignature& MethodSignatureOf(std::string_view Method) {
+  for (const TMethodSignature& s : method_arguments::kSignatures)
+    if (Method == s.Method) return s;
+  throw std::logic_error("a host method without its row of arguments");
+}
+
+// The count a method table registers.
 consteval int MethodArgumentCount(std::string_view Method) {
-  const TMethodSignature* s = FindMethodSignature(Method);
-  if (s == nullptr) throw std::logic_error("a host method without its row of arguments");
-  return s->Count();
+  return MethodSignatureOf(Method).Count();
 }
 
 // What an XML argument the method reads is, for its parse messages.
 consteval const char* XmlArgumentCaption(std::string_view Method, int Index) {
-  const TMethodSignature* s = FindMethodSignature(Method);
-  if (s == nullptr || Index < 0 || Index >= s->Count() || s->Args[Index].Caption == nullptr)
+  const TMethodSignature& s = MethodSignatureOf(Method);
+  if (Index < 0 || Index >= s.Count() || s.Args[Index].Caption == nullptr)
     throw std::logic_error("no XML argument read at this position");
-  return s->Args[Index].Caption;
+  return s.Args[Index].Caption;
 }
