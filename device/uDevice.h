@@ -27,10 +27,6 @@
 #include "device/uKMResult.h"
 #include "device/uTLVStructure.h"
 
-namespace pugi {
-class xml_document;
-}
-
 // Ordered arguments of one command, already in the register's bytes.
 using TDeviceArgs = std::vector<std::string>;
 
@@ -348,32 +344,13 @@ class TDevice {
   // A code KMListResult does not hold raises before anything is sent.
   void BindMarkingCode(std::string_view AMarkingCode, int AMeasureOfQuantity);
 
-  // ---- Stored fiscal documents (uDeviceFn.cpp, uTLVStructure.cpp) ----------
+  // ---- Stored fiscal documents (uDeviceFn.cpp) -----------------------------
   // Reads stored document ADocNumber (0 or less: the last one) record by
   // record (78/15, then 78/16 until the announced length is read) into
-  // DocElementList() and writes its receipt part into AOutputParameters as a
-  // "CheckPackage" document. A failed read or a record that does not hold
-  // together raises "Ошибка чтения данных из ФН. <reason>"; the elements read
-  // until then stay and no XML is written.
-  void GetDocumentFromFN(int ADocNumber, pugi::xml_document& AOutputParameters);
-  // The tag of a record (its first two bytes) and its table entry; false when
-  // the record is shorter than a tag or the table does not hold the tag.
-  static bool FindTag(std::string_view AValue, int32_t& ATag, uint8_t& ADataType,
-                      std::string& AReqName);
-  // A little-endian 16-bit value given as its high and low byte.
-  static int Convert2CharToInt(uint8_t ASecond, uint8_t AFirst);
-  // The value bytes of a record: ALen bytes after the 4 header bytes (0: all).
-  static std::string GetTLVData(std::string_view AValue, size_t ALen = 0);
-  // The value of record AValue decoded by ADataType into UTF-8 text. Money and
-  // fractional numbers come out exact in the shortest decimal form with ".";
-  // one wider than 64 bits (not a value the format allows) comes out empty.
-  static void GetTLVValue(std::string_view AValue, int32_t ATag, std::string& AResult, size_t ALen,
-                          uint8_t ADataType);
-  // The integer of a VLN value; false when it does not fit 64 bits.
-  static bool GetVLN(std::string_view AValue, uint64_t& AInteger);
-  // The integer and the decimal places of an FVLN value; false when it is
-  // empty or its integer does not fit 64 bits.
-  static bool GetFVLN(std::string_view AValue, uint64_t& AInteger, uint8_t& ADecimals);
+  // DocElementList() and answers its document type. A failed read or a
+  // record that does not hold together raises "Ошибка чтения данных из ФН.
+  // <reason>"; the elements read until then stay.
+  int64_t GetDocumentFromFN(int ADocNumber);
 
   // ---- Devices ------------------------------------------------------------
   void OpenDrawer();         // 80

@@ -2,8 +2,6 @@
 // the document and announces its length, 78/16 hands one TLV record per
 // answer. Records come from the device, so every length is checked against
 // the bytes that are really there before anything is decoded.
-#include <pugixml.hpp>
-
 #include <chrono>
 #include <stdexcept>
 
@@ -52,8 +50,8 @@ void ReadHeader(std::string_view AData, size_t AAt, int32_t& ATag, size_t& ALeng
   if (AData.size() - AAt < cHeaderSize)
     throw ETLVFormat(ResFormat("FnHeaderCut", {std::to_string(AData.size() - AAt)}));
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(AData[AAt + i]); };
-  ATag = TDevice::Convert2CharToInt(byte(1), byte(0));
-  ALength = static_cast<size_t>(TDevice::Convert2CharToInt(byte(3), byte(2)));
+  ATag = Convert2CharToInt(byte(1), byte(0));
+  ALength = static_cast<size_t>(Convert2CharToInt(byte(3), byte(2)));
   if (ALength > AData.size() - AAt - cHeaderSize)
     throw ETLVFormat(ResFormat("FnRecordPastEnd", {std::to_string(ATag)}));
 }
@@ -81,7 +79,7 @@ void DecodeContainer(std::string_view AValue, int32_t AParent, int ADepth,
       DecodeContainer(record.substr(cHeaderSize), tag, ADepth + 1, AList);
     } else {
       std::string value;
-      TDevice::GetTLVValue(record, tag, value, 0, type);
+      GetTLVValue(record, tag, value, 0, type);
       AList.emplace_back(tag, entry != nullptr ? entry->ReqName : "", type, std::move(value),
                          itemField);
     }
@@ -97,7 +95,7 @@ void DecodeRecord(std::string_view ABlock, std::vector<TDocElement>& AList) {
   size_t length = 0;
   uint8_t type = 0;
   std::string name;
-  if (ABlock.size() >= 2 && !TDevice::FindTag(ABlock, tag, type, name)) return;
+  if (ABlock.size() >= 2 && !FindTag(ABlock, tag, type, name)) return;
   ReadHeader(ABlock, 0, tag, length);
   if (ABlock.size() != cHeaderSize + length)
     throw ETLVFormat(ResFormat("FnRecordTrailing", {std::to_string(tag)}));
@@ -107,111 +105,13 @@ void DecodeRecord(std::string_view ABlock, std::vector<TDocElement>& AList) {
     return;
   }
   std::string value;
-  TDevice::GetTLVValue(ABlock, tag, value, 0, type);
+  GetTLVValue(ABlock, tag, value, 0, type);
   AList.emplace_back(tag, std::move(name), type, std::move(value), false);
-}
-
-// An attribute set once; a tag that occurs again overwrites it.
-void SetAttribute(pugi::xml_node ANode, const char* AName, const std::string& AValue) {
-  pugi::xml_attribute a = ANode.attribute(AName);
-  if (!a) a = ANode.append_attribute(AName);
-  a.set_value(AValue.c_str());
-}
-
-const char* ParameterName(int32_t ATag) {
-  switch (ATag) {
-    case 1012:
-      return "DateTime";
-    case 1021:
-      return "CashierName";
-    case 1040:
-      return "DocNumber";
-    case 1054:
-      return "OperationType";
-    case 1055:
-      return "TaxationSystem";
-    case 1077:
-      return "FiscalSign";
-    case 1203:
-      return "CashierINN";
-    default:
-      return nullptr;
-  }
-}
-
-const char* PositionName(int32_t ATag) {
-  switch (ATag) {
-    case 1023:
-      return "Quantity";
-    case 1030:
-      return "Name";
-    case 1043:
-      return "AmountWithDiscount";
-    case 1079:
-      return "PriceWithDiscount";
-    case 1200:
-      return "VATAmount";
-    case 1212:
-      return "CalculationSubject";
-    case 1214:
-      return "PaymentMethod";
-    case 1305:
-      return "MarkingCode";
-    default:
-      return nullptr;
-  }
-}
-
-const char* PaymentName(int32_t ATag) {
-  switch (ATag) {
-    case 1031:
-      return "Cash";
-    case 1081:
-      return "ElectronicPayment";
-    case 1215:
-      return "PrePayment";
-    case 1216:
-      return "PostPayment";
-    case 1217:
-      return "Barter";
-    default:
-      return nullptr;
-  }
-}
-
-// The receipt part of a document in the form of the host's receipt package.
-void WriteCheckPackage(const std::vector<TDocElement>& AList, int64_t ADocumentType,
-                       pugi::xml_document& AOutput) {
-  AOutput.reset();
-  pugi::xml_node decl = AOutput.append_child(pugi::node_declaration);
-  decl.append_attribute("version") = "1.0";
-  pugi::xml_node root = AOutput.append_child("CheckPackage");
-  pugi::xml_node parameters = root.append_child("Parameters");
-  SetAttribute(parameters, "DocumentType", std::to_string(ADocumentType));
-  pugi::xml_node positions, payments, position;
-  for (const TDocElement& e : AList) {
-    if (e.Tag == 1059) {
-      if (!positions) positions = root.append_child("Positions");
-      position = positions.append_child("FiscalString");
-      continue;
-    }
-    if (e.TagSection) {
-      const char* name = PositionName(e.Tag);
-      if (name == nullptr || !position) continue;
-      SetAttribute(position, name, e.Tag == 1305 ? Base64Encode(Utf8ToAnsi(e.Value)) : e.Value);
-      continue;
-    }
-    if (const char* name = ParameterName(e.Tag)) SetAttribute(parameters, name, e.Value);
-    if (const char* name = PaymentName(e.Tag)) {
-      if (!payments) payments = root.append_child("Payments");
-      SetAttribute(payments, name, e.Value);
-    }
-  }
 }
 
 }  // namespace
 
-void TDevice::GetDocumentFromFN(int ADocNumber, pugi::xml_document& AOutputParameters) {
+int64_t TDevice::GetDocumentFromFN(int ADocNumber) {
   FDocElementList.clear();
   int64_t number = ADocNumber;
   if (number <= 0) {
@@ -247,5 +147,5 @@ void TDevice::GetDocumentFromFN(int ADocNumber, pugi::xml_document& AOutputParam
       throw std::runtime_error(ResFormat("FnReadError", {E.what()}));
     }
   }
-  WriteCheckPackage(FDocElementList, documentType, AOutputParameters);
+  return documentType;
 }

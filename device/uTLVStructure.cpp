@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "common/uClock.h"
-#include "device/uDevice.h"
+#include "common/uCommonUtils.h"
 
 namespace {
 
@@ -54,8 +54,7 @@ std::string UnixTimeText(uint64_t ASeconds) {
 
 }  // namespace
 
-bool TDevice::FindTag(std::string_view AValue, int32_t& ATag, uint8_t& ADataType,
-                      std::string& AReqName) {
+bool FindTag(std::string_view AValue, int32_t& ATag, uint8_t& ADataType, std::string& AReqName) {
   if (AValue.size() < 2) return false;
   ATag = Convert2CharToInt(static_cast<uint8_t>(AValue[1]), static_cast<uint8_t>(AValue[0]));
   const TTLVTag* entry = FindTLVTag(ATag);
@@ -65,34 +64,34 @@ bool TDevice::FindTag(std::string_view AValue, int32_t& ATag, uint8_t& ADataType
   return true;
 }
 
-int TDevice::Convert2CharToInt(uint8_t ASecond, uint8_t AFirst) {
+int Convert2CharToInt(uint8_t ASecond, uint8_t AFirst) {
   return ASecond * 256 + AFirst;
 }
 
-std::string TDevice::GetTLVData(std::string_view AValue, size_t ALen) {
+std::string GetTLVData(std::string_view AValue, size_t ALen) {
   if (AValue.size() <= cHeaderSize) return {};
   return std::string(AValue.substr(cHeaderSize, ALen == 0 ? std::string_view::npos : ALen));
 }
 
-bool TDevice::GetVLN(std::string_view AValue, uint64_t& AInteger) {
+bool GetVLN(std::string_view AValue, uint64_t& AInteger) {
   return LittleEndian64(AValue, AInteger);
 }
 
-bool TDevice::GetFVLN(std::string_view AValue, uint64_t& AInteger, uint8_t& ADecimals) {
+bool GetFVLN(std::string_view AValue, uint64_t& AInteger, uint8_t& ADecimals) {
   if (AValue.empty()) return false;
   ADecimals = static_cast<uint8_t>(AValue[0]);
   return LittleEndian64(AValue.substr(1), AInteger);
 }
 
-void TDevice::GetTLVValue(std::string_view AValue, int32_t ATag, std::string& AResult, size_t ALen,
-                          uint8_t ADataType) {
+void GetTLVValue(std::string_view AValue, int32_t ATag, std::string& AResult, size_t ALen,
+                 uint8_t ADataType) {
   const std::string data = GetTLVData(AValue, ALen);
   const auto firstByte = [&data] { return std::to_string(LittleEndian(data, 0, 1)); };
   uint64_t integer = 0;
   uint8_t decimals = 0;
   switch (ADataType) {
     case tdtBits:
-      AResult = ATag == 1055 ? firstByte() : FromDeviceText(data);
+      AResult = ATag == 1055 ? firstByte() : AnsiToUtf8(OemToAnsi(data));
       break;
     case tdtUnixTime:
       AResult = UnixTimeText(LittleEndian(data, 0, 4));
@@ -120,7 +119,7 @@ void TDevice::GetTLVValue(std::string_view AValue, int32_t ATag, std::string& AR
       AResult.clear();
       break;
     default:  // text, and a tag the table does not know
-      AResult = FromDeviceText(data);
+      AResult = AnsiToUtf8(OemToAnsi(data));
       break;
   }
 }

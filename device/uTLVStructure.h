@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 // How the value of a requisite is written in the fiscal storage.
@@ -50,3 +51,23 @@ struct TDocElement {
   std::string Value;        // decoded value as UTF-8 text (empty for a container)
   bool TagSection = false;  // true inside an item container (tag 1059 or 1163)
 };
+
+// ---- Decoding one record (tag, length, value) ----
+
+// The tag of a record (its first two bytes) and its table entry; false when
+// the record is shorter than a tag or the table does not hold the tag.
+bool FindTag(std::string_view AValue, int32_t& ATag, uint8_t& ADataType, std::string& AReqName);
+// A little-endian 16-bit value given as its high and low byte.
+int Convert2CharToInt(uint8_t ASecond, uint8_t AFirst);
+// The value bytes of a record: ALen bytes after the 4 header bytes (0: all).
+std::string GetTLVData(std::string_view AValue, size_t ALen = 0);
+// The value of record AValue decoded by ADataType into UTF-8 text. Money and
+// fractional numbers come out exact in the shortest decimal form with ".";
+// one wider than 64 bits (not a value the format allows) comes out empty.
+void GetTLVValue(std::string_view AValue, int32_t ATag, std::string& AResult, size_t ALen,
+                 uint8_t ADataType);
+// The integer of a VLN value; false when it does not fit 64 bits.
+bool GetVLN(std::string_view AValue, uint64_t& AInteger);
+// The integer and the decimal places of an FVLN value; false when it is
+// empty or its integer does not fit 64 bits.
+bool GetFVLN(std::string_view AValue, uint64_t& AInteger, uint8_t& ADecimals);

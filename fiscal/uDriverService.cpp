@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "device/uEquipmentErrors.h"
+#include "fiscal/uCheckPackage.h"
 #include "fiscal/uDriver.h"
 #include "resources/uResources.h"
 
@@ -119,5 +120,5 @@ void TDriver::GetDateTime(std::string& ADateTime) {
 }
 
 void TDriver::GetDocumentInformation(int32_t ADocNumber, pugi::xml_document& AOutputParameters) {
-  Device().GetDocumentFromFN(ADocNumber, AOutputParameters);
+  ReadCheckPackage(Device(), ADocNumber, AOutputParameters);
 }

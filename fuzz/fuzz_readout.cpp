@@ -19,6 +19,7 @@
 
 #include "common/uCommonUtils.h"
 #include "device/uDevice.h"
+#include "fiscal/uCheckPackage.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       data[1]);
   pugi::xml_document out;
   try {
-    device.GetDocumentFromFN(1, out);
+    ReadCheckPackage(device, 1, out);
     if (!out.child("CheckPackage")) __builtin_trap();  // read, but no package written
   } catch (const std::exception& e) {
     if (std::string(e.what()).empty()) __builtin_trap();  // every failure says what it is

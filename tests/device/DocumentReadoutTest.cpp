@@ -12,6 +12,7 @@
 #include "common/uClock.h"
 #include "common/uCommonUtils.h"
 #include "device/uEquipmentErrors.h"
+#include "fiscal/uCheckPackage.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ TEST(DocumentReadout, EveryDataTypeDecodesIncludingValuesWiderThan32Bits) {
                Tlv(1023, Bytes({2, 0x2C, 0x01})), Tlv(1097, Bytes({5, 0})), Tlv(9999, "x"),
                Tlv(9998, "xy", 200), Bytes({0x0F, 0x27})});
   pugi::xml_document out;
-  dev.GetDocumentFromFN(7, out);
+  ReadCheckPackage(dev, 7, out);
   ASSERT_EQ(dev.Sent.size(), 16u);
   EXPECT_EQ(dev.Sent[0].Args, (TDeviceArgs{"15", "7", "0"}));
   EXPECT_EQ(dev.Sent[1].Args, (TDeviceArgs{"16", "0", "0"}));
@@ -95,12 +96,12 @@ TEST(DocumentReadout, EveryDataTypeDecodesIncludingValuesWiderThan32Bits) {
   EXPECT_EQ(v.count(9998), 0u) << "whatever its length says: its value is never read";
 
   std::string value;
-  TDevice::GetTLVValue(Tlv(1023, Bytes({0, 5})), 1023, value, 0, tdtFVLN);
+  GetTLVValue(Tlv(1023, Bytes({0, 5})), 1023, value, 0, tdtFVLN);
   EXPECT_EQ(value, "5");
-  TDevice::GetTLVValue(Tlv(1023, Bytes({4, 7})), 1023, value, 0, tdtFVLN);
+  GetTLVValue(Tlv(1023, Bytes({4, 7})), 1023, value, 0, tdtFVLN);
   EXPECT_EQ(value, "0.0007");
-  TDevice::GetTLVValue(Tlv(1023, Bytes({0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})), 1023,
-                       value, 0, tdtFVLN);
+  GetTLVValue(Tlv(1023, Bytes({0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})), 1023, value, 0,
+              tdtFVLN);
   EXPECT_EQ(value, "18446744073709551615");
 }
 
@@ -119,7 +120,7 @@ TEST(DocumentReadout, ReceiptElementsLandInTheReceiptPackageForm) {
          {Tlv(1040, Bytes({12, 0, 0, 0})), Tlv(1021, Utf8ToOem("Иванов")), item1,
           Tlv(1031, Bytes({0x10, 0x27})), item2, Tlv(1081, Bytes({0x32})), Tlv(1021, "Petrov")});
   pugi::xml_document out;
-  dev.GetDocumentFromFN(0, out);
+  ReadCheckPackage(dev, 0, out);
   EXPECT_EQ(dev.Sent[0].Args, (TDeviceArgs{"3", "0", "0"}));
   EXPECT_EQ(dev.Sent[1].Args, (TDeviceArgs{"15", "12", "0"})) << "0 reads the last document";
   EXPECT_EQ(Xml(out),
@@ -136,13 +137,13 @@ TEST(DocumentReadout, ReceiptElementsLandInTheReceiptPackageForm) {
   // alone and the records before it are read.
   TScriptedDevice tail;
   Script(tail, {Tlv(1059, Tlv(1030, "ab") + "\x01\x02\x03")});
-  ASSERT_EQ(ErrorOf([&] { tail.GetDocumentFromFN(1, out); }), "");
+  ASSERT_EQ(ErrorOf([&] { ReadCheckPackage(tail, 1, out); }), "");
   ASSERT_EQ(tail.DocElementList().size(), 2u);
   EXPECT_EQ(tail.DocElementList()[1].Value, "ab");
 
   TScriptedDevice bare;
   Script(bare, {Tlv(1040, Bytes({1}))}, 21);
-  bare.GetDocumentFromFN(1, out);
+  ReadCheckPackage(bare, 1, out);
   EXPECT_EQ(Xml(out),
             "<?xml version=\"1.0\"?><CheckPackage><Parameters DocumentType=\"21\" DocNumber=\"1\"/>"
             "</CheckPackage>")
@@ -181,7 +182,7 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
     for (const auto& r : c.Records) dev.Answer({BytesToHex(r)});
     pugi::xml_document out;
     out.append_child("Untouched");
-    const std::string error = ErrorOf([&] { dev.GetDocumentFromFN(5, out); });
+    const std::string error = ErrorOf([&] { ReadCheckPackage(dev, 5, out); });
     EXPECT_EQ(error.rfind(prefix + c.Error, 0), 0u) << error;
     EXPECT_STREQ(out.first_child().name(), "Untouched") << "no XML is written on failure";
     ASSERT_FALSE(dev.DocElementList().empty());
@@ -192,7 +193,7 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
   empty.Answer({"15", "3", "100"});
   empty.Answer({""});
   pugi::xml_document out;
-  EXPECT_EQ(ErrorOf([&] { empty.GetDocumentFromFN(1, out); }),
+  EXPECT_EQ(ErrorOf([&] { ReadCheckPackage(empty, 1, out); }),
             prefix + "ФН не передал очередную запись документа")
       << "an empty answer never reaches the announced length";
 
@@ -203,7 +204,7 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
     TScriptedDevice endless;
     endless.Answer({"15", "3", announced});
     for (int i = 0; i < 3; ++i) endless.Answer({BytesToHex(Tlv(1030, "abc"))});
-    EXPECT_EQ(ErrorOf([&] { endless.GetDocumentFromFN(1, out); }),
+    EXPECT_EQ(ErrorOf([&] { ReadCheckPackage(endless, 1, out); }),
               prefix + "Объявленная длина документа " + announced +
                   " байт вне допустимых пределов (до 1048576)");
     EXPECT_EQ(endless.Sent.size(), 1u);
@@ -211,7 +212,7 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
   }
   TScriptedDevice largest;
   largest.Answer({"15", "3", "1048576"});
-  EXPECT_EQ(ErrorOf([&] { largest.GetDocumentFromFN(1, out); }),
+  EXPECT_EQ(ErrorOf([&] { ReadCheckPackage(largest, 1, out); }),
             prefix + "ФН не передал очередную запись документа")
       << "a document of the largest size is read";
 
@@ -221,14 +222,14 @@ TEST(DocumentReadout, MalformedRecordsEndInAClearErrorAndKeepWhatWasRead) {
   TSlowStorage slow(clock, std::chrono::seconds(70));
   slow.Answer({"15", "3", "102400"});
   for (int i = 0; i < 100; ++i) slow.Answer({BytesToHex(Tlv(9999, std::string(1020, 'x')))});
-  EXPECT_EQ(ErrorOf([&] { slow.GetDocumentFromFN(1, out); }),
+  EXPECT_EQ(ErrorOf([&] { ReadCheckPackage(slow, 1, out); }),
             prefix + "Документ не прочитан за 10 мин");
   EXPECT_EQ(slow.Sent.size(), 10u) << "the start and nine records: the tenth would begin 630 s in";
 
   TScriptedDevice failing;
   failing.Answer({"15", "3", "100"});
   failing.Answer({}, "1C");
-  EXPECT_EQ(ErrorOf([&] { failing.GetDocumentFromFN(1, out); }), prefix + RegisterErrorText(0x1C));
+  EXPECT_EQ(ErrorOf([&] { ReadCheckPackage(failing, 1, out); }), prefix + RegisterErrorText(0x1C));
 }
 
 }  // namespace
