@@ -158,7 +158,6 @@ class TDevice {
   void SetCutString(std::string_view AValue) { FCutString = std::string(AValue); }
   uint8_t FFDVersion() const { return FFFDVersion; }
   void SetFFDVersion(uint8_t AValue) { FFFDVersion = AValue; }
-  std::map<std::string, TKMResult>& KMListResult() { return FKMListResult; }
   std::vector<TDocElement>& DocElementList() { return FDocElementList; }
   const std::string& Command() const { return FCommand; }
   uint8_t PacketID() const { return FPacketID; }
@@ -322,16 +321,16 @@ class TDevice {
   TRegistrationReading ReadRegistration();
 
   // ---- Marking codes (command 79) ----------------------------------------
-  // The form in which the register receives a marking code and under which
-  // KMListResult keeps it: every byte below 32 as "$" and two upper-case
+  // The form in which the register receives a marking code and the checked
+  // codes are kept: every byte below 32 as "$" and two upper-case
   // hexadecimal digits (a group separator is "$1D"); other bytes as they are.
-  // UTF-8 in and out like every text here: the keys of KMListResult are UTF-8.
+  // UTF-8 in and out like every text here.
   static std::string SetMarkingCode(std::string_view ACode);
   // 79 sub-command ARequestNum: checks the escaped code with the marking
   // service. AKMResult receives answer fields 1 to 5, the planned status and
-  // RequestStatus 0, or RequestStatus 2 when the command fails. Either way the
-  // result replaces what KMListResult held for the code. A serial read that
-  // timed out is reported as the marking service's failure to answer.
+  // RequestStatus 0, or RequestStatus 2 when the command fails (and the
+  // failure is raised). A serial read that timed out is reported as the
+  // marking service's failure to answer.
   void CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, int APlannedStatus,
                         double AQuantity, int AMeasureOfQuantity, int ANumerator, int ADenominator,
                         TKMResult& AKMResult);
@@ -339,10 +338,10 @@ class TDevice {
   void AcceptMarkingCode(bool AIsAccepted);
   // 79/3: clears the register's table of checked codes.
   void ClearBufferKM();
-  // 79/15: binds a checked code (escaped) to the next item with its recorded
-  // planned status and validation result; a negative measure goes empty.
-  // A code KMListResult does not hold raises before anything is sent.
-  void BindMarkingCode(std::string_view AMarkingCode, int AMeasureOfQuantity);
+  // 79/15: binds a checked code (escaped) to the next item with the planned
+  // status and validation result of its check; a negative measure goes empty.
+  void BindMarkingCode(std::string_view AMarkingCode, const TKMResult& AChecked,
+                       int AMeasureOfQuantity);
 
   // ---- Stored fiscal documents (uDeviceFn.cpp) -----------------------------
   // Reads stored document ADocNumber (0 or less: the last one) record by
@@ -424,7 +423,6 @@ class TDevice {
   uint8_t FFontNumber = 0;
   std::string FCutString;
   uint8_t FFFDVersion = 0;
-  std::map<std::string, TKMResult> FKMListResult;  // escaped marking code -> result
   std::vector<TDocElement> FDocElementList;
   std::string FCommand;            // code of the last command sent
   uint8_t FPacketID = 0x20;        // identifier of the last frame

@@ -1,7 +1,6 @@
 // Marking codes on the register (command 79): the escaped code form, the
 // check with the marking service, acceptance, clearing the register's code
-// table and binding a checked code to a receipt item. The register keeps the
-// outcome of every check in KMListResult so that a receipt can bind it later.
+// table and binding a checked code to a receipt item.
 #include <cmath>
 #include <exception>
 #include <stdexcept>
@@ -79,10 +78,6 @@ void TDevice::CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, i
                                int ADenominator, TKMResult& AKMResult) {
   AKMResult = TKMResult{};
   AKMResult.PlannedStatus = APlannedStatus;
-  // The outcome is recorded whether the check succeeds or fails, in place of
-  // an earlier check of the same code: the bind must carry what the register
-  // answered last, and a new check needs the cashier's answer again.
-  const auto record = [&] { FKMListResult.insert_or_assign(std::string(AMarkingCode), AKMResult); };
   std::string quantity, measure;
   QuantityFields(APlannedStatus, AQuantity, AMeasureOfQuantity, ANumerator, ADenominator, quantity,
                  measure);
@@ -92,7 +87,6 @@ void TDevice::CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, i
         cMarkingCheckTimeout);
   } catch (const std::exception& e) {
     AKMResult.RequestStatus = 2;
-    record();
     if (std::string_view(e.what()).find(kReadTimedOut) != std::string_view::npos)
       throw std::runtime_error(ResString("MarkingServiceNoAnswer"));
     throw;
@@ -103,7 +97,6 @@ void TDevice::CheckMarkingCode(int ARequestNum, std::string_view AMarkingCode, i
   AKMResult.ProcessingCode = static_cast<int32_t>(GetDataAsInteger(4));
   AKMResult.StatusInfo = static_cast<int32_t>(GetDataAsInteger(5));
   AKMResult.RequestStatus = 0;
-  record();
 }
 
 void TDevice::AcceptMarkingCode(bool AIsAccepted) {
@@ -114,11 +107,9 @@ void TDevice::ClearBufferKM() {
   Run("79", {Int(kClearCodes)});
 }
 
-void TDevice::BindMarkingCode(std::string_view AMarkingCode, int AMeasureOfQuantity) {
-  const auto found = FKMListResult.find(std::string(AMarkingCode));
-  if (found == FKMListResult.end())
-    throw std::runtime_error(ResFormat("MarkingCodeNotChecked", {AMarkingCode}));
-  const TKMResult& checked = found->second;
+void TDevice::BindMarkingCode(std::string_view AMarkingCode, const TKMResult& AChecked,
+                              int AMeasureOfQuantity) {
+  const TKMResult& checked = AChecked;
   Run("79", {Int(kBindCode), AsIs(AMarkingCode), Int(checked.PlannedStatus), "0",
              Int(checked.MarkingValidationResult),
              AMeasureOfQuantity >= 0 ? Int(AMeasureOfQuantity) : std::string{}});

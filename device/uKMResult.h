@@ -1,6 +1,5 @@
-// The outcome of one marking-code check, kept per register in
-// TDevice::FKMListResult so that a receipt can later bind the checked code
-// to its item.
+// The outcome of one marking-code check, kept per connection (TMarkingCodes)
+// so that a receipt can later bind the checked code to its item.
 #pragma once
 
 #include <cstdint>

@@ -19,6 +19,7 @@
 #include "driver/uCustomDriver.h"
 #include "fiscal/uCashCounters.h"
 #include "fiscal/uDataKKT.h"
+#include "fiscal/uMarkingCodes.h"
 
 // The register's fiscal data format, as GetFFD reports it.
 enum TFFDVersion : uint8_t { ffd10 = 0, ffd105 = 1, ffd11 = 2, ffd12 = 3 };
@@ -66,6 +67,7 @@ class TDeviceDriver {
   TKMResult FKMResult;          // the last marking-code check
   std::string FCurrentKM;       // escaped marking code under check
   int32_t FRequestCounter = 0;  // 1 while a check awaits confirmation
+  TMarkingCodes FKMListResult;  // outcomes of the checks, for the receipts
   int32_t FLineLen = 0;         // characters per printed line for the chosen font
   bool FKKTDataCompleted = false;
   TCashCounters FCashCounters;

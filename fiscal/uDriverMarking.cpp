@@ -37,9 +37,8 @@ void TDriver::ResetMarkingSession() {
   if (!MarkingFormat(instance)) return;
   EnsureShiftState(true);
   CancelOpenDocument();
-  TDevice& device = instance.Device();
-  device.ClearBufferKM();
-  device.KMListResult().clear();
+  instance.Device().ClearBufferKM();
+  instance.FKMListResult.Clear();
   instance.FRequestCounter = 0;
 }
 
@@ -53,12 +52,12 @@ void TDriver::RequestKM(const pugi::xml_document& AInputParameters,
   const pugi::xml_node fraction = request.child("FractionalQuantity");
 
   TDevice& device = instance.Device();
-  auto& checked = device.KMListResult();
+  TMarkingCodes& checked = instance.FKMListResult;
   if (instance.FRequestCounter == 1) {
     // The code checked last was never confirmed: the register must drop it
     // before it takes the next one, and no receipt may bind it.
     device.AcceptMarkingCode(false);
-    checked.erase(instance.FCurrentKM);
+    checked.Forget(instance.FCurrentKM);
     instance.FRequestCounter = 0;
   }
 
@@ -75,13 +74,16 @@ void TDriver::RequestKM(const pugi::xml_document& AInputParameters,
     device.CheckMarkingCode(1, instance.FCurrentKM, plannedStatus, quantity, measure, numerator,
                             denominator, result);
   } catch (...) {
-    checked.erase(instance.FCurrentKM);
+    // A check that failed leaves the code unchecked: no receipt may bind
+    // what an earlier check of it answered.
+    checked.Forget(instance.FCurrentKM);
     // The host's next look at the outcome must show this request as failed,
     // not the answer an earlier code got.
     instance.FKMResult = result;
     instance.FKMResult.GUID = ReadTextAttr(request, "GUID");
     throw;
   }
+  checked.Record(instance.FCurrentKM, result);
   instance.FKMResult = result;
   instance.FKMResult.GUID = ReadTextAttr(request, "GUID");
 
@@ -111,11 +113,8 @@ void TDriver::ConfirmKM(const std::string& /*AGUID*/, int32_t AConfirmationType)
   // Type 0 accepts the code; any other value rejects it. The code stays in
   // the register's results either way, and a receipt sells it only when
   // accepted.
-  TDevice& device = instance.Device();
   const bool accepted = AConfirmationType == 0;
-  device.AcceptMarkingCode(accepted);
-  if (const auto found = device.KMListResult().find(instance.FCurrentKM);
-      found != device.KMListResult().end())
-    found->second.Accepted = accepted;
+  instance.Device().AcceptMarkingCode(accepted);
+  instance.FKMListResult.SetAccepted(instance.FCurrentKM, accepted);
   instance.FRequestCounter = 0;
 }

@@ -60,7 +60,7 @@ void SendReceiptAgentData(const TDeviceDriver& AHolder, const TAgentValues& AAge
 // markup line.
 void RegisterLine(const TDeviceDriver& AHolder, const TReceiptLine& ALine) {
   TDevice& device = AHolder.Device();
-  if (!ALine.BoundCode.empty()) device.BindMarkingCode(ALine.BoundCode, ALine.Measure);
+  if (!ALine.BoundCode.empty()) AHolder.FKMListResult.Bind(device, ALine.BoundCode, ALine.Measure);
   const TAgentValues& agent = ALine.Agent;
   for (const TItemCommand& item : ALine.Items) {
     // The register attaches requisites to the next item only: a split line
@@ -94,7 +94,7 @@ void TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& AChec
   context.Correction = AIsCorrection;
   context.LineLength = holder.FLineLen;
   context.Taxes = &holder.FTaxValues;
-  context.CheckedCodes = &holder.Device().KMListResult();
+  context.CheckedCodes = &holder.FKMListResult;
   const TReceipt receipt = TReceipt::Read(ACheckPackage, context);
 
   EnsureShiftState(true);
@@ -111,7 +111,7 @@ void TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& AChec
 
 void TDriver::RegisterReceipt(const TReceipt& AReceipt, bool AIsCorrection,
                               pugi::xml_document& ADocumentOutputParameters) {
-  const TDeviceDriver& holder = Instance();
+  TDeviceDriver& holder = Instance();
   TDevice& device = Device();
   const int font = device.FontNumber();
 
@@ -159,6 +159,6 @@ void TDriver::RegisterReceipt(const TReceipt& AReceipt, bool AIsCorrection,
   // a new check before another receipt may carry it.
   for (const TReceiptPosition& position : AReceipt.Positions)
     if (const auto* line = std::get_if<TReceiptLine>(&position); line && !line->BoundCode.empty())
-      device.KMListResult().erase(line->BoundCode);
+      holder.FKMListResult.Forget(line->BoundCode);
   FillDocumentOutputParameters(ADocumentOutputParameters);
 }

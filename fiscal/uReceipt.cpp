@@ -378,10 +378,9 @@ void TReceiptReader::ReadCodes(const TFields& AFields, const pugi::xml_node& AIt
   // Escaped in the text form the code checks keyed it by, so that a checked
   // code with a letter outside ASCII is found too.
   const std::string escaped = TDevice::SetMarkingCode(markingCode);
-  const auto checked = FContext.CheckedCodes->find(escaped);
-  if (checked == FContext.CheckedCodes->end())
-    RefuseInput(ResFormat("LineMarkingCodeUnchecked", {ALabel}));
-  if (!checked->second.Accepted) RefuseInput(ResFormat("LineMarkingCodeNotAccepted", {ALabel}));
+  const TKMResult* checked = FContext.CheckedCodes->Find(escaped);
+  if (checked == nullptr) RefuseInput(ResFormat("LineMarkingCodeUnchecked", {ALabel}));
+  if (!checked->Accepted) RefuseInput(ResFormat("LineMarkingCodeNotAccepted", {ALabel}));
   const auto [bound, first] = FBoundCodes.try_emplace(escaped, APosition);
   if (!first)
     RefuseInput(ResFormat("LineMarkingCodeRepeated", {ALabel, std::to_string(bound->second)}));

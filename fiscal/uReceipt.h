@@ -16,8 +16,8 @@
 
 #include <pugixml.hpp>
 
-#include "device/uKMResult.h"
 #include "fiscal/uBarcodePrinting.h"
+#include "fiscal/uMarkingCodes.h"
 
 class TTaxValues;
 
@@ -78,7 +78,7 @@ struct TReceiptContext {
   bool Correction = false;
   int LineLength = 0;
   const TTaxValues* Taxes = nullptr;
-  const std::map<std::string, TKMResult>* CheckedCodes = nullptr;
+  const TMarkingCodes* CheckedCodes = nullptr;
 };
 
 struct TReceipt {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedDevice.h"
+#include "fiscal/uMarkingCodes.h"
 
 TEST(DeviceMarking, QuantityFormsFollowThePlannedStatus) {
   struct {
@@ -32,18 +33,21 @@ TEST(DeviceMarking, TimeOutsLatestOutcomesAndUncheckedCodes) {
   device.Fail("Ошибка при чтении данных из порта");
   EXPECT_EQ(ErrorOf([&] { device.CheckMarkingCode(1, "slow", 1, 1, 0, 0, 0, result); }),
             "Ошибка ответа от сервера ИСМ");
-  EXPECT_EQ(device.KMListResult().at("slow").RequestStatus, 2) << "a failed check is recorded";
+  EXPECT_EQ(result.RequestStatus, 2) << "a failed check answers its failure";
 
+  TMarkingCodes checked;
   device.Answer({"1", "15"});
   device.Answer({"1", "1"});
   device.CheckMarkingCode(1, "k", 1, 1, 0, 0, 0, result);
-  device.KMListResult().at("k").Accepted = true;
+  checked.Record("k", result);
+  checked.SetAccepted("k", true);
   device.CheckMarkingCode(1, "k", 2, 1, 0, 0, 0, result);
-  EXPECT_FALSE(device.KMListResult().at("k").Accepted) << "a new check needs a new answer";
-  device.BindMarkingCode("k", -1);
+  checked.Record("k", result);
+  EXPECT_FALSE(checked.Find("k")->Accepted) << "a new check needs a new answer";
+  checked.Bind(device, "k", -1);
   EXPECT_EQ(device.Sent.back().Args, (TDeviceArgs{"15", "k", "2", "0", "1", ""}))
       << "a code checked again is bound with its latest outcome";
-  EXPECT_EQ(ErrorOf([&] { device.BindMarkingCode("never", 0); }),
+  EXPECT_EQ(ErrorOf([&] { checked.Bind(device, "never", 0); }),
             "Предварительно не выполнена процедура проверки КМ never или код не подтвержден");
   EXPECT_EQ(device.Sent.size(), 4u) << "nothing is sent for an unchecked code";
 }
