@@ -22,7 +22,9 @@ BENCHMARK(BM_CommandCpuStatus);
 
 void BM_CommandCpuRegisterItem(benchmark::State& state) {
   TNullLink device;
-  device.SetFFDVersion(3);
+  TConnectionSettings settings;
+  settings.FFFDVersion = ffd12;
+  device.UseSettings(settings);
   for (auto _ : state)
     device.RegisterItem("Молоко 3,2% 1 л", "4607001234567", 1, 2.0, 899000, 1, 0, 4, 1, "", "", 0,
                         0);

@@ -63,7 +63,16 @@ std::string TwoDigitText(int AValue) {
 
 }  // namespace
 
-TDevice::TDevice() = default;
+namespace {
+
+const TConnectionSettings& DefaultSettings() {
+  static const TConnectionSettings settings;
+  return settings;
+}
+
+}  // namespace
+
+TDevice::TDevice() : FSettings(&DefaultSettings()) {}
 
 TDevice::~TDevice() {
   TDevice::Disable();
@@ -80,15 +89,12 @@ void TDevice::Run(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout)
 // ---- Password and frames ----------------------------------------------------
 
 std::string TDevice::ConnectionPassword() const {
-  return FConnectPwd.empty() ? std::string(cDefaultPassword) : AnsiToUtf8(FConnectPwd);
-}
-
-void TDevice::SetConnectionPassword(std::string_view AValue) {
-  FConnectPwd = Utf8ToAnsi(AValue).substr(0, 4);
+  return AnsiToUtf8(PasswordBytes());
 }
 
 std::string TDevice::PasswordBytes() const {
-  return FConnectPwd.empty() ? std::string(cDefaultPassword) : FConnectPwd;
+  const std::string bytes = Utf8ToAnsi(FSettings->FConnectionPassword).substr(0, 4);
+  return bytes.empty() ? std::string(cDefaultPassword) : bytes;
 }
 
 uint8_t TDevice::NextPacketID() {

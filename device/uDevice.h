@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/uClock.h"
+#include "device/uConnectionSettings.h"
 #include "device/uDeviceAnswers.h"
 #include "device/uDeviceLink.h"
 #include "device/uKMResult.h"
@@ -142,22 +143,21 @@ class TDevice {
   std::string GetDataAsAnsi(size_t AIndex) const;
   const std::vector<std::string>& Data() const { return FData; }
 
-  // ---- Properties -------------------------------------------------------
-  int LineLength() const { return FLineLength; }
-  void SetLineLength(int AValue) { FLineLength = AValue; }
-  // "KVNT" while none is set. Setting keeps the first 4 bytes of the text in
-  // CP1251; a shorter text is kept and fails at the next frame; "" restores
-  // the default.
+  // ---- Settings ---------------------------------------------------------
+  // The connection's settings this object reads from now on; they must
+  // outlive it. Until then it reads the defaults: password "KVNT", font 0,
+  // 40 characters a line, no cut marker, format 1.0.
+  void UseSettings(const TConnectionSettings& ASettings) { FSettings = &ASettings; }
+  const TConnectionSettings& Settings() const { return *FSettings; }
+  int LineLength() const { return FSettings->FLineLen; }
+  // "KVNT" while none is set; else the first 4 bytes of the setting in
+  // CP1251 (a shorter text fails at the next frame).
   std::string ConnectionPassword() const;
-  void SetConnectionPassword(std::string_view AValue);
   uint8_t ErrorCode() const { return FErrorCode; }
-  uint8_t FontNumber() const { return FFontNumber; }
-  void SetFontNumber(uint8_t AValue) { FFontNumber = AValue; }
+  uint8_t FontNumber() const { return static_cast<uint8_t>(FSettings->FFontNumber); }
   // UTF-8; an empty marker never cuts.
-  const std::string& CutString() const { return FCutString; }
-  void SetCutString(std::string_view AValue) { FCutString = std::string(AValue); }
-  uint8_t FFDVersion() const { return FFFDVersion; }
-  void SetFFDVersion(uint8_t AValue) { FFFDVersion = AValue; }
+  const std::string& CutString() const { return FSettings->FCutString; }
+  uint8_t FFDVersion() const { return FSettings->FFFDVersion; }
   std::vector<TDocElement>& DocElementList() { return FDocElementList; }
   const std::string& Command() const { return FCommand; }
   uint8_t PacketID() const { return FPacketID; }
@@ -417,12 +417,8 @@ class TDevice {
   // full however late this side gets to its next read.
   std::chrono::steady_clock::time_point FLastInputAt{};
 
-  std::string FConnectPwd;  // CP1251 bytes, at most 4; empty = default
-  int FLineLength = 40;
+  const TConnectionSettings* FSettings;
   uint8_t FErrorCode = 0;  // 0 = none, 255 = unreadable
-  uint8_t FFontNumber = 0;
-  std::string FCutString;
-  uint8_t FFFDVersion = 0;
   std::vector<TDocElement> FDocElementList;
   std::string FCommand;            // code of the last command sent
   uint8_t FPacketID = 0x20;        // identifier of the last frame

@@ -25,7 +25,7 @@ void TDevice::Cut() {
 }
 
 void TDevice::PrintString(std::string_view S) {
-  Run("40", {D(S, FLineLength > 0 ? static_cast<size_t>(FLineLength) : 0)});
+  Run("40", {D(S, LineLength() > 0 ? static_cast<size_t>(LineLength()) : 0)});
 }
 
 void TDevice::PrintString(std::string_view S, int AFont, bool ADoubleHeight, bool ADoubleWidth) {
@@ -39,15 +39,16 @@ void TDevice::PrintString(std::string_view S, int AFont, bool ADoubleHeight, boo
   const std::string attr = Attr(AFont, ADoubleHeight, ADoubleWidth);
   const auto printLines = [&](std::string_view APart) {
     const std::string text = Utf8ToAnsi(APart);
-    const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : text.size();
+    const size_t width = LineLength() > 0 ? static_cast<size_t>(LineLength()) : text.size();
     for (size_t pos = 0; pos < text.size(); pos += width)
       Run("40", {D(AnsiToUtf8(text.substr(pos, width)), 72), attr});
   };
   std::string_view rest = S;
-  for (size_t at; !FCutString.empty() && (at = rest.find(FCutString)) != std::string_view::npos;) {
+  for (size_t at;
+       !CutString().empty() && (at = rest.find(CutString())) != std::string_view::npos;) {
     printLines(rest.substr(0, at));
     Cut();
-    rest.remove_prefix(at + FCutString.size());
+    rest.remove_prefix(at + CutString().size());
   }
   printLines(rest);
 }

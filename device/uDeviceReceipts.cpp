@@ -27,7 +27,7 @@ void TDevice::CloseDocument(std::string_view ACustomerAddr, std::string_view ASa
                       D(AUserAttributeValue, 0),
                       D(ACustomerInfo, 0),
                       D(ACustomerINN, 12)};
-  if (FFFDVersion > 2) {
+  if (FFDVersion() > 2) {
     std::string birth = AsIs(ACustomerDateOfBirth);
     std::erase(birth, '.');
     args.push_back(birth);
@@ -46,7 +46,7 @@ void TDevice::RegisterItem(std::string_view AItemName, std::string_view AArticle
                            std::string_view /*ACustomsDeclaration*/, int AMeasureOfQuantity,
                            int64_t AExciseAmount) {
   // Format 1.2 adds the measure of quantity and, after the item's signs, the excise amount.
-  const bool ffd12 = FFFDVersion > 2;
+  const bool ffd12 = FFDVersion() > 2;
   TDeviceArgs args = {D(AItemName, 256),
                       D(AArticle, 18),
                       FloatToDevice(AQuantity),
@@ -110,7 +110,7 @@ void TDevice::RegisterItemEx(std::string_view AItemName, std::string_view AArtic
   const uint64_t cents = (magnitude + 50) / 100;
   std::string right = "=" + std::to_string(cents / 100) + "." + (cents % 100 < 10 ? "0" : "") +
                       std::to_string(cents % 100);
-  const size_t width = FLineLength > 0 ? static_cast<size_t>(FLineLength) : 0;
+  const size_t width = LineLength() > 0 ? static_cast<size_t>(LineLength()) : 0;
   std::string line;
   if (right.size() >= width) {
     line = right.substr(0, width);
@@ -157,7 +157,7 @@ void TDevice::AddRequisite(
     std::string_view AIndustryDocumentDate, std::string_view AIndustryDocumentNumber,
     std::string_view AIndustryAttributeValue) {
   TDeviceArgs args;
-  if (FFFDVersion > 2) {
+  if (FFDVersion() > 2) {
     args = {AsIs(AMarkingCode),
             D(ACalculationSubjectRequisite, 64),
             "",

@@ -71,6 +71,22 @@ TDeviceDriver::TDeviceDriver() = default;
 // The register object goes with the holder and closes its link.
 TDeviceDriver::~TDeviceDriver() = default;
 
+void TDeviceDriver::SetDevice(std::unique_ptr<TDevice> ADevice) {
+  FDevice = std::move(ADevice);
+  if (FDevice) FDevice->UseSettings(*this);
+}
+
+void TDeviceDriver::Open() {
+  TDevice& device = Device();
+  device.Enable();
+  FInitPrintSetting =
+      static_cast<uint8_t>(device.ReadSettingTableByte(cPrintSettingTable, cPrintSettingIndex));
+  device.StartSeans();
+  FLineLen = device.ReadLineLength(FFontNumber);
+  FFFDVersion = static_cast<TFFDVersion>(device.GetFFD());
+  FKKTDataCompleted = false;
+}
+
 TDevice& TDeviceDriver::Device() const {
   if (!FDevice) throw std::runtime_error(ResString("DeviceNotEnabled"));
   return *FDevice;

@@ -14,15 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "device/uConnectionSettings.h"
 #include "device/uDevice.h"
 #include "device/uKMResult.h"
 #include "driver/uCustomDriver.h"
 #include "fiscal/uCashCounters.h"
 #include "fiscal/uDataKKT.h"
 #include "fiscal/uMarkingCodes.h"
-
-// The register's fiscal data format, as GetFFD reports it.
-enum TFFDVersion : uint8_t { ffd10 = 0, ffd105 = 1, ffd11 = 2, ffd12 = 3 };
 
 // The tax rates the host names in VATRate, in the order whose positions the
 // receipts turn into the register's tax codes.
@@ -38,12 +36,19 @@ class TTaxValues {
   std::vector<std::string> FRates;
 };
 
-class TDeviceDriver {
+// The connection settings its register object reads (password, cut marker,
+// font, line length, data format) are this holder's own fields: the
+// register object is given a reference to them when it is created.
+class TDeviceDriver : public TConnectionSettings {
  public:
   // Values of EnablePrinting and EnableReportPrinting.
   static constexpr uint8_t cPrintAlways = 0;
   static constexpr uint8_t cPrintUserChooses = 1;
   static constexpr uint8_t cPrintNever = 2;
+  // Settings table and index of the print-settings byte; its bit 7 means
+  // "do not print the document on paper".
+  static constexpr int cPrintSettingTable = 1;
+  static constexpr int cPrintSettingIndex = 0;
 
   TDeviceDriver();
   ~TDeviceDriver();
@@ -53,8 +58,14 @@ class TDeviceDriver {
   // The register; raises "Устройство не включено" while none was created.
   TDevice& Device() const;
   bool HasDevice() const { return FDevice != nullptr; }
-  // Takes ownership of the register object the connection talks through.
-  void SetDevice(std::unique_ptr<TDevice> ADevice) { FDevice = std::move(ADevice); }
+  // Takes ownership of the register object the connection talks through
+  // and gives it this connection's settings.
+  void SetDevice(std::unique_ptr<TDevice> ADevice);
+  // The register's side of connecting, once SetDevice gave the register
+  // object: the link opened, the print-settings byte read, the start of
+  // work, then the line length of the font and the data format read into
+  // the settings. The registration data is to be read afresh.
+  void Open();
 
   // The properties the connection parameters are written to.
   static std::span<const TPropertyInfo<TDeviceDriver>> PublishedProperties();
@@ -68,11 +79,9 @@ class TDeviceDriver {
   std::string FCurrentKM;       // escaped marking code under check
   int32_t FRequestCounter = 0;  // 1 while a check awaits confirmation
   TMarkingCodes FKMListResult;  // outcomes of the checks, for the receipts
-  int32_t FLineLen = 0;         // characters per printed line for the chosen font
   bool FKKTDataCompleted = false;
   TCashCounters FCashCounters;
   TDataKKT FDataKKT;
-  TFFDVersion FFFDVersion = ffd10;
   uint8_t FInitPrintSetting = 0;  // settings table 1 index 0 as read at connect
 
   // Connection parameters.
@@ -80,9 +89,6 @@ class TDeviceDriver {
   int32_t FBaudRate = 0;
   std::string FIPAddress;
   int32_t FIPPort = 0;
-  std::string FConnectionPassword;
-  std::string FCutString;
-  int32_t FFontNumber = 0;
   bool FSingleCommand = false;         // informs the host only
   uint8_t FEnablePrinting = 0;         // 0 print receipts, 1 the user chooses, 2 do not print
   uint8_t FEnableReportPrinting = 0;   // 0 print reports, 2 do not print

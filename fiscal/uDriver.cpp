@@ -25,10 +25,9 @@ const TExportMethodInfo kMethods[] = {
 constexpr int32_t kInterfaceRevision = 4004;
 // PortNumber that selects the TCP link instead of a serial port.
 constexpr int32_t kTcpPortNumber = 9999;
-// Settings table and index of the print-settings byte; its bit 7 means "do
-// not print the document on paper".
-constexpr int kPrintSettingTable = 1;
-constexpr int kPrintSettingIndex = 0;
+constexpr int kPrintSettingTable = TDeviceDriver::cPrintSettingTable;
+constexpr int kPrintSettingIndex = TDeviceDriver::cPrintSettingIndex;
+// Bit 7 of the print-settings byte: "do not print the document on paper".
 constexpr uint8_t kNoPaperBit = 0x80;
 
 // Writes each "Parameter" of the settings' "Parameters" element to the
@@ -138,19 +137,7 @@ void TDriver::ConnectEquipment(const pugi::xml_document& ASettings) {
     SetLogMode(holder->FLogEnabled ? lmAll : lmOff);
     CheckPortNumber(holder->FPortNumber);
     holder->SetDevice(CreateDevice(*holder));
-    TDevice& device = holder->Device();
-    device.SetConnectionPassword(holder->FConnectionPassword);
-    device.SetFontNumber(static_cast<uint8_t>(holder->FFontNumber));
-    device.SetCutString(holder->FCutString);
-    device.Enable();
-    holder->FInitPrintSetting =
-        static_cast<uint8_t>(device.ReadSettingTableByte(kPrintSettingTable, kPrintSettingIndex));
-    device.StartSeans();
-    holder->FLineLen = device.ReadLineLength(holder->FFontNumber);
-    device.SetLineLength(holder->FLineLen);
-    holder->FFFDVersion = static_cast<TFFDVersion>(device.GetFFD());
-    device.SetFFDVersion(holder->FFFDVersion);
-    holder->FKKTDataCompleted = false;
+    holder->Open();
   } catch (...) {
     // The half-made connection goes with its link; no identifier names it.
     FInstance = nullptr;

@@ -166,9 +166,9 @@ class TDriver : public TEcrlDriver {
 
   // The register link of a new connection, not yet enabled: a TSocketDevice
   // for PortNumber 9999, else a TCOMDevice. The connect gives it the holder's
-  // password, font and cut marker, whichever link this made, so in-process
-  // harnesses (fuzzing, benchmarks) put a link of their own here and keep
-  // the rest of the connect sequence.
+  // settings, whichever link this made, so in-process harnesses (fuzzing,
+  // benchmarks) put a link of their own here and keep the rest of the
+  // connect sequence.
   virtual std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder);
 
   // Open connections by device identifier; owns them.

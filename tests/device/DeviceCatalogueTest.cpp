@@ -85,7 +85,9 @@ std::vector<TCatalogueCase> Cases() {
       {"Cut", [](TDevice& d) { d.Cut(); }, "34", {}},
       {"PrintString",
        [](TDevice& d) {
-         d.SetLineLength(5);
+         static TConnectionSettings narrow;
+         narrow.FLineLen = 5;
+         d.UseSettings(narrow);
          d.PrintString("abcdefgh");
        },
        "40",
@@ -234,7 +236,9 @@ TEST_P(DeviceCatalogue, SendsItsCodeArgumentsAndTimeLimit) {
   TManualClock clock(cNow);
   TScopedClock scoped(clock);
   TScriptedDevice device;
-  device.SetFFDVersion(c.FFD);
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FFFDVersion = static_cast<TFFDVersion>(c.FFD);
   device.Answer({"0", "0"});
   ASSERT_NO_THROW(c.Call(device)) << c.Name;
   ASSERT_EQ(device.Sent.size(), 1u) << c.Name << " sends exactly one command";
@@ -431,8 +435,10 @@ TEST(DeviceCatalogueAnswers, LastDocumentInfoDecodesTheHexBlock) {
 
 TEST(DevicePrintString, CutsIntoLinePiecesAndTurnsTheMarkerIntoACut) {
   TScriptedDevice device;
-  device.SetLineLength(40);
-  device.SetCutString("[cut]");
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FLineLen = 40;
+  settings.FCutString = "[cut]";
   std::string text(100, 'x');
   device.PrintString(text, 2, true, false);
   ASSERT_EQ(device.Sent.size(), 3u);
@@ -457,40 +463,44 @@ TEST(DevicePrintString, CutsIntoLinePiecesAndTurnsTheMarkerIntoACut) {
       << "the marker spans characters 39 to 43";
   EXPECT_EQ(sent("[cut]x[cut][cut]"), (V{"<cut>", "x", "<cut>", "<cut>"}));
   EXPECT_TRUE(device.Sent[0].Args.empty());
-  device.SetCutString("✂");  // "?" in the register's code page
+  settings.FCutString = "✂";  // "?" in the register's code page
   EXPECT_EQ(sent("Да?✂Нет"), (V{"Да?", "<cut>", "Нет"}));
-  device.SetLineLength(4);
-  device.SetCutString("[конец строки]");
+  settings.FLineLen = 4;
+  settings.FCutString = "[конец строки]";
   EXPECT_EQ(sent("абвгд[конец строки]е"), (V{"абвг", "д", "<cut>", "е"}))
       << "a marker longer than a line, Cyrillic cut by characters";
 }
 
 TEST(DevicePrintString, EdgeCases) {
   TScriptedDevice device;
+  TConnectionSettings settings;
+  device.UseSettings(settings);
   device.PrintString("", 0, false, false);
   EXPECT_TRUE(device.Sent.empty()) << "an empty text sends nothing";
 
-  device.SetLineLength(3);
+  settings.FLineLen = 3;
   device.PrintString("Привет", 0, false, false);  // counted in characters
   ASSERT_EQ(device.Sent.size(), 2u);
   EXPECT_EQ(device.Sent[0].Args[0], "\x8F\xE0\xA8");
 
   device.Sent.clear();
-  device.SetLineLength(0);
+  settings.FLineLen = 0;
   device.PrintString("whole text", 0, false, false);
   ASSERT_EQ(device.Sent.size(), 1u);
   EXPECT_EQ(device.Sent[0].Args[0], "whole text");
 
   device.Sent.clear();
-  device.SetLineLength(4);
-  device.SetCutString("");
+  settings.FLineLen = 4;
+  settings.FCutString = "";
   device.PrintString("abcd", 0, false, false);
   EXPECT_EQ(device.Sent[0].Cmd, "40") << "an empty marker never cuts";
 }
 
 TEST(DeviceRegisterItemEx, EvenDiscountKeepsQuantityAndLowersThePrice) {
   TScriptedDevice device;
-  device.SetLineLength(20);
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FLineLen = 20;
   device.RegisterItemEx("Tea", "A", 20000, 100000, 1, 10000, "", false);
   ASSERT_EQ(device.Sent.size(), 2u);
   EXPECT_EQ(device.Sent[0].Cmd, "42");
@@ -504,7 +514,9 @@ TEST(DeviceRegisterItemEx, EvenDiscountKeepsQuantityAndLowersThePrice) {
 
 TEST(DeviceRegisterItemEx, UnevenDiscountGoesAsOneUnit) {
   TScriptedDevice device;
-  device.SetLineLength(20);
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FLineLen = 20;
   device.RegisterItemEx("Tea", "A", 30000, 100000, 1, 10000, "Promo", true);
   ASSERT_EQ(device.Sent.size(), 2u);
   EXPECT_EQ(device.Sent[0].Args,
@@ -523,7 +535,9 @@ TEST(DeviceRegisterItemEx, LongNameIsCutToLeaveRoomForTheQuantity) {
 
 TEST(DeviceRegisterItemEx, MarginAndNoDiscount) {
   TScriptedDevice device;
-  device.SetLineLength(4);
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FLineLen = 4;
   device.RegisterItemEx("Tea", "", 10000, 100000, 1, -5000, "", false);
   ASSERT_EQ(device.Sent.size(), 2u);
   EXPECT_EQ(device.Sent[0].Args[3], "10.5") << "a margin raises the price";
@@ -538,7 +552,9 @@ TEST(DeviceRegisterItemEx, MarginAndNoDiscount) {
 
 TEST(DeviceRegisterItemEx, AmountsBeyondTheMoneyRangeNeverWrap) {
   TScriptedDevice device;
-  device.SetLineLength(40);
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FLineLen = 40;
   // A unit price of 10^15 (quantity 0.0001) does not fit the money range;
   // the line itself does and goes as one unit.
   device.RegisterItemEx("x", "", 1, 0, 1, -1'000'000'000'000'000, "", false);
@@ -566,7 +582,9 @@ TEST(DeviceRegisterItemEx, AmountsBeyondTheMoneyRangeNeverWrap) {
 
 TEST(DeviceRegisterItemEx, MarginLabelAndWideLine) {
   TScriptedDevice device;
-  device.SetLineLength(14);
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FLineLen = 14;
   device.RegisterItemEx("Tea", "", 10000, 100000, 1, -12345, "", false);
   // "Наценка " (8) + 1 space + "=1.23" = 14 characters.
   EXPECT_EQ(TDevice::FromDeviceText(device.Sent[1].Args[0]), "Наценка  =1.23");

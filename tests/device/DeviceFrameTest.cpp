@@ -59,29 +59,33 @@ TEST(DeviceFrame, PacketIdentifiersRunFrom21ToF0ThenWrapTo20) {
 
 TEST(DeviceFrame, PasswordRules) {
   TDevice device;
+  TConnectionSettings settings;
+  device.UseSettings(settings);
   EXPECT_EQ(device.ConnectionPassword(), "KVNT") << "default while none is set";
-  device.SetConnectionPassword("123456");
+  settings.FConnectionPassword = "123456";
   EXPECT_EQ(device.ConnectionPassword(), "1234") << "cut to its first 4 bytes";
   EXPECT_EQ(device.BuildPacket("00", {}).substr(1, 4), "1234");
 
-  device.SetConnectionPassword("12");
+  settings.FConnectionPassword = "12";
   uint8_t before = device.PacketID();
   EXPECT_EQ(ErrorOf([&] { device.BuildPacket("00", {}); }), "Некорректный пароль связи с ФР");
   EXPECT_EQ(device.PacketID(), before) << "a refused frame must not use up an identifier";
 
-  device.SetConnectionPassword("");
+  settings.FConnectionPassword = "";
   EXPECT_EQ(device.ConnectionPassword(), "KVNT");
   EXPECT_EQ(device.BuildPacket("00", {}).substr(1, 4), "KVNT");
 
   // Cyrillic goes to CP1251, one byte per letter.
-  device.SetConnectionPassword("ПАРОЛЬ");
+  settings.FConnectionPassword = "ПАРОЛЬ";
   EXPECT_EQ(device.ConnectionPassword(), "ПАРО");
   EXPECT_EQ(device.BuildPacket("00", {}).substr(1, 4), Bytes({0xCF, 0xC0, 0xD0, 0xCE}));
 }
 
 TEST(DeviceFrame, ShortPasswordFailsEveryCommandBeforeAnythingIsSent) {
   TScriptedDevice device;
-  device.SetConnectionPassword("ab");
+  TConnectionSettings settings;
+  device.UseSettings(settings);
+  settings.FConnectionPassword = "ab";
   EXPECT_EQ(ErrorOf([&] { device.CancelDocument(); }), "Некорректный пароль связи с ФР");
   EXPECT_TRUE(device.Sent.empty());
 }

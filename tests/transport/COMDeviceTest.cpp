@@ -177,7 +177,9 @@ TEST_F(COMDeviceTest, DisableClosesThePortAndEnableOpensItAgain) {
 
 TEST_F(COMDeviceTest, AShortPasswordSendsNothing) {
   ASSERT_EQ(ErrorOf([&] { FDevice.Enable(); }), "");
-  FDevice.SetConnectionPassword("AB");
+  TConnectionSettings settings;
+  settings.FConnectionPassword = "AB";
+  FDevice.UseSettings(settings);
   EXPECT_EQ(ErrorOf([&] { FDevice.RunCommand("00", {}, 15000); }),
             "Некорректный пароль связи с ФР");
   EXPECT_TRUE(FPeer.Frames().empty());

@@ -318,11 +318,13 @@ TEST_P(LinkTest, AControlByteInAnArgumentOrThePasswordNeverGoesOut) {
                        "06"}),
             "Ошибка входных параметров команды. Недопустимый управляющий символ в аргументе 5 "
             "команды 41");
-  FDevice->SetConnectionPassword("K\x1CNT");
+  TConnectionSettings settings;
+  settings.FConnectionPassword = "K\x1CNT";
+  FDevice->UseSettings(settings);
   EXPECT_EQ(Run("00"),
             "Ошибка входных параметров команды. Недопустимый управляющий символ в пароле связи");
   EXPECT_EQ(FPeer->Received().size(), before) << "not a byte, not even a probe";
-  FDevice->SetConnectionPassword("");
+  settings.FConnectionPassword = "";
   ExpectUsable("a refused frame");
 }
 

@@ -161,10 +161,10 @@ TEST_P(EmuDriverDocuments, SaleInFormat105UsesTheShortListsAndReceiptLevelAgentT
 
   // The longer lists of format 1.2 are refused here.
   Dev().OpenDocument(2, 1, "", 1, 0);
-  Dev().SetFFDVersion(3);
+  Holder().FFFDVersion = ffd12;
   EXPECT_EQ(ErrorOf([&] { SellItem("Кефир", 1, 550000, 3); }),
             "Некорректный формат или параметр команды");
-  Dev().SetFFDVersion(1);
+  Holder().FFFDVersion = ffd105;
   EXPECT_EQ(ErrorOf([&] { SellItem("Кефир", 1, 550000, 6); }),
             "Некорректный формат или параметр команды")
       << "tax code 6 exists only in format 1.2";
@@ -296,7 +296,7 @@ TEST_P(EmuDriverDocuments, CashInAndOutAndAWithdrawalAboveTheCash) {
 TEST_P(EmuDriverDocuments, TextDocumentsWithBarcodesAndCuts) {
   StartRegister();
   Connect();
-  Dev().SetCutString("[cut]");
+  Holder().FCutString = "[cut]";
   // No shift is needed for a service document (the equipment test prints one).
   Dev().OpenDocument(1, 1, "", 1, 0);
   const std::string first(48, 'a');

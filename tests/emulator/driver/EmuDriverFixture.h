@@ -20,6 +20,7 @@
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/wire/uEmuServer.h"
+#include "fiscal/uDeviceDriver.h"
 #include "transport/uCOMDevice.h"
 #include "transport/uSocketDevice.h"
 
@@ -41,7 +42,7 @@ class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
   EmuDriverTest() : FScope(FClock) {}
   ~EmuDriverTest() override {
     // The link first, then the server, then the register it serves.
-    FDevice.reset();
+    FHolder.reset();
     FServer.reset();
     FRegister.reset();
     unsetenv("QUARNEL_COM42");
@@ -51,7 +52,7 @@ class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
 
   // A fresh register in memory and its server; the driver is not connected yet.
   void StartRegister(const std::string& ffd = "1.2", bool registered = true) {
-    FDevice.reset();
+    FHolder.reset();
     FServer.reset();
     TEmuRegisterOptions options;
     options.FfdVersion = ffd;
@@ -82,20 +83,20 @@ class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
     return device;
   }
 
-  // The connection sequence of the driver: enable, the print-settings byte,
-  // start of work, line length of the font, the data format version.
+  // A connection of the driver with font AFont, opened by the driver's own
+  // sequence: enable, the print-settings byte, start of work, line length
+  // of the font, the data format version.
   void Connect(int font = 0) {
-    FDevice = NewDevice();
-    FDevice->SetFontNumber(static_cast<uint8_t>(font));
-    ASSERT_EQ(ErrorOf([&] { FDevice->Enable(); }), "") << "the link does not open";
-    FInitPrintSetting = FDevice->ReadSettingTableByte(1, 0);
-    FDevice->StartSeans();
-    FDevice->GetECRInfo(18, font);
-    FDevice->SetLineLength(static_cast<int>(FDevice->GetDataAsInteger(1)));
-    FDevice->SetFFDVersion(FDevice->GetFFD());
+    FHolder = std::make_unique<TDeviceDriver>();
+    FHolder->FFontNumber = font;
+    FHolder->SetDevice(NewDevice());
+    ASSERT_EQ(ErrorOf([&] { FHolder->Open(); }), "") << "the connection does not open";
+    FInitPrintSetting = FHolder->FInitPrintSetting;
   }
 
-  TDevice& Dev() { return *FDevice; }
+  TDevice& Dev() { return FHolder->Device(); }
+  // The connection's settings, which its register object reads.
+  TDeviceDriver& Holder() { return *FHolder; }
   TEmuRegister& Reg() { return *FRegister; }
   TEmuServer& Server() { return *FServer; }
   TManualClock& ClockRef() { return FClock; }
@@ -134,7 +135,7 @@ class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
   TScopedClock FScope;
   std::unique_ptr<TEmuRegister> FRegister;
   std::unique_ptr<TEmuServer> FServer;
-  std::unique_ptr<TDevice> FDevice;
+  std::unique_ptr<TDeviceDriver> FHolder;
 };
 
 inline std::string EmuLinkName(const ::testing::TestParamInfo<TEmuLink>& info) {
