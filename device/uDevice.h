@@ -312,6 +312,9 @@ class TDevice {
   int64_t ReadReceiptNumberInShift();
   // 02/18: printable characters per line in font AFontNumber.
   int ReadLineLength(int AFontNumber);
+  // The last document (78/3, 78/11), 01/1, 78/6 and the site of settings
+  // table 83.
+  TDocumentResult ReadDocumentResult();
   // The last document, 78/6, 01/1, 02/7, the status, 78/7, then counters
   // 7, 8, 3, 5, 4 and 6. Payment sums whose total does not fit 64 bits are
   // an answer no register gives: "Ошибка протокола обмена".

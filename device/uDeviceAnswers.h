@@ -29,6 +29,15 @@ struct TLastDocument {
   uint32_t FiscalSign = 0;
 };
 
+// What a fiscal document's close is answered with: the document, where it
+// stands in its shift, and where the buyer checks it.
+struct TDocumentResult {
+  TLastDocument Document;
+  int64_t ShiftNumber = 0;
+  int64_t ReceiptNumberInShift = 0;
+  std::string InspectionSite;  // the tax authority's site
+};
+
 // The shift's counters and totals, as the shift reports and the status
 // query answer them.
 struct TShiftCounters {

@@ -38,6 +38,7 @@ constexpr int kOfdNameTable = 81;
 constexpr int kSenderEmailTable = 82;
 constexpr int kFnsSiteTable = 83;
 constexpr int kSettlementPlaceTable = 85;
+constexpr int kInspectionSiteTable = 83;
 // Fields of the payment kinds in the answers of counter requests 3 to 6.
 constexpr size_t kPaymentFields[pkCount] = {1, 2, 14, 15, 16};
 
@@ -60,6 +61,15 @@ int64_t TDevice::ReadReceiptNumberInShift() {
 int TDevice::ReadLineLength(int AFontNumber) {
   GetECRInfo(kEcrLineLength, AFontNumber);
   return static_cast<int>(GetDataAsInteger(1));
+}
+
+TDocumentResult TDevice::ReadDocumentResult() {
+  TDocumentResult r;
+  FNGetLastDocInfo(r.Document.Date, r.Document.Number, r.Document.FiscalSign);
+  r.ShiftNumber = ReadShiftNumber();
+  r.ReceiptNumberInShift = ReadReceiptNumberInShift();
+  r.InspectionSite = ReadSettingTableStr(kInspectionSiteTable, 0);
+  return r;
 }
 
 TShiftCounters TDevice::ReadShiftCounters() {

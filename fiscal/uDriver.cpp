@@ -259,22 +259,16 @@ void TDriver::EnsureShiftState(bool AMustBeOpen) {
 void TDriver::FillDocumentOutputParameters(pugi::xml_document& ADocumentOutputParameters) {
   // The fiscal storage answers for a document only a moment after its close.
   OperationWait(std::chrono::milliseconds(500));
-  TDevice& device = Device();
-  TDateTime date;
-  uint32_t number = 0, fiscalSign = 0;
-  device.FNGetLastDocInfo(date, number, fiscalSign);
-  const int64_t shiftNumber = device.ReadShiftNumber();
-  const int64_t receiptNumber = device.ReadReceiptNumberInShift();
-  const std::string site = device.ReadSettingTableStr(83, 0);
-
+  const TDocumentResult r = Device().ReadDocumentResult();
   pugi::xml_node params =
       ADocumentOutputParameters.append_child("DocumentOutputParameters").append_child("Parameters");
-  params.append_attribute("ShiftNumber") = static_cast<long long>(shiftNumber);
-  params.append_attribute("CheckNumber") = static_cast<unsigned long long>(number);
-  params.append_attribute("ShiftClosingCheckNumber") = static_cast<long long>(receiptNumber);
-  params.append_attribute("DateTime") = date.ToXml().c_str();
-  params.append_attribute("FiscalSign") = static_cast<unsigned long long>(fiscalSign);
-  params.append_attribute("AddressSiteInspections") = site.c_str();
+  params.append_attribute("ShiftNumber") = static_cast<long long>(r.ShiftNumber);
+  params.append_attribute("CheckNumber") = static_cast<unsigned long long>(r.Document.Number);
+  params.append_attribute("ShiftClosingCheckNumber") =
+      static_cast<long long>(r.ReceiptNumberInShift);
+  params.append_attribute("DateTime") = r.Document.Date.ToXml().c_str();
+  params.append_attribute("FiscalSign") = static_cast<unsigned long long>(r.Document.FiscalSign);
+  params.append_attribute("AddressSiteInspections") = r.InspectionSite.c_str();
 }
 
 TDeviceDriver& TDriver::Instance() {

@@ -11,26 +11,6 @@ namespace {
 class EmuDriverDocuments : public EmuDriverTest {};
 EMU_DRIVER_LINKS(EmuDriverDocuments);
 
-// What the receipt code reads after closing: numbers, date and fiscal sign.
-struct TOutput {
-  int CheckNumber = 0, ShiftNumber = 0, ShiftClosingCheckNumber = 0;
-  uint32_t FiscalSign = 0;
-  TDateTime DateTime;
-  std::string Site;
-};
-TOutput FillDocumentOutputParameters(TDevice& d) {
-  TOutput o;
-  uint32_t number = 0;
-  d.FNGetLastDocInfo(o.DateTime, number, o.FiscalSign);
-  o.CheckNumber = static_cast<int>(number);
-  d.GetCounterValue(1);
-  o.ShiftNumber = static_cast<int>(d.GetDataAsInteger(1));
-  d.FNGetInfo(6);
-  o.ShiftClosingCheckNumber = static_cast<int>(d.GetDataAsInteger(3));
-  o.Site = d.ReadSettingTableStr(83, 0);
-  return o;
-}
-
 TEST_P(EmuDriverDocuments, SaleInFormat12CarriesEveryFieldIntoTheStorage) {
   StartRegister("1.2");
   Connect();
@@ -67,25 +47,25 @@ TEST_P(EmuDriverDocuments, SaleInFormat12CarriesEveryFieldIntoTheStorage) {
   Dev().PrintOFDProps(1272, "(null)", "данные", 0, false, false, false);
   Dev().CloseDocument("buyer@example.ru", "", "", "Скидочная карта", "12345", "Сидоров",
                       "500100732259", "01.02.1990", "643", "21", "4500 123456", "г. Тверь");
-  const TOutput out = FillDocumentOutputParameters(Dev());
+  const TDocumentResult out = Dev().ReadDocumentResult();
   Dev().WriteSettingTableByte(1, 0, FInitPrintSetting);
 
-  EXPECT_EQ(out.CheckNumber, Reg().LastDocumentNumber());
+  EXPECT_EQ(out.Document.Number, static_cast<uint32_t>(Reg().LastDocumentNumber()));
   EXPECT_EQ(out.ShiftNumber, 1);
-  EXPECT_EQ(out.ShiftClosingCheckNumber, 1);
-  EXPECT_EQ(out.DateTime, (TDateTime{2024, 3, 5, 10, 15, 0, 0}));
-  EXPECT_EQ(out.Site, "www.nalog.gov.ru");
+  EXPECT_EQ(out.ReceiptNumberInShift, 1);
+  EXPECT_EQ(out.Document.Date, (TDateTime{2024, 3, 5, 10, 15, 0, 0}));
+  EXPECT_EQ(out.InspectionSite, "www.nalog.gov.ru");
 
-  const fn_readout::TDocument doc = fn_readout::Read(Dev(), out.CheckNumber);
+  const fn_readout::TDocument doc = fn_readout::Read(Dev(), static_cast<int>(out.Document.Number));
   EXPECT_EQ(doc.DocumentType, 3) << "a receipt";
   // Date and time, cashier and INN, number, operation, taxation system, sign.
   EXPECT_EQ(doc.Value(1012), "2024-03-05T10:15:30");
   EXPECT_EQ(doc.Value(1021), "Иванов");
   EXPECT_EQ(doc.Value(1203), "123456789012");
-  EXPECT_EQ(doc.Value(1040), std::to_string(out.CheckNumber));
+  EXPECT_EQ(doc.Value(1040), std::to_string(out.Document.Number));
   EXPECT_EQ(doc.Value(1054), "1");
   EXPECT_EQ(doc.Value(1055), "1");
-  EXPECT_EQ(doc.Value(1077), std::to_string(out.FiscalSign))
+  EXPECT_EQ(doc.Value(1077), std::to_string(out.Document.FiscalSign))
       << "the sign stored in 1077 is the one of 78/11";
   ASSERT_EQ(doc.Positions.size(), 2u);
   const auto& milk = doc.Positions[0];
@@ -142,8 +122,8 @@ TEST_P(EmuDriverDocuments, SaleInFormat105UsesTheShortListsAndReceiptLevelAgentT
   Dev().SubTotal();
   Dev().Payment(0, 850000, "");
   CloseReceipt("+79001112233");
-  const TOutput out = FillDocumentOutputParameters(Dev());
-  const fn_readout::TDocument doc = fn_readout::Read(Dev(), out.CheckNumber);
+  const TDocumentResult out = Dev().ReadDocumentResult();
+  const fn_readout::TDocument doc = fn_readout::Read(Dev(), static_cast<int>(out.Document.Number));
   EXPECT_EQ(doc.Value(1054), "2") << "a sale return";
   EXPECT_EQ(doc.Value(1055), "1") << "255: the first registered system";
   EXPECT_EQ(doc.Value(1057), "\x04") << "the agent sign as a bit byte";
