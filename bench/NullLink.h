@@ -23,16 +23,11 @@ class TNullLink : public TMemoryLink {
 
   void Receive(std::string_view AFrame) override {
     if (AFrame.size() == 1) {
-      Queue(std::string(1, ACK));
+      Queue(std::string(1, FrameCodec::ACK));
       return;
     }
     ++Frames;
-    // STX, password (4), identifier, command (2), arguments, ETX, checksum.
-    const std::string_view command = AFrame.substr(6, 2);
-    std::string body = std::string(1, AFrame[5]) + std::string(command) + "00";
-    body += AnswerData(command, AFrame.substr(8, AFrame.size() - 11));
-    body += ETX;
-    Queue(STX + body + CalcChecksum(body));
+    Queue(AnswerTo(AFrame, "00", AnswerData(CommandOf(AFrame), ArgumentPart(AFrame))));
   }
 
  private:

@@ -10,7 +10,7 @@
 namespace {
 
 void BM_CommandCpuStatus(benchmark::State& state) {
-  TNullLink device(
+  TLinkedDevice<TNullLink> device(
       "0\x1C"
       "4\x1C"
       "0\x1C");
@@ -21,7 +21,7 @@ void BM_CommandCpuStatus(benchmark::State& state) {
 BENCHMARK(BM_CommandCpuStatus);
 
 void BM_CommandCpuRegisterItem(benchmark::State& state) {
-  TNullLink device;
+  TLinkedDevice<TNullLink> device;
   TConnectionSettings settings;
   settings.FFFDVersion = ffd12;
   device.UseSettings(settings);
@@ -53,7 +53,7 @@ BENCHMARK(BM_FrameBuild);
 void BM_CommandCpuTenFields(benchmark::State& state) {
   std::string data;
   for (int i = 0; i < 10; ++i) data += "field" + std::to_string(i) + "\x1C";
-  TNullLink device(data);
+  TLinkedDevice<TNullLink> device(data);
   for (auto _ : state) benchmark::DoNotOptimize(device.GetECRInfo(1));
 }
 BENCHMARK(BM_CommandCpuTenFields);

@@ -66,6 +66,7 @@ std::vector<std::string> CannedFields(std::string_view ACommand, std::string_vie
 class TCannedLink : public TNullLink {
  protected:
   std::string AnswerData(std::string_view ACommand, std::string_view AArgs) override {
+    using FrameCodec::FS;
     std::string data;
     for (const std::string& field : CannedFields(ACommand, AArgs.substr(0, AArgs.find(FS))))
       data += field + FS;
@@ -82,9 +83,9 @@ class TBenchDriver : public TDriver {
  protected:
   std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver& AHolder) override {
     if (!UseNullLink) return TDriver::CreateDevice(AHolder);
-    auto link = std::make_unique<TCannedLink>();
-    NullLink = link.get();
-    return link;
+    auto device = std::make_unique<TLinkedDevice<TCannedLink>>();
+    NullLink = &device->Link();
+    return device;
   }
 };
 

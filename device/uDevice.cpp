@@ -1,5 +1,6 @@
-// TDevice core: frames, answer checking, the answer readers and the text and
-// value conversions shared by the links and the command catalogue.
+// TDevice core: frames, the command over the link, answer checking, the
+// answer readers and the text and value conversions shared by the links and
+// the command catalogue.
 #include "device/uDevice.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 
 #include "common/uCommonUtils.h"
+#include "device/uDeviceExchange.h"
 #include "device/uDeviceFormat.h"
 #include "device/uEquipmentErrors.h"
 #include "resources/uResources.h"
@@ -35,17 +37,13 @@ int TwoDigits(std::string_view AText, size_t APos) {
   return static_cast<int>(IntOrDefault(AText.substr(APos, 2), 0));
 }
 
-bool HasControlByte(std::string_view ABytes) {
-  return std::any_of(ABytes.begin(), ABytes.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-}
-
 // A byte below 0x20 inside a request frame acts on the frame itself: FS
 // splits the fields, ETX ends the frame and what follows reads as a frame of
 // its own. Texts reach here cleaned and codes escaped; whatever still carries
 // such a byte is refused, never sent.
 void RefuseFrameControlBytes(std::string_view ACmd, std::string_view APassword,
                              const TDeviceArgs& AData) {
+  using FrameCodec::HasControlByte;
   if (HasControlByte(APassword))
     throw MakeEquException(ecInvalidInput, ResString("ControlByteInPassword"));
   for (size_t i = 0; i < AData.size(); ++i) {
@@ -61,9 +59,27 @@ std::string TwoDigitText(int AValue) {
   return buf;
 }
 
-}  // namespace
+// Where a device without a link sends its commands: nowhere.
+class TNoLink : public TRegisterLink {
+ public:
+  TNoLink() : TRegisterLink("TDevice", {}) {}
+  TLinkWaits Waits(int) const override { return {}; }
+  TLinkStatus BeforeCommand() override { return TLinkStatus::Done(); }
+  TLinkStatus Send(std::string_view) override { return NotOpen(); }
+  TLinkStatus ReadNow(size_t) override { return NotOpen(); }
+  TLinkStatus WaitInput(std::chrono::steady_clock::time_point) override { return NotOpen(); }
+  void OutOfStep() override {}
 
-namespace {
+ protected:
+  std::string FailureText(const TLinkStatus&) const override {
+    return std::string(EquMessages::PortNotOpen);
+  }
+
+ private:
+  static TLinkStatus NotOpen() { return TLinkStatus::Failed(TLinkFault::lfNotOpen); }
+};
+
+TNoLink gNoLink;
 
 const TConnectionSettings& DefaultSettings() {
   static const TConnectionSettings settings;
@@ -72,7 +88,9 @@ const TConnectionSettings& DefaultSettings() {
 
 }  // namespace
 
-TDevice::TDevice() : FSettings(&DefaultSettings()) {}
+TDevice::TDevice() : FSettings(&DefaultSettings()), FLink(&gNoLink) {}
+
+TDevice::TDevice(TRegisterLink& ALink) : FSettings(&DefaultSettings()), FLink(&ALink) {}
 
 TDevice::~TDevice() {
   TDevice::Disable();
@@ -84,6 +102,26 @@ void TDevice::Disable() {}
 
 void TDevice::Run(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
   RunCommand(ACmd, AData, ATimeout);
+}
+
+void TDevice::RaiseLinkFailure(const TLinkStatus& AStatus) const {
+  RaiseError(FLink->Message(AStatus));
+}
+
+void TDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
+  FCommand = std::string(ACmd.substr(0, 2));
+  // A frame that cannot be built (a bad password, a control byte in an
+  // argument) fails before the link is touched.
+  const std::string frame = BuildPacket(ACmd, AData);
+  TDeviceExchange exchange(*FLink);
+  const TLinkStatus status = exchange.Transact(frame, FPacketID, FCommand, ATimeout);
+  if (!status.Ok()) RaiseLinkFailure(status);
+  TakeAnswer(exchange.Answer());
+}
+
+void TDevice::CheckConnection() {
+  const TLinkStatus status = TDeviceExchange(*FLink).Probe();
+  if (!status.Ok()) RaiseLinkFailure(status);
 }
 
 // ---- Password and frames ----------------------------------------------------
@@ -104,39 +142,18 @@ uint8_t TDevice::NextPacketID() {
 }
 
 std::string TDevice::CalcChecksum(std::string_view ABytes) {
-  uint8_t sum = 0;
-  for (char c : ABytes) sum ^= static_cast<uint8_t>(c);
-  return BytesToHex(std::string(1, static_cast<char>(sum)));
+  return FrameCodec::Checksum(ABytes);
 }
 
 std::string TDevice::BuildPacket(std::string_view ACmd, const TDeviceArgs& AData) {
   std::string pwd = PasswordBytes();
   if (pwd.size() != 4) RaiseError(EquMessages::InvalidPassword);
   RefuseFrameControlBytes(ACmd, pwd, AData);
-  std::string body = pwd;
-  body += static_cast<char>(NextPacketID());
-  body += ACmd.substr(0, 2);
-  for (size_t i = 0; i < AData.size(); ++i) {
-    if (i > 0) body += FS;
-    body += AData[i];
-  }
-  body += ETX;
-  return std::string(1, STX) + body + CalcChecksum(body);
+  return FrameCodec::Request(pwd, NextPacketID(), ACmd, AData);
 }
 
 std::vector<std::string> TDevice::SplitFields(std::string_view ABytes, char ASeparator) {
-  std::vector<std::string> fields;
-  std::string current;
-  for (char c : ABytes) {
-    if (c == ASeparator) {
-      fields.push_back(std::move(current));
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) fields.push_back(std::move(current));
-  return fields;
+  return FrameCodec::SplitFields(ABytes, ASeparator);
 }
 
 // ---- Answers -----------------------------------------------------------------
@@ -172,22 +189,24 @@ void TDevice::CheckAnswerError(std::string_view AField) {
   RaiseError(message);
 }
 
-void TDevice::CheckAnswerFrame(std::string_view ABody, std::string_view AChecksum) const {
-  if (CalcChecksum(ABody) != AChecksum) RaiseError(EquMessages::ChecksumError);
-  if (ABody.size() < 5) RaiseError(EquMessages::ProtocolError);
-  if (static_cast<uint8_t>(ABody[0]) != FPacketID) RaiseError(EquMessages::ProtocolError);
-  if (ABody.substr(1, 2) != std::string_view(FCommand).substr(0, 2))
-    RaiseError(EquMessages::ProtocolError);
+void TDevice::CheckAnswer(std::string_view ABody, std::string_view AChecksum) {
+  switch (FrameCodec::CheckAnswer(ABody, AChecksum, FPacketID, FCommand)) {
+    case FrameCodec::TAnswerCheck::acBadChecksum:
+      RaiseError(EquMessages::ChecksumError);
+    case FrameCodec::TAnswerCheck::acMalformed:
+      RaiseError(EquMessages::ProtocolError);
+    case FrameCodec::TAnswerCheck::acGood:
+      break;
+  }
+  TakeAnswer(ABody);
 }
 
-void TDevice::CheckAnswer(std::string_view ABody, std::string_view AChecksum) {
-  CheckAnswerFrame(ABody, AChecksum);
+void TDevice::TakeAnswer(std::string_view ABody) {
   // Every answer replaces the fields, one without data too: a reader must
   // never return what an earlier command answered.
   FData.clear();
-  CheckAnswerError(ABody.substr(3, 2));
-  // Identifier, command and error take 5 bytes; ETX closes the answer.
-  if (ABody.size() > 6) FData = SplitFields(ABody.substr(5, ABody.size() - 6));
+  CheckAnswerError(FrameCodec::ErrorField(ABody));
+  FData = SplitFields(FrameCodec::DataPart(ABody));
 }
 
 // ---- Readers -----------------------------------------------------------------

@@ -1,11 +1,11 @@
 // TDevice: the register as the fiscal operations see it. It knows the command
-// set, builds request frames, runs the exchange of one command (probe, frame,
-// resends, answer, checks), keeps the answer fields of the last command and
-// reads them as typed values. It never touches the wire: the link subclasses
-// (TCOMDevice over a serial port, TSocketDevice over TCP) open and close
-// their link and supply the few operations the exchange needs from it
-// (sending, timed receiving into the link's input buffer, the probe policy,
-// the waits, the resend pause, what to do when the stream is out of step).
+// set, builds request frames, runs each command over its link through the
+// exchange (uDeviceExchange.h), turns the answer's error byte into an error,
+// keeps the answer fields of the last command and reads them as typed values.
+// It never touches the wire: the link does (uRegisterLink.h). The devices
+// that own a link of their kind, TCOMDevice (serial port) and TSocketDevice
+// (TCP), open and close it; a harness without a wire gives one to the
+// constructor.
 //
 // Text conventions: every text parameter and result of this class is UTF-8.
 // Arguments handed to RunCommand and the fields in FData are the register's
@@ -13,7 +13,6 @@
 // Money values are 64-bit integers of value x 10000 (four implied decimals).
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -24,7 +23,8 @@
 #include "common/uClock.h"
 #include "device/uConnectionSettings.h"
 #include "device/uDeviceAnswers.h"
-#include "device/uDeviceLink.h"
+#include "device/uFrameCodec.h"
+#include "device/uRegisterLink.h"
 #include "device/uKMResult.h"
 #include "device/uTLVStructure.h"
 
@@ -34,11 +34,11 @@ using TDeviceArgs = std::vector<std::string>;
 class TDevice {
  public:
   // Frame bytes shared by both links.
-  static constexpr char STX = 0x02;
-  static constexpr char ETX = 0x03;
-  static constexpr char ENQ = 0x05;
-  static constexpr char ACK = 0x06;
-  static constexpr char FS = 0x1C;
+  static constexpr char STX = FrameCodec::STX;
+  static constexpr char ETX = FrameCodec::ETX;
+  static constexpr char ENQ = FrameCodec::ENQ;
+  static constexpr char ACK = FrameCodec::ACK;
+  static constexpr char FS = FrameCodec::FS;
   static constexpr std::string_view cDefaultPassword = "KVNT";
   // Time limits (ms) the catalogue passes to RunCommand.
   static constexpr int cCommandTimeout = 15000;
@@ -46,9 +46,12 @@ class TDevice {
   // A code check waits for the marking service behind the register.
   static constexpr int cMarkingCheckTimeout = 30000;
 
+  // Without a link every command fails with "Порт не открыт".
   TDevice();
-  // Runs TDevice::Disable (nothing). A link subclass closes its link in its
-  // own destructor: the base destructor cannot reach the override.
+  // Commands go over ALink, which outlives the device.
+  explicit TDevice(TRegisterLink& ALink);
+  // Runs TDevice::Disable (nothing). A device that owns a link closes it in
+  // its own destructor: the base destructor cannot reach the override.
   virtual ~TDevice();
   TDevice(const TDevice&) = delete;
   TDevice& operator=(const TDevice&) = delete;
@@ -60,26 +63,19 @@ class TDevice {
   // password is not exactly 4 bytes, and EquException 1004 naming the
   // command and the argument's position (or the password) when a byte below
   // 0x20 would act as a control byte of the frame.
-  virtual std::string BuildPacket(std::string_view ACmd, const TDeviceArgs& AData);
+  std::string BuildPacket(std::string_view ACmd, const TDeviceArgs& AData);
   // Open and close the link; nothing in TDevice.
   virtual void Enable();
   virtual void Disable();
   // Sends one command and waits for its answer; afterwards FData holds the
-  // answer's fields. Raises on any failure. The one exchange of both links:
-  // the frame is built, BeginExchange, then the frame goes out (the same one
-  // for up to 11 sends, the link's resend pause between them while the first
-  // answer byte is not STX), the answer up to ETX, its checksum, then
-  // CheckAnswer; the answer as a whole must come within the link's answer
-  // limit (the command's own limit) from its first byte, or the link's
-  // time-out ends it. Every byte is logged with the link's source. Without a
-  // link (TDevice itself) it fails with "Порт не открыт".
-  virtual void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout);
+  // answer's fields. The frame is built first (a frame that cannot be built
+  // touches no link), then the exchange carries it; any failure raises the
+  // link's message, a register error the catalogue's.
+  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout);
   // The link probe: ENQ until ACK, as often and as far apart as the link's
   // policy says. A byte other than ACK at the last try is a protocol error;
   // a failed send or receive raises the link's message.
   void CheckConnection();
-
-  static constexpr int cSendAttempts = 11;
 
   // Advances FPacketID (0x21 ... 0xF0, then 0x20) and returns it.
   uint8_t NextPacketID();
@@ -87,16 +83,12 @@ class TDevice {
   // when it is not zero, into a plain error with the catalogue's message.
   // Error 01 fetches the extended description with command 06 first.
   void CheckAnswerError(std::string_view AField);
-  // Checks a collected answer for the links, in the order both links share:
-  // ABody runs from STX's successor (the packet identifier) up to and
-  // including ETX, AChecksum is what arrived after it. Checksum, length,
-  // packet identifier, command echo, then the error byte; on success the
-  // data part becomes FData (an answer without data leaves it empty).
+  // Checks a collected answer as the exchange does: ABody runs from STX's
+  // successor (the packet identifier) up to and including ETX, AChecksum is
+  // what arrived after it. Checksum, length, packet identifier, command
+  // echo, then the error byte; on success the data part becomes FData (an
+  // answer without data leaves it empty).
   void CheckAnswer(std::string_view ABody, std::string_view AChecksum);
-  // The frame checks of CheckAnswer alone (checksum, length, packet
-  // identifier, command echo), without the error byte and the data: a link
-  // tells with it an answer that did not hold together from a register error.
-  void CheckAnswerFrame(std::string_view ABody, std::string_view AChecksum) const;
 
   // Exclusive-or of the bytes as two upper-case hexadecimal digits.
   static std::string CalcChecksum(std::string_view ABytes);
@@ -365,60 +357,11 @@ class TDevice {
   // The password bytes a frame carries.
   std::string PasswordBytes() const;
 
-  // ---- What a link supplies to the exchange ------------------------------
-  // How long the exchange waits, given the command's own time limit.
-  struct TLinkWaits {
-    std::chrono::milliseconds AnswerStart{0};  // for the first byte of an answer
-    std::chrono::milliseconds NextByte{0};     // for each later byte, and a probe's answer
-    std::chrono::milliseconds Checksum{0};     // for both checksum characters in all
-    std::chrono::milliseconds ChecksumGap{0};  // between them once one came (0: no own bound)
-    // For the whole answer from its first byte to its checksum: the bound
-    // that each byte's own wait never gives.
-    std::chrono::milliseconds Answer{0};
-  };
-  struct TLinkPolicy {
-    int ProbeAttempts = 1;
-    std::chrono::milliseconds ProbePause{0};
-    std::chrono::milliseconds ResendPause{0};
-    // Nothing at all in place of the checksum is a receive failure; without
-    // it only a failed system call is, and a short checksum fails its check.
-    bool ChecksumNeedsAByte = false;
-  };
-  // The log's source: the link's class name.
-  virtual std::string_view LinkSource() const;
-  virtual TLinkWaits LinkWaits(int ATimeout) const;
-  virtual TLinkPolicy LinkPolicy() const;
-  // Before a command's frame is built (the serial link purges, the TCP link
-  // reconnects after a failure and probes).
-  virtual void BeginExchange();
-  // All of ABytes out, or the reason they did not go.
-  virtual TLinkStatus LinkSend(std::string_view ABytes);
-  // Appends what has arrived to FInput in one read, without waiting (no
-  // byte when nothing is there); a failure when the link hung up or broke.
-  virtual TLinkStatus LinkReadNow();
-  // Waits until input may be there: done, lfTimedOut once ADeadline has
-  // passed on Clock(), or a failure.
-  virtual TLinkStatus LinkWaitInput(std::chrono::steady_clock::time_point ADeadline);
-  // The message for a failed step.
-  virtual std::string LinkFailureText(const TLinkStatus& AStatus, TLinkStep AStep) const;
-  // The stream may hold bytes of a broken exchange (the TCP link drops the
-  // connection; the serial link purges before each command anyway).
-  virtual void LinkOutOfStep();
-
-  // LinkWaits under the test hook's cap, if one is set (uDeviceExchange.cpp).
-  TLinkWaits AnswerWaits(int ATimeout) const;
-
-  // Reads into FInput, waiting until ADeadline for the first byte to come:
-  // done with at least one new byte, or why none came.
-  TLinkStatus ReceiveInput(std::chrono::steady_clock::time_point ADeadline);
-
-  // Received bytes not yet taken by the exchange; links clear it with the
-  // input they drop.
-  TLinkInput FInput;
-  // When the read that brought the last input began. The waits between the
-  // bytes of an answer run from there, so a pause of the register counts in
-  // full however late this side gets to its next read.
-  std::chrono::steady_clock::time_point FLastInputAt{};
+  // Commands go over ALink from now on; a device that owns its link gives it
+  // here, once its link is made.
+  void SetLink(TRegisterLink& ALink) { FLink = &ALink; }
+  // A failed link status as the error the host sees.
+  [[noreturn]] void RaiseLinkFailure(const TLinkStatus& AStatus) const;
 
   const TConnectionSettings* FSettings;
   uint8_t FErrorCode = 0;  // 0 = none, 255 = unreadable
@@ -428,18 +371,9 @@ class TDevice {
   std::vector<std::string> FData;  // answer fields of the last command
 
  private:
-  // One byte from FInput, or from the link by ADeadline.
-  TLinkStatus TakeByte(char& AByte, std::chrono::steady_clock::time_point ADeadline);
-  // The answer from after STX up to and including ETX, and its checksum; no
-  // read waits past ADeadline, the whole answer's limit.
-  std::string ReceiveAnswerBody(const TLinkWaits& AWaits,
-                                std::chrono::steady_clock::time_point ADeadline);
-  std::string ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy,
-                              std::chrono::steady_clock::time_point ADeadline);
-  void LogLink(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const;
-  // Raises the link's message for a failed step; the stream is out of step.
-  [[noreturn]] void FailLink(const TLinkStatus& AStatus, TLinkStep AStep);
-  [[noreturn]] void FailOutOfStep(std::string_view AMessage);
+  // The error byte and the fields of an answer whose frame has been checked.
+  void TakeAnswer(std::string_view ABody);
 
+  TRegisterLink* FLink;
   bool FFetchingExtError = false;  // command 06 runs for an error 01
 };

@@ -1,76 +1,15 @@
-// The exchange of one command, the same over both links: TDevice runs it,
-// the link subclass moves the bytes (see the link operations in uDevice.h).
+#include "device/uDeviceExchange.h"
+
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
-#include "common/Common.Log.h"
-#include "common/uFd.h"
+#include "common/uClock.h"
 #include "common/uCommonUtils.h"
-#include "device/uDevice.h"
-#include "device/uEquipmentErrors.h"
 
 using std::chrono::milliseconds;
-
-// ---- The input buffer and the byte log ----------------------------------------
-
-char* TLinkInput::Space(size_t AMax) {
-  if (FBegin == FEnd) {
-    FBegin = FEnd = 0;
-  } else if (FBegin > 0 && FBuffer.size() - FEnd < AMax) {
-    std::memmove(FBuffer.data(), FBuffer.data() + FBegin, FEnd - FBegin);
-    FEnd -= FBegin;
-    FBegin = 0;
-  }
-  if (FBuffer.size() - FEnd < AMax) FBuffer.resize(FEnd + AMax);
-  return FBuffer.data() + FEnd;
-}
-
-void TLinkInput::Commit(size_t ACount) {
-  FEnd = std::min(FEnd + ACount, FBuffer.size());
-}
-
-void LogLinkBytes(std::string_view ASource, std::string_view AArrow, std::string_view ABytes,
-                  bool ASucceeded) {
-  WriteLogDump(ASource, AArrow, ABytes, ASucceeded ? llInfo : llError);
-}
-
-// ---- Without a link ------------------------------------------------------------
-
-std::string_view TDevice::LinkSource() const {
-  return "TDevice";
-}
-
-TDevice::TLinkWaits TDevice::LinkWaits(int) const {
-  return {};
-}
-
-TDevice::TLinkPolicy TDevice::LinkPolicy() const {
-  return {};
-}
-
-void TDevice::BeginExchange() {}
-
-TLinkStatus TDevice::LinkSend(std::string_view) {
-  return TLinkStatus::Failed(TLinkFault::lfNotOpen);
-}
-
-TLinkStatus TDevice::LinkReadNow() {
-  return TLinkStatus::Failed(TLinkFault::lfNotOpen);
-}
-
-TLinkStatus TDevice::LinkWaitInput(std::chrono::steady_clock::time_point) {
-  return TLinkStatus::Failed(TLinkFault::lfNotOpen);
-}
-
-std::string TDevice::LinkFailureText(const TLinkStatus&, TLinkStep) const {
-  return std::string(EquMessages::PortNotOpen);
-}
-
-void TDevice::LinkOutOfStep() {}
-
-// ---- The exchange ----------------------------------------------------------------
+using TTimePoint = std::chrono::steady_clock::time_point;
+using TStage = TAnswerParser::TStage;
 
 namespace {
 
@@ -89,10 +28,9 @@ std::optional<milliseconds> LinkLimitCap() {
   return cap;
 }
 
-}  // namespace
-
-TDevice::TLinkWaits TDevice::AnswerWaits(int ATimeout) const {
-  TLinkWaits waits = LinkWaits(ATimeout);
+// The link's waits under the test hook's cap, if one is set.
+TLinkWaits CappedWaits(const TRegisterLink& ALink, int ATimeout) {
+  TLinkWaits waits = ALink.Waits(ATimeout);
   if (const auto cap = LinkLimitCap()) {
     for (milliseconds* wait :
          {&waits.AnswerStart, &waits.NextByte, &waits.Checksum, &waits.ChecksumGap, &waits.Answer})
@@ -101,175 +39,187 @@ TDevice::TLinkWaits TDevice::AnswerWaits(int ATimeout) const {
   return waits;
 }
 
-void TDevice::LogLink(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const {
-  LogLinkBytes(LinkSource(), AArrow, ABytes, ASucceeded);
+}  // namespace
+
+TDeviceExchange::TDeviceExchange(TRegisterLink& ALink)
+    : FLink(ALink), FLastInputAt(Clock().SteadyNow()) {}
+
+void TDeviceExchange::Log(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const {
+  LogLinkBytes(FLink.Source(), AArrow, ABytes, ASucceeded);
 }
 
-void TDevice::FailLink(const TLinkStatus& AStatus, TLinkStep AStep) {
-  std::string message = LinkFailureText(AStatus, AStep);
-  LinkOutOfStep();
-  RaiseError(message);
+TLinkStatus TDeviceExchange::OutOfStep(const TLinkStatus& AStatus, TLinkStep AStep) {
+  FLink.OutOfStep();
+  return AStatus.At(AStep);
 }
 
-void TDevice::FailOutOfStep(std::string_view AMessage) {
-  LinkOutOfStep();
-  RaiseError(AMessage);
-}
-
-TLinkStatus TDevice::ReceiveInput(std::chrono::steady_clock::time_point ADeadline) {
+TLinkStatus TDeviceExchange::ReceiveInput(TTimePoint ADeadline, size_t AMax) {
+  TLinkInput& input = FLink.Input();
   for (;;) {
     const auto at = Clock().SteadyNow();
-    const size_t before = FInput.Size();
-    TLinkStatus status = LinkReadNow();
+    const size_t before = input.Size();
+    TLinkStatus status = FLink.ReadNow(AMax);
     if (!status.Ok()) return status;
-    if (FInput.Size() > before) {
+    if (input.Size() > before) {
       // Bytes in hand only after the limit are late, however long they lay
       // there: the limit is on having them, by the process clock.
       if (Clock().SteadyNow() > ADeadline) return TLinkStatus::Failed(TLinkFault::lfTimedOut);
       FLastInputAt = at;
       return status;
     }
-    status = LinkWaitInput(ADeadline);
+    status = FLink.WaitInput(ADeadline);
     if (!status.Ok()) return status;
   }
 }
 
-TLinkStatus TDevice::TakeByte(char& AByte, std::chrono::steady_clock::time_point ADeadline) {
-  if (FInput.Empty()) {
-    TLinkStatus status = ReceiveInput(ADeadline);
-    if (!status.Ok()) return status;
+TLinkStatus TDeviceExchange::Receive(size_t ACount, std::string& AOut, TTimePoint ADeadline,
+                                     milliseconds AGap) {
+  TLinkInput& input = FLink.Input();
+  while (AOut.size() < ACount) {
+    if (input.Empty()) {
+      TTimePoint until = ADeadline;
+      if (!AOut.empty() && AGap.count() >= 0) until = std::min(until, FLastInputAt + AGap);
+      // No more than is wanted, so that nothing past it leaves the link.
+      const TLinkStatus status = ReceiveInput(until, ACount - AOut.size());
+      if (!status.Ok()) return status;
+    }
+    const size_t take = std::min(ACount - AOut.size(), input.Size());
+    AOut.append(input.View().substr(0, take));
+    input.Drop(take);
   }
-  AByte = FInput.View().front();
-  FInput.Drop(1);
   return TLinkStatus::Done();
 }
 
-void TDevice::CheckConnection() {
-  const TLinkPolicy policy = LinkPolicy();
-  const TLinkWaits waits = AnswerWaits(0);
-  const std::string enq(1, ENQ);
+TLinkStatus TDeviceExchange::Probe() {
+  const TLinkPolicy& policy = FLink.Policy();
+  const TLinkWaits waits = CappedWaits(FLink, 0);
+  const std::string enq(1, FrameCodec::ENQ);
   TLinkStatus last = TLinkStatus::Failed(TLinkFault::lfNotOpen);
   TLinkStep step = TLinkStep::lsSend;
   bool answered = false;
+  FProbeAnswers.clear();
   for (int attempt = 0; attempt < std::max(policy.ProbeAttempts, 1); ++attempt) {
     if (attempt > 0) Clock().Sleep(policy.ProbePause);
     // Limits run from the moment the bytes go out, so time that passes
     // while they travel counts.
     const auto deadline = DeadlineAfter(waits.NextByte);
-    last = LinkSend(enq);
-    LogLink("-> ", enq, last.Ok());
+    last = FLink.Send(enq);
+    Log("-> ", enq, last.Ok());
     answered = false;
     step = TLinkStep::lsSend;
     if (!last.Ok()) continue;
-    char answer = 0;
-    last = TakeByte(answer, deadline);
-    LogLink("<- ", last.Ok() ? std::string_view(&answer, 1) : std::string_view(), last.Ok());
+    std::string answer;
+    last = Receive(1, answer, deadline, milliseconds(-1));
+    Log("<- ", answer, last.Ok());
     step = TLinkStep::lsProbeAnswer;
-    if (last.Ok() && answer == ACK) return;
-    answered = last.Ok();
+    if (!last.Ok()) continue;
+    FProbeAnswers += answer;
+    if (answer.front() == FrameCodec::ACK) return last;
+    answered = true;
   }
-  if (answered) FailOutOfStep(EquMessages::ProtocolError);
-  FailLink(last, step);
+  if (answered) return OutOfStep(TLinkStatus::Failed(TLinkFault::lfProtocol), step);
+  return OutOfStep(last, step);
 }
 
-void TDevice::RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) {
-  FCommand = std::string(ACmd.substr(0, 2));
-  // A frame that cannot be built (a bad password, a control byte in an
-  // argument) fails before the link is touched.
-  const std::string frame = BuildPacket(ACmd, AData);
-  BeginExchange();
-  const TLinkWaits waits = AnswerWaits(ATimeout);
-  const TLinkPolicy policy = LinkPolicy();
-
-  char first = 0;
-  for (int attempt = 0; attempt < cSendAttempts; ++attempt) {
-    if (attempt > 0) Clock().Sleep(policy.ResendPause);
-    const auto deadline = DeadlineAfter(waits.AnswerStart);
-    TLinkStatus sent = LinkSend(frame);
-    LogLink("-> ", frame, sent.Ok());
-    if (!sent.Ok()) FailLink(sent, TLinkStep::lsSend);
-    TLinkStatus got = TakeByte(first, deadline);
-    LogLink("<- ", got.Ok() ? std::string_view(&first, 1) : std::string_view(), got.Ok());
-    if (!got.Ok()) FailLink(got, TLinkStep::lsAnswerStart);
-    if (first == STX) break;
+TLinkStatus TDeviceExchange::Transact(std::string_view AFrame, uint8_t APacketID,
+                                      std::string_view ACommand, int ATimeout) {
+  TLinkStatus status = FLink.BeforeCommand();
+  if (!status.Ok()) return status.At(TLinkStep::lsOpen);
+  const TLinkPolicy& policy = FLink.Policy();
+  if (policy.ProbeBeforeCommand) {
+    status = Probe();
+    if (!status.Ok()) return status;
   }
-  if (first != STX) FailOutOfStep(EquMessages::ProtocolError);
-
+  const TLinkWaits waits = CappedWaits(FLink, ATimeout);
+  status = SendFrame(AFrame, waits, policy);
+  if (!status.Ok()) return status;
   // Each byte's wait alone would let a register that sends a byte now and
   // then hold the call for as long as the longest answer takes that way.
   const auto answerDeadline = DeadlineAfter(waits.Answer);
-  const std::string answer = ReceiveAnswerBody(waits, answerDeadline);
-  const std::string checksum = ReceiveChecksum(waits, policy, answerDeadline);
+  status = ReceiveBody(waits, answerDeadline);
+  if (!status.Ok()) return status;
+  status = ReceiveChecksum(waits, policy, answerDeadline);
+  if (!status.Ok()) return status;
   // An answer that does not hold together (an ETX inside the data, say) may
   // leave the rest of itself in the stream. A register error byte leaves the
-  // stream in step.
-  try {
-    CheckAnswerFrame(answer, checksum);
-  } catch (const std::exception& e) {
-    FailOutOfStep(e.what());
+  // stream in step: the device reads it from the answer.
+  switch (FrameCodec::CheckAnswer(FParser.Body(), FParser.Checksum(), APacketID, ACommand)) {
+    case FrameCodec::TAnswerCheck::acBadChecksum:
+      return OutOfStep(TLinkStatus::Failed(TLinkFault::lfChecksum), TLinkStep::lsChecksum);
+    case FrameCodec::TAnswerCheck::acMalformed:
+      return OutOfStep(TLinkStatus::Failed(TLinkFault::lfProtocol), TLinkStep::lsAnswerBody);
+    case FrameCodec::TAnswerCheck::acGood:
+      break;
   }
-  CheckAnswer(answer, checksum);
+  return status;
 }
 
-std::string TDevice::ReceiveAnswerBody(const TLinkWaits& AWaits,
-                                       std::chrono::steady_clock::time_point ADeadline) {
-  std::string answer;
-  for (;;) {
-    if (FInput.Empty()) {
-      TLinkStatus status = ReceiveInput(std::min(FLastInputAt + AWaits.NextByte, ADeadline));
+TLinkStatus TDeviceExchange::SendFrame(std::string_view AFrame, const TLinkWaits& AWaits,
+                                       const TLinkPolicy& APolicy) {
+  TLinkInput& input = FLink.Input();
+  for (int attempt = 0; attempt < cSendAttempts; ++attempt) {
+    if (attempt > 0) Clock().Sleep(APolicy.ResendPause);
+    FParser.Reset();
+    const auto deadline = DeadlineAfter(AWaits.AnswerStart);
+    TLinkStatus status = FLink.Send(AFrame);
+    Log("-> ", AFrame, status.Ok());
+    if (!status.Ok()) return OutOfStep(status, TLinkStep::lsSend);
+    if (input.Empty()) status = ReceiveInput(deadline);
+    if (!status.Ok()) {
+      Log("<- ", {}, false);
+      return OutOfStep(status, TLinkStep::lsAnswerStart);
+    }
+    input.Drop(FParser.Feed(input.View()));
+    const char first = FParser.First();
+    Log("<- ", std::string_view(&first, 1), true);
+    if (FParser.Stage() != TStage::asNoStart) return status;
+  }
+  return OutOfStep(TLinkStatus::Failed(TLinkFault::lfProtocol), TLinkStep::lsAnswerStart);
+}
+
+TLinkStatus TDeviceExchange::ReceiveBody(const TLinkWaits& AWaits, TTimePoint ADeadline) {
+  TLinkInput& input = FLink.Input();
+  while (FParser.Stage() == TStage::asBody) {
+    if (input.Empty()) {
+      const TLinkStatus status = ReceiveInput(std::min(FLastInputAt + AWaits.NextByte, ADeadline));
       if (!status.Ok()) {
-        LogLink("<- ", answer, false);
-        FailLink(status, TLinkStep::lsAnswerBody);
+        Log("<- ", FParser.Body(), false);
+        return OutOfStep(status, TLinkStep::lsAnswerBody);
       }
     }
-    // Everything buffered up to ETX at once, never past the cap.
-    std::string_view input = FInput.View();
-    input = input.substr(0, cMaxAnswerSize - answer.size());
-    const size_t etx = input.find(ETX);
-    const size_t take = etx == std::string_view::npos ? input.size() : etx + 1;
-    answer.append(input.data(), take);
-    FInput.Drop(take);
-    if (etx != std::string_view::npos) break;
-    if (answer.size() >= cMaxAnswerSize) {
-      LogLink("<- ", answer, false);
-      FailOutOfStep(EquMessages::ProtocolError);
-    }
+    input.Drop(FParser.Feed(input.View()));
   }
-  LogLink("<- ", answer, true);
-  return answer;
+  if (FParser.Stage() == TStage::asOverlong) {
+    Log("<- ", FParser.Body(), false);
+    return OutOfStep(TLinkStatus::Failed(TLinkFault::lfProtocol), TLinkStep::lsAnswerBody);
+  }
+  Log("<- ", FParser.Body(), true);
+  return TLinkStatus::Done();
 }
 
-std::string TDevice::ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy,
-                                     std::chrono::steady_clock::time_point ADeadline) {
-  std::string checksum;
+TLinkStatus TDeviceExchange::ReceiveChecksum(const TLinkWaits& AWaits, const TLinkPolicy& APolicy,
+                                             TTimePoint ADeadline) {
   const auto deadline = FLastInputAt + AWaits.Checksum;
-  while (checksum.size() < 2) {
-    if (FInput.Empty()) {
-      auto until = deadline;
-      if (!checksum.empty() && AWaits.ChecksumGap.count() > 0)
-        until = std::min(deadline, FLastInputAt + AWaits.ChecksumGap);
-      // Past the answer's own limit a short checksum is no checksum error: the
-      // answer took too long.
-      const bool answerLimit = until >= ADeadline;
-      TLinkStatus status = ReceiveInput(std::min(until, ADeadline));
-      if (!status.Ok()) {
-        const bool fails =
-            (answerLimit && status.Fault == TLinkFault::lfTimedOut) ||
-            (APolicy.ChecksumNeedsAByte ? checksum.empty() : status.Fault == TLinkFault::lfSystem);
-        if (fails) {
-          LogLink("<- ", checksum, false);
-          FailLink(status, TLinkStep::lsChecksum);
-        }
-        break;
-      }
+  const milliseconds gap = AWaits.ChecksumGap.count() > 0 ? AWaits.ChecksumGap : milliseconds(-1);
+  std::string checksum = FParser.Checksum();
+  const TLinkStatus status = Receive(2, checksum, std::min(deadline, ADeadline), gap);
+  FParser.Feed(std::string_view(checksum).substr(FParser.Checksum().size()));
+  if (!status.Ok()) {
+    // Past the answer's own limit a short checksum is no checksum error: the
+    // answer took too long.
+    auto until = deadline;
+    if (!checksum.empty() && gap.count() >= 0) until = std::min(until, FLastInputAt + gap);
+    const bool answerLimit = until >= ADeadline;
+    const bool fails =
+        (answerLimit && status.Fault == TLinkFault::lfTimedOut) ||
+        (APolicy.ChecksumNeedsAByte ? checksum.empty() : status.Fault == TLinkFault::lfSystem);
+    if (fails) {
+      Log("<- ", checksum, false);
+      return OutOfStep(status, TLinkStep::lsChecksum);
     }
-    const size_t take = std::min<size_t>(2 - checksum.size(), FInput.Size());
-    checksum.append(FInput.View().substr(0, take));
-    FInput.Drop(take);
   }
-  LogLink("<- ", checksum, true);
-  // A checksum cut short is a checksum error; its missing part may still
-  // come and would be read as the start of the next answer.
-  if (checksum.size() < 2) LinkOutOfStep();
-  return checksum;
+  // A checksum cut short fails its check; its missing part may still come
+  // and would be read as the start of the next answer.
+  Log("<- ", checksum, true);
+  return TLinkStatus::Done();
 }

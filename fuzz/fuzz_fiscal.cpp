@@ -64,7 +64,7 @@ class THarnessDriver : public TDriver {
 
  protected:
   std::unique_ptr<TDevice> CreateDevice(const TDeviceDriver&) override {
-    return std::make_unique<TInMemoryLink>(FRegister);
+    return std::make_unique<TLinkedDevice<TInMemoryLink>>(FRegister);
   }
 
  private:

@@ -9,21 +9,22 @@
 #include <stdexcept>
 #include <string>
 
+#include "device/uDeviceExchange.h"
 #include "tests/support/MemoryLink.h"
 
 namespace {
 
 // Delivers the input in pieces whose sizes the input's first byte sets;
-// nothing more comes once it is used up.
-class TFuzzLinkDevice : public TMemoryLink {
+// nothing more comes once it is used up. Two probe attempts.
+class TFuzzLink : public TMemoryLink {
  public:
-  TFuzzLinkDevice(std::string_view AInput, size_t APiece) : TMemoryLink("TFuzzLink", APiece) {
+  TFuzzLink(std::string_view AInput, size_t APiece)
+      : TMemoryLink("TFuzzLink", APiece, {2, {}, {}, true}) {
     Queue(AInput);
   }
   int Sends = 0;
 
  protected:
-  TLinkPolicy LinkPolicy() const override { return {2, {}, {}, true}; }
   void Receive(std::string_view) override { ++Sends; }
 };
 
@@ -32,8 +33,8 @@ class TFuzzLinkDevice : public TMemoryLink {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const size_t piece = 1 + data[0] % 64;
-  TFuzzLinkDevice device(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1),
-                         piece);
+  TLinkedDevice<TFuzzLink> device(
+      std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), piece);
   try {
     device.CheckConnection();
     device.RunCommand("00", {}, 15000);
@@ -42,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::string(e.what()).empty()) __builtin_trap();  // every failure says what it is
   }
   // Two probes, the command's frames, and those of command 06 after an error 01.
-  if (device.Sends > 2 + 2 * TDevice::cSendAttempts) __builtin_trap();
+  if (device.Link().Sends > 2 + 2 * TDeviceExchange::cSendAttempts) __builtin_trap();
   return 0;
 }

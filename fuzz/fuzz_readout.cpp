@@ -20,15 +20,28 @@
 #include "common/uCommonUtils.h"
 #include "device/uDevice.h"
 #include "fiscal/uCheckPackage.h"
+#include "tests/support/MemoryLink.h"
 
 namespace {
 
-class TFuzzStorage : public TDevice {
+// The register's storage answering the readout's commands (78/15, 78/16).
+class TFuzzStorage : public TMemoryLink {
  public:
   TFuzzStorage(std::string ADocument, uint8_t AControl, uint8_t ANumber)
-      : FDocument(std::move(ADocument)), FControl(AControl), FNumber(ANumber) {}
+      : TMemoryLink("TFuzzStorage"),
+        FDocument(std::move(ADocument)),
+        FControl(AControl),
+        FNumber(ANumber) {}
 
-  void RunCommand(std::string_view, const TDeviceArgs& AData, int) override {
+ protected:
+  void Receive(std::string_view AFrame) override {
+    std::string data;
+    for (const std::string& field : Fields(ArgumentsOf(AFrame))) data += field + FrameCodec::FS;
+    Queue(AnswerTo(AFrame, "00", data));
+  }
+
+ private:
+  std::vector<std::string> Fields(const TDeviceArgs& AData) {
     if (AData.at(0) == "15") {
       int64_t length = static_cast<int64_t>(FDocument.size());
       switch (FControl & 3) {
@@ -44,8 +57,7 @@ class TFuzzStorage : public TDevice {
         default:
           break;
       }
-      FData = {"15", std::to_string(FControl >> 4), std::to_string(length)};
-      return;
+      return {"15", std::to_string(FControl >> 4), std::to_string(length)};
     }
     const std::string_view rest = std::string_view(FDocument).substr(FAt);
     size_t size = rest.size();
@@ -57,11 +69,10 @@ class TFuzzStorage : public TDevice {
                                         static_cast<size_t>(static_cast<uint8_t>(rest[3])) << 8));
     }
     if (mode == 2 && ++FAnswers % 3 == 0) size = 0;
-    FData = {BytesToHex(rest.substr(0, size))};
     FAt += size;
+    return {BytesToHex(rest.substr(0, size))};
   }
 
- private:
   std::string FDocument;
   uint8_t FControl, FNumber;
   size_t FAt = 0;
@@ -72,8 +83,8 @@ class TFuzzStorage : public TDevice {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  TFuzzStorage device(std::string(reinterpret_cast<const char*>(data) + 2, size - 2), data[0],
-                      data[1]);
+  TLinkedDevice<TFuzzStorage> device(std::string(reinterpret_cast<const char*>(data) + 2, size - 2),
+                                     data[0], data[1]);
   pugi::xml_document out;
   try {
     ReadCheckPackage(device, 1, out);

@@ -126,7 +126,7 @@ int Probe(const std::vector<std::string>& AWords, const TPortsOptions& AOptions,
   int found = 0;
   for (const auto& [path, ports] : targets) {
     AOut << "  " << path << (ports.empty() ? "" : " " + ports) << ": " << std::flush;
-    const TProbeResult r = ProbeSerialDevice(path, cProbeRates, AOptions.ProbeWait);
+    const TProbeResult r = ProbeSerialDevice(path, cProbeRates);
     switch (r.Outcome) {
       case TProbeOutcome::poRegister:
         ++found;

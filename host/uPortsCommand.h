@@ -4,7 +4,6 @@
 // driver's own port lookup, so what it shows is what a connect opens.
 #pragma once
 
-#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,7 +12,6 @@
 
 struct TPortsOptions {
   TSerialRoots Roots;
-  std::chrono::milliseconds ProbeWait{300};
 };
 
 // The usage lines of the command, for the host's help.

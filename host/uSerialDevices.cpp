@@ -7,16 +7,15 @@
 #include <system_error>
 
 #include "common/uCommonUtils.h"
+#include "device/uDeviceExchange.h"
 #include "transport/uCommManager.h"
-#include "transport/uPortAccess.h"
+#include "transport/uSerialLink.h"
 
 namespace fs = std::filesystem;
 
 const std::vector<int> cProbeRates = {57600, 115200, 9600, 38400, 19200, 4800, 2400, 1200};
 
 namespace {
-
-constexpr uint8_t ENQ = 0x05, ACK = 0x06;
 
 // The path with every link resolved; empty when it leads nowhere.
 std::string Canonical(const fs::path& APath) {
@@ -137,39 +136,35 @@ std::vector<std::string> StableDeviceNames(const std::string& ADevice, const TSe
   return found == stable.end() ? std::vector<std::string>() : found->second;
 }
 
-TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates,
-                               std::chrono::milliseconds AWait) {
+TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates) {
   TProbeResult result;
   TCOM com;
   com.SetDeviceName(APath);
-  TCommTimeouts limits = com.Timeouts();
-  limits.ReadTotalTimeoutConstant = static_cast<uint32_t>(AWait.count());
-  com.SetTimeouts(limits);
-  if (!com.Open()) {
+  TSerialLink link(com);
+  const TLinkStatus opened = link.Open();
+  if (!opened.Ok()) {
     result.Outcome = TProbeOutcome::poUnusable;
-    const auto explained = ExplainPortOpenFailure(com.PortLookup(), com.LastSystemError());
-    result.Detail = explained ? *explained : com.ExtResultDescription();
+    result.Detail = link.Message(opened);
     return result;
   }
   for (int rate : ARates) {
     com.SetBaudRateAsInt(rate);
     if (!com.ApplyState()) continue;  // a rate this line cannot take
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      com.Purge(true);
-      uint8_t answer = 0;
-      if (!com.WriteChar(ENQ) || !com.ReadChar(answer)) continue;
-      if (answer == ACK) {
-        result.Outcome = TProbeOutcome::poRegister;
-        result.Rate = rate;
-        result.Detail.clear();
-        return result;
-      }
-      // Another byte may be a register at another rate; keep looking.
-      result.Outcome = TProbeOutcome::poOtherAnswer;
-      if (result.Detail.empty())
-        result.Detail = "0x" + BytesToHex(std::string(1, char(answer))) + " at " +
-                        std::to_string(rate) + " bits/s";
+    // What came at the rate before is no answer at this one.
+    link.BeforeCommand();
+    TDeviceExchange exchange(link);
+    if (exchange.Probe().Ok()) {
+      result.Outcome = TProbeOutcome::poRegister;
+      result.Rate = rate;
+      result.Detail.clear();
+      return result;
     }
+    // Another byte may be a register at another rate; keep looking.
+    if (exchange.ProbeAnswers().empty()) continue;
+    result.Outcome = TProbeOutcome::poOtherAnswer;
+    if (result.Detail.empty())
+      result.Detail = "0x" + BytesToHex(exchange.ProbeAnswers().substr(0, 1)) + " at " +
+                      std::to_string(rate) + " bits/s";
   }
   return result;
 }

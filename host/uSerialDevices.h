@@ -8,7 +8,6 @@
 // beside the real ones.
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -54,7 +53,7 @@ struct TProbeResult {
   std::string Detail;  // the bytes that came instead of ACK, or why the port would not open
 };
 
-// Sends ENQ on APath at each rate in turn (two tries of AWait each) until an
-// ACK comes back.
-TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates,
-                               std::chrono::milliseconds AWait);
+// Probes APath at each rate in turn, as the driver's connect probes its
+// port (ENQ up to 11 times 50 ms apart, each within the port's read limit),
+// until an ACK comes back.
+TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates);

@@ -171,65 +171,33 @@ bool TComm::WriteWithLimits(std::string_view Data, size_t& AWritten) {
   return true;
 }
 
-bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
-  Data.clear();
-  if (!Opened()) return Fail(EBADF);
-  if (Count == 0) return true;
-  const bool returnOnAny = FTimeouts.ReadIntervalTimeout == kNoTimeLimitWait;
-  const milliseconds interval{returnOnAny ? 0 : FTimeouts.ReadIntervalTimeout};
-  const TTimePoint deadline = DeadlineAfter(ReadTotalLimit(Count));
-  char buffer[4096];
-  while (Data.size() < Count) {
-    size_t want = std::min<size_t>(sizeof buffer, Count - Data.size());
-    ssize_t n = ::read(FHandle.Get(), buffer, want);
-    if (n > 0) {
-      Data.append(buffer, size_t(n));
-      if (returnOnAny) break;
-      continue;
-    }
-    if (n == 0) break;  // end of input: nothing more will come
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return Fail(errno);
-    TTimePoint until = deadline;
-    if (!Data.empty() && interval.count() > 0) until = std::min(deadline, DeadlineAfter(interval));
-    TWaitResult r = WaitFd(FHandle.Get(), POLLIN, until);
-    if (r == TWaitResult::wrFailed) return Fail(errno);
-    if (r == TWaitResult::wrTimedOut) break;
-  }
-  return true;
-}
-
-bool TComm::ReadNow(char* ABuffer, size_t ASize, size_t& ARead, bool& AClosed) {
+TLinkStatus TComm::ReadNow(char* ABuffer, size_t ASize, size_t& ARead) {
   ARead = 0;
-  AClosed = false;
-  if (!Opened()) return Fail(EBADF);
+  if (!Opened()) return Failed(kNotOpenSystemError);
   for (;;) {
     ssize_t n = ::read(FHandle.Get(), ABuffer, ASize);
-    if (n >= 0) {
+    if (n > 0) {
       ARead = size_t(n);
-      AClosed = n == 0;
-      return true;
+      return TLinkStatus::Done();
     }
+    if (n == 0) return TLinkStatus::Failed(TLinkFault::lfClosed);
     if (errno == EINTR) continue;
-    if (errno == EAGAIN) return true;
-    return Fail(errno);
+    if (errno == EAGAIN) return TLinkStatus::Done();
+    return Failed(errno);
   }
 }
 
-TWaitResult TComm::WaitInput(TTimePoint ADeadline) {
-  if (!Opened()) {
-    Fail(EBADF);
-    return TWaitResult::wrFailed;
-  }
-  TWaitResult r = WaitFd(FHandle.Get(), POLLIN, ADeadline);
-  if (r == TWaitResult::wrFailed) Fail(errno);
-  return r;
+TLinkStatus TComm::WaitInput(TTimePoint ADeadline) {
+  if (!Opened()) return Failed(kNotOpenSystemError);
+  const TWaitResult r = WaitFd(FHandle.Get(), POLLIN, ADeadline);
+  if (r == TWaitResult::wrFailed) return Failed(errno);
+  return TLinkStatus::Waited(r, 0);
 }
 
 uint32_t TComm::InQueueCount() {
   int count = 0;
   if (!Opened()) {
-    Fail(EBADF);
+    Fail(kNotOpenSystemError);
     return 0;
   }
   if (ioctl(FHandle.Get(), FIONREAD, &count) != 0) {

@@ -1,9 +1,14 @@
-// A serial port on termios.
+// The serial port: TComm, the general port class, and TCOM, the port the
+// serial register link runs over (the two share this header, the chief one of
+// the transports, as TCOM only changes TComm's defaults).
 //
 // TComm opens a port by its number, programs the line (rate, parity, stop and
 // data bits, flow control) and the time limits, and moves bytes. It never
 // throws: every operation returns a success flag and leaves the reason of a
-// failure in ExtResultDescription(), which the caller turns into an error.
+// failure in ExtResultDescription(), which the link turns into a TLinkStatus.
+// The two primitives the register link reads with (ReadNow, WaitInput) report
+// with a TLinkStatus themselves; the byte reads go through the links' one
+// receive loop (uDeviceExchange.h) over this port.
 //
 // Port n is the device /dev/ttyS(n-1) unless the environment variable
 // QUARNEL_COM<n> or a port map names another one for it (see uPortMap.h);
@@ -15,8 +20,8 @@
 // software was written for: a read of n bytes may take at most
 // ReadTotalTimeoutMultiplier * n + ReadTotalTimeoutConstant ms in all, and at
 // most ReadIntervalTimeout ms between two bytes; it returns early only when all
-// n bytes have come. Every wait is a poll() bounded by those limits, measured
-// on Clock().
+// n bytes have come. Every wait is bounded by those limits, measured on
+// Clock().
 #pragma once
 
 #include <chrono>
@@ -28,6 +33,7 @@
 #if defined(_WIN32)
 #include "common/win/uWinHandle.h"
 #endif
+#include "device/uRegisterLink.h"
 #include "transport/uPortMap.h"
 
 struct termios;
@@ -106,11 +112,12 @@ class TComm {
   bool ReadString(uint32_t Count, std::string& Data);
 
   // Reads what has arrived, at most ASize bytes, in one read without
-  // waiting. False only when a system call failed; ARead is 0 when nothing
-  // is there, and AClosed then tells a line that hung up.
-  bool ReadNow(char* ABuffer, size_t ASize, size_t& ARead, bool& AClosed);
-  // Waits until input is there or ADeadline passes (Clock()).
-  TWaitResult WaitInput(std::chrono::steady_clock::time_point ADeadline);
+  // waiting (ARead is 0 when nothing is there): done, lfClosed for a line
+  // that hung up, or lfSystem with the reason in ExtResultDescription().
+  TLinkStatus ReadNow(char* ABuffer, size_t ASize, size_t& ARead);
+  // Waits until input is there or ADeadline passes (Clock()): done,
+  // lfTimedOut, or lfSystem with the reason as above.
+  TLinkStatus WaitInput(std::chrono::steady_clock::time_point ADeadline);
   // How long a read of ACount bytes may take in all under the time limits.
   std::chrono::milliseconds ReadTotalLimit(uint32_t ACount) const;
 
@@ -204,12 +211,12 @@ class TComm {
   // the failure.
   bool OpenHandle();
   bool Fail(int error);
+  // The failure of a system call as a link status, the reason recorded.
+  TLinkStatus Failed(int error);
   // Writes Data within the write limits, counting what went out in AWritten
   // (0 on entry): short when the limits passed first. False when the system
   // call failed.
   bool WriteWithLimits(std::string_view Data, size_t& AWritten);
-  // Reads up to Count bytes under the time limits; see ReadString.
-  bool ReadWithLimits(uint32_t Count, std::string& Data);
   enum class TModemLine : uint8_t { mlDtr, mlRts };
   bool SetModemLine(TModemLine line, bool raise);
   // A total limit of ALimit ms; none (0) is capped, so no wait is endless.

@@ -1,13 +1,16 @@
 // What TComm does the same on every platform: the settings, the time-limit
-// arithmetic and the byte-sized reads and writes over the platform's own
-// opening, reading and writing (uCommManager.cpp, win/uCommManager.cpp).
+// arithmetic, the writes, and the reads through the register links' receive
+// loop, over the platform's own opening, reading and writing
+// (uCommManager.cpp, win/uCommManager.cpp).
 #include <algorithm>
 #include <chrono>
 
 #include "common/uClock.h"
+#include "device/uDeviceExchange.h"
 #include "device/uEquipmentErrors.h"
 #include "resources/uResources.h"
 #include "transport/uCommManager.h"
+#include "transport/uSerialLink.h"
 #include "transport/uSystemError.h"
 
 namespace {
@@ -43,6 +46,11 @@ bool TComm::Fail(int error) {
   FLastSystemError = error;
   FExtResultDescription = SystemErrorText(error);
   return false;
+}
+
+TLinkStatus TComm::Failed(int error) {
+  Fail(error);
+  return TLinkStatus::System(error);
 }
 
 bool TComm::Open() {
@@ -147,12 +155,26 @@ milliseconds TComm::ReadTotalLimit(uint32_t ACount) const {
 }
 
 bool TComm::ReadString(uint32_t Count, std::string& Data) {
-  return ReadWithLimits(Count, Data);
+  Data.clear();
+  if (!Opened()) return Fail(kNotOpenSystemError);
+  // A maximal interval limit returns whatever has arrived, once anything has.
+  const uint32_t interval = FTimeouts.ReadIntervalTimeout;
+  const milliseconds gap = interval == kNoTimeLimitWait ? milliseconds(0)
+                           : interval > 0               ? milliseconds(interval)
+                                                        : milliseconds(-1);
+  TSerialLink link(*this);
+  const TLinkStatus status =
+      TDeviceExchange(link).Receive(Count, Data, DeadlineAfter(ReadTotalLimit(Count)), gap);
+  // What came after a limit had passed came all the same: it is no longer in
+  // the port.
+  Data += link.Input().View();
+  // A limit that passes, or a line that hangs up, ends the read with what came.
+  return status.Fault != TLinkFault::lfSystem;
 }
 
 bool TComm::ReadByte(uint8_t& Value) {
   std::string data;
-  if (!ReadWithLimits(1, data)) return false;
+  if (!ReadString(1, data)) return false;
   if (data.empty()) {
     FExtResultDescription = EquMessages::DeviceNoAnswer;
     return false;
@@ -163,13 +185,12 @@ bool TComm::ReadByte(uint8_t& Value) {
 
 bool TComm::ReadByte(uint8_t& Value, uint32_t Timeout) {
   // WaitInput has recorded the reason of a failure (a closed port included).
-  const TWaitResult r = WaitInput(DeadlineAfter(milliseconds(Timeout)));
-  if (r == TWaitResult::wrFailed) return false;
-  if (r == TWaitResult::wrTimedOut) {
+  const TLinkStatus status = WaitInput(DeadlineAfter(milliseconds(Timeout)));
+  if (status.Fault == TLinkFault::lfTimedOut) {
     FExtResultDescription = EquMessages::PortReadError;
     return false;
   }
-  return ReadByte(Value);
+  return status.Ok() && ReadByte(Value);
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 const int kUnexplainedSystemError = EIO;
 const int kDeviceGoneSystemError = ENODEV;
+const int kNotOpenSystemError = EBADF;
 
 bool IsDeviceGoneError(int AError) {
   return AError == EIO || AError == ENOENT || AError == ENODEV || AError == ENXIO;

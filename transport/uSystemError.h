@@ -9,6 +9,9 @@ std::string SystemErrorText(int AError);
 // The code a failure is given when the system named none.
 extern const int kUnexplainedSystemError;
 
+// The code a read of a port that is not open fails with.
+extern const int kNotOpenSystemError;
+
 // The code a device that went away is explained with, as for a port that
 // does not exist.
 extern const int kDeviceGoneSystemError;

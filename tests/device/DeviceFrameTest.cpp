@@ -151,8 +151,8 @@ TEST(DeviceAnswer, MalformedAnswersAreProtocolErrors) {
   EXPECT_EQ(check(Body(0x21, "02", "00")), "");
 }
 
-// Changed: an answer without data used to keep the previous command's
-// fields, so that GetPrinterState could return the drawer's 7.
+// An answer without data has no fields: GetPrinterState would otherwise
+// return the drawer's 7.
 TEST(DeviceAnswer, AnswerWithoutDataLeavesNoFieldsOfThePreviousOne) {
   TScriptedDevice device;
   device.SetPacketID(0x21);
@@ -168,4 +168,30 @@ TEST(DeviceAnswer, AnswerWithoutDataLeavesNoFieldsOfThePreviousOne) {
               "3\x1C");
   device.CheckAnswer(body, TDevice::CalcChecksum(body));
   EXPECT_EQ(device.Data(), (std::vector<std::string>{"1", "", "3"}));
+}
+
+// Whatever pieces a link reads, the parser takes the answer and not a byte
+// past it: what follows belongs to the stream, not to this answer.
+TEST(DeviceAnswer, TheParserTakesTheAnswerAndNothingPastItInAnyPieces) {
+  using TStage = TAnswerParser::TStage;
+  const std::string body = Body(0x21, "02", "00", "12\x1C");
+  const std::string answer = "\x02" + body + TDevice::CalcChecksum(body);
+  const std::string stream = answer + "\x02\x22";  // the start of something else
+  for (size_t piece : {size_t(1), size_t(2), size_t(5), stream.size()}) {
+    TAnswerParser parser;
+    size_t at = 0;
+    while (at < stream.size() && parser.Stage() != TStage::asComplete)
+      at += parser.Feed(std::string_view(stream).substr(at, piece));
+    EXPECT_EQ(at, answer.size()) << "pieces of " << piece;
+    EXPECT_EQ(parser.Body(), body) << "pieces of " << piece;
+    EXPECT_EQ(parser.Checksum(), TDevice::CalcChecksum(body)) << "pieces of " << piece;
+  }
+  TAnswerParser stray;
+  EXPECT_EQ(stray.Feed("\x06\x02"), 1u) << "one byte decides whether an answer has started";
+  EXPECT_EQ(stray.Stage(), TStage::asNoStart);
+  EXPECT_EQ(stray.First(), '\x06');
+  TAnswerParser endless;
+  endless.Feed("\x02" + std::string(FrameCodec::cMaxAnswerSize + 10, 'A'));
+  EXPECT_EQ(endless.Stage(), TStage::asOverlong);
+  EXPECT_EQ(endless.Body().size(), FrameCodec::cMaxAnswerSize) << "nothing past the cap is kept";
 }

@@ -51,16 +51,9 @@ std::map<int, std::string> Values(TDevice& dev) {
 // A register that takes its time over every answer.
 class TSlowStorage : public TScriptedDevice {
  public:
-  TSlowStorage(TManualClock& AClock, std::chrono::milliseconds AEach)
-      : FClock(AClock), FEach(AEach) {}
-  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) override {
-    FClock.Advance(FEach);
-    TScriptedDevice::RunCommand(ACmd, AData, ATimeout);
+  TSlowStorage(TManualClock& AClock, std::chrono::milliseconds AEach) {
+    OnCommand = [&AClock, AEach] { AClock.Advance(AEach); };
   }
-
- private:
-  TManualClock& FClock;
-  std::chrono::milliseconds FEach;
 };
 
 TEST(DocumentReadout, EveryDataTypeDecodesIncludingValuesWiderThan32Bits) {

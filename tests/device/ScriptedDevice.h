@@ -1,16 +1,18 @@
 // A TDevice whose register is a script: every command is framed with the real
-// BuildPacket, recorded, and answered by the next scripted answer, which runs
-// through the same answer check the links use. The links themselves are
-// tested against real peers in tests/transport.
+// BuildPacket and goes through the real exchange over a link in memory, which
+// records it and answers with the next scripted answer, so the answer runs
+// through the same checks the links use. The links themselves are tested
+// against real peers in tests/transport.
 #pragma once
 
 #include <deque>
-#include <stdexcept>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "support/ErrorOf.h"
 #include "device/uDevice.h"
+#include "support/ErrorOf.h"
+#include "support/MemoryLink.h"
 
 struct TSentCommand {
   std::string Cmd;
@@ -25,32 +27,63 @@ struct TScriptedAnswer {
   std::string LinkFailure;          // when set, the link fails with this text instead
 };
 
-class TScriptedDevice : public TDevice {
+class TScriptedLink : public TMemoryLink {
  public:
+  TScriptedLink() : TMemoryLink("TScriptedDevice") {}
+
   std::vector<TSentCommand> Sent;
   std::deque<TScriptedAnswer> Answers;
+  // Runs as each command reaches the register (a register that takes its
+  // time moves a test clock on).
+  std::function<void()> OnCommand;
 
-  void Answer(std::vector<std::string> AFields, std::string AError = "00") {
-    Answers.push_back({std::move(AError), std::move(AFields), {}});
+  // The exchange asks for the waits of each command with its time limit.
+  TLinkWaits Waits(int ATimeout) const override {
+    FTimeout = ATimeout;
+    return TMemoryLink::Waits(ATimeout);
   }
-  void Fail(std::string AText) { Answers.push_back({"00", {}, std::move(AText)}); }
-
-  void RunCommand(std::string_view ACmd, const TDeviceArgs& AData, int ATimeout) override {
-    FCommand = std::string(ACmd.substr(0, 2));
-    std::string frame = BuildPacket(ACmd, AData);
-    Sent.push_back({FCommand, AData, ATimeout, frame});
+  TLinkStatus Send(std::string_view AFrame) override {
+    if (OnCommand) OnCommand();
     TScriptedAnswer answer;
     if (!Answers.empty()) {
       answer = Answers.front();
       Answers.pop_front();
     }
-    if (!answer.LinkFailure.empty()) throw std::runtime_error(answer.LinkFailure);
-    std::string body(1, static_cast<char>(FPacketID));
-    body += FCommand + answer.Error;
-    for (const std::string& f : answer.Fields) body += f + FS;
-    body += ETX;
-    CheckAnswer(body, CalcChecksum(body));
+    Sent.push_back({CommandOf(AFrame), ArgumentsOf(AFrame), FTimeout, std::string(AFrame)});
+    if (!answer.LinkFailure.empty()) {
+      FFailure = answer.LinkFailure;
+      return TLinkStatus::Failed(TLinkFault::lfNotOpen);
+    }
+    std::string data;
+    for (const std::string& field : answer.Fields) data += field + FrameCodec::FS;
+    Queue(AnswerTo(AFrame, answer.Error, data));
+    return TLinkStatus::Done();
   }
+
+ protected:
+  void Receive(std::string_view) override {}
+  std::string FailureText(const TLinkStatus&) const override { return FFailure; }
+
+ private:
+  mutable int FTimeout = 0;
+  std::string FFailure;
+};
+
+class TScriptedDevice : public TDevice {
+ private:
+  TScriptedLink FScript;
+
+ public:
+  TScriptedDevice() { SetLink(FScript); }
+
+  std::vector<TSentCommand>& Sent = FScript.Sent;
+  std::deque<TScriptedAnswer>& Answers = FScript.Answers;
+  std::function<void()>& OnCommand = FScript.OnCommand;
+
+  void Answer(std::vector<std::string> AFields, std::string AError = "00") {
+    Answers.push_back({std::move(AError), std::move(AFields), {}});
+  }
+  void Fail(std::string AText) { Answers.push_back({"00", {}, std::move(AText)}); }
 
   // Test access to the protected state.
   void SetPacketID(uint8_t AValue) { FPacketID = AValue; }

@@ -123,7 +123,7 @@ TEST_F(COMDeviceTest, AProbeRefusedElevenTimesIsAProtocolError) {
   FPeer.SetProbeReply(std::string(1, peer::NAK));
   EXPECT_EQ(ErrorOf([&] { FDevice.Enable(); }), "Ошибка протокола обмена");
   EXPECT_EQ(FPeer.Probes(), 11u);
-  EXPECT_EQ(FClock.Slept(), milliseconds(10 * TCOMDevice::cProbePauseMs));
+  EXPECT_EQ(FClock.Slept(), milliseconds(10 * TSerialLink::cProbePauseMs));
 }
 
 TEST_F(COMDeviceTest, AnUnansweredProbeReportsThePortsReason) {
@@ -140,7 +140,7 @@ TEST_F(COMDeviceTest, TheProbeStopsAtTheFirstAck) {
   FPeer.ThenBytes(std::string(1, peer::ACK));
   EXPECT_EQ(ErrorOf([&] { FDevice.Enable(); }), "");
   EXPECT_EQ(FPeer.Probes(), 3u);
-  EXPECT_EQ(FClock.Slept(), milliseconds(2 * TCOMDevice::cProbePauseMs));
+  EXPECT_EQ(FClock.Slept(), milliseconds(2 * TSerialLink::cProbePauseMs));
 }
 
 TEST_F(COMDeviceTest, StaleBytesArePurgedBeforeACommand) {

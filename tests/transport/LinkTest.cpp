@@ -30,7 +30,7 @@ enum class TLinkKind { Serial, Tcp };
 class TTestSocketDevice : public TSocketDevice {
  public:
   using TSocketDevice::TSocketDevice;
-  TSocketTimeLimits& Limits() { return FLimits; }
+  TSocketTimeLimits& Limits() { return FLink.Limits(); }
 };
 
 class LinkTest : public ::testing::TestWithParam<TLinkKind> {
@@ -148,8 +148,8 @@ TEST_P(LinkTest, FramesOnTheWireAreByteExact) {
                                                                               "2\x03")));
 }
 
-// Changed: an answer without data used to leave the previous command's
-// fields, which the next reader then returned as its own.
+// An answer without data has no fields: the previous command's would be
+// read back as its own.
 TEST_P(LinkTest, AnswerFieldsBecomeTheDataAndAnEmptyAnswerClearsThem) {
   FPeer->ThenAnswer("00", {"12", "", "ab"});
   ASSERT_EQ(Run("01", {"1"}), "");
@@ -165,7 +165,7 @@ TEST_P(LinkTest, ARegisterThatAnswersAckForeverGetsElevenFrames) {
   auto frames = FPeer->Frames();
   ASSERT_EQ(frames.size(), 11u);
   for (auto& f : frames) EXPECT_EQ(f, frames[0]) << "a resend must repeat the same frame";
-  int pause = Serial() ? TCOMDevice::cResendPauseMs : TSocketDevice::cResendPauseMs;
+  int pause = Serial() ? TSerialLink::cResendPauseMs : TTcpLink::cResendPauseMs;
   EXPECT_EQ(FClock.Slept(), milliseconds(10 * pause));
   ExpectUsable("eleven ACKs");
 }

@@ -22,9 +22,11 @@ namespace {
 class TTestSocketDevice : public TSocketDevice {
  public:
   using TSocketDevice::TSocketDevice;
-  int Fd() const { return FSocket.Get(); }
-  using TSocketDevice::ConnectFailureReason;
-  TSocketTimeLimits& Limits() { return FLimits; }
+  int Fd() const { return FLink.Socket().Get(); }
+  std::string ConnectFailureReason(int AError, bool ATimedOut) const {
+    return FLink.ConnectFailureReason(AError, ATimedOut);
+  }
+  TSocketTimeLimits& Limits() { return FLink.Limits(); }
 };
 
 class SocketDeviceTest : public ::testing::Test {

@@ -46,8 +46,14 @@ static_assert(sbOneStopBit == ONESTOPBIT && sbOne5StopBits == ONE5STOPBITS &&
 
 }  // namespace
 
+namespace {
+int LastError() {
+  return static_cast<int>(GetLastError());
+}
+}  // namespace
+
 bool TComm::Fail() {
-  return Fail(static_cast<int>(GetLastError()));
+  return Fail(LastError());
 }
 
 bool TComm::OpenHandle() {
@@ -120,58 +126,36 @@ bool TComm::WriteWithLimits(std::string_view Data, size_t& AWritten) {
   return true;
 }
 
-bool TComm::ReadWithLimits(uint32_t Count, std::string& Data) {
-  Data.clear();
-  if (!Opened()) return Fail(ERROR_INVALID_HANDLE);
-  if (Count == 0) return true;
-  // The system applies the interval and total limits to this one read.
-  Data.resize(Count);
-  DWORD read = 0;
-  if (!ReadFile(FHandle.Get(), Data.data(), Count, &read, nullptr)) {
-    Data.clear();
-    return Fail();
-  }
-  Data.resize(read);
-  return true;
-}
-
-bool TComm::ReadNow(char* ABuffer, size_t ASize, size_t& ARead, bool& AClosed) {
-  ARead = 0;
-  AClosed = false;  // a serial line has no end of input
-  if (!Opened()) return Fail(ERROR_INVALID_HANDLE);
+TLinkStatus TComm::ReadNow(char* ABuffer, size_t ASize, size_t& ARead) {
+  ARead = 0;  // a serial line has no end of input
+  if (!Opened()) return Failed(kNotOpenSystemError);
   DWORD errors = 0;
   COMSTAT status{};
-  if (!ClearCommError(FHandle.Get(), &errors, &status)) return Fail();
+  if (!ClearCommError(FHandle.Get(), &errors, &status)) return Failed(LastError());
   const DWORD want = static_cast<DWORD>(std::min<size_t>(status.cbInQue, ASize));
-  if (want == 0) return true;
+  if (want == 0) return TLinkStatus::Done();
   // As many bytes as the queue holds: the read returns without waiting.
   DWORD read = 0;
-  if (!ReadFile(FHandle.Get(), ABuffer, want, &read, nullptr)) return Fail();
+  if (!ReadFile(FHandle.Get(), ABuffer, want, &read, nullptr)) return Failed(LastError());
   ARead = read;
-  return true;
+  return TLinkStatus::Done();
 }
 
-TWaitResult TComm::WaitInput(TTimePoint ADeadline) {
-  if (!Opened()) {
-    Fail(ERROR_INVALID_HANDLE);
-    return TWaitResult::wrFailed;
-  }
+TLinkStatus TComm::WaitInput(TTimePoint ADeadline) {
+  if (!Opened()) return Failed(kNotOpenSystemError);
   for (;;) {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(FHandle.Get(), &errors, &status)) {
-      Fail();
-      return TWaitResult::wrFailed;
-    }
-    if (status.cbInQue > 0) return TWaitResult::wrReady;
-    if (Clock().SteadyNow() >= ADeadline) return TWaitResult::wrTimedOut;
+    if (!ClearCommError(FHandle.Get(), &errors, &status)) return Failed(LastError());
+    if (status.cbInQue > 0) return TLinkStatus::Done();
+    if (Clock().SteadyNow() >= ADeadline) return TLinkStatus::Failed(TLinkFault::lfTimedOut);
     Clock().Sleep(kQueuePollPause);
   }
 }
 
 uint32_t TComm::InQueueCount() {
   if (!Opened()) {
-    Fail(ERROR_INVALID_HANDLE);
+    Fail(kNotOpenSystemError);
     return 0;
   }
   DWORD errors = 0;

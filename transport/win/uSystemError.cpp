@@ -15,6 +15,7 @@
 
 const int kUnexplainedSystemError = ERROR_GEN_FAILURE;
 const int kDeviceGoneSystemError = ERROR_FILE_NOT_FOUND;
+const int kNotOpenSystemError = ERROR_INVALID_HANDLE;
 
 bool IsDeviceGoneError(int AError) {
   switch (AError) {

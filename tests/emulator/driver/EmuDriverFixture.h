@@ -31,7 +31,7 @@ enum class TEmuLink { Tcp, Serial };
 class TEmuTestSocketDevice : public TSocketDevice {
  public:
   using TSocketDevice::TSocketDevice;
-  TSocketTimeLimits& Limits() { return FLimits; }
+  TSocketTimeLimits& Limits() { return FLink.Limits(); }
 };
 
 class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {

@@ -2,7 +2,7 @@
 // Disconnect or a failed Connect (never while the DLL is loading), sockets
 // closed with closesocket, and every wait a select() bounded in
 // milliseconds on the process clock. What every platform shares is in
-// uSocketDeviceCommon.cpp.
+// uTcpLinkCommon.cpp.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -11,16 +11,11 @@
 
 #include "common/uClock.h"
 #include "common/uCommonUtils.h"
-#include "device/uEquipmentErrors.h"
-#include "resources/uResources.h"
-#include "transport/uSocketDevice.h"
+#include "transport/uTcpLink.h"
 
 using std::chrono::milliseconds;
 
 namespace {
-
-// One receive takes at most this much of what has arrived.
-constexpr size_t kReadChunk = 4096;
 
 // Waits until the socket is readable (or, with AWrite, writable) or ADeadline
 // passes on Clock(). An error on the socket counts as ready: the call that
@@ -54,13 +49,13 @@ TWaitResult WaitSocket(SOCKET ASocket, bool AWrite,
 
 }  // namespace
 
-void TSocketDevice::CloseSocket() {
+void TTcpLink::CloseSocket() {
   if (FSocket) shutdown(static_cast<SOCKET>(FSocket.Get()), SD_BOTH);
   FSocket.Reset();
   FInput.Clear();
 }
 
-void TSocketDevice::Disconnect() {
+void TTcpLink::Disconnect() {
   CloseSocket();
   if (FWinsockStarted) {
     WSACleanup();
@@ -68,29 +63,30 @@ void TSocketDevice::Disconnect() {
   }
 }
 
-void TSocketDevice::Connect(std::string_view AAddress, int APort) {
+TLinkStatus TTcpLink::ConnectFailed(TLinkStatus AStatus) {
+  Disconnect();
+  return AStatus.At(TLinkStep::lsOpen);
+}
+
+TLinkStatus TTcpLink::Connect(std::string_view AAddress, int APort) {
   FIPAddress = std::string(AAddress);
   FTCPPort = APort;
   CloseSocket();
   if (!FWinsockStarted) {
     WSADATA data{};
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) RaiseError(EquMessages::SocketLibraryError);
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+      return TLinkStatus::Failed(TLinkFault::lfNoLibrary).At(TLinkStep::lsOpen);
     FWinsockStarted = true;
   }
-  // A failure below leaves no socket and stops the library again.
-  auto fail = [this](std::string_view AMessage) {
-    Disconnect();
-    RaiseError(AMessage);
-  };
-  // Only the dotted form is accepted: no name lookup; the broadcast address
-  // is refused as it always was.
+  // Only the dotted form is accepted: no name lookup, and the broadcast
+  // address (the parser's failure value) is no register's.
   const std::string text = Utf8ToAnsi(Trim(AAddress));
   const unsigned long address = inet_addr(text.c_str());
-  if (address == INADDR_NONE) fail(EquMessages::IPAddressSyntax);
-  if (APort <= 0 || APort > 65535) fail(ConnectFailureText(ResString("ConnectBadPort")));
+  if (address == INADDR_NONE) return ConnectFailed(TLinkStatus::Failed(TLinkFault::lfBadAddress));
+  if (APort <= 0 || APort > 65535) return ConnectFailed(TLinkStatus::Failed(TLinkFault::lfBadPort));
 
   TWinSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (!socket) fail(EquMessages::SocketCreateError);
+  if (!socket) return ConnectFailed(TLinkStatus::Failed(TLinkFault::lfNoSocket));
   const SOCKET s = static_cast<SOCKET>(socket.Get());
   // Ours alone, as on Linux: a child process the platform starts would
   // inherit it otherwise and keep the register's connection after ours ends.
@@ -118,7 +114,8 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   }
   if (!connected) {
     socket.Reset();
-    fail(ConnectFailureText(ConnectFailureReason(error, timedOut)));
+    return ConnectFailed(timedOut ? TLinkStatus::Failed(TLinkFault::lfTimedOut)
+                                  : TLinkStatus::System(error));
   }
   // Blocking again; receives wait with select() first and take only what has
   // arrived, and the send limit keeps a register that stopped reading from
@@ -132,9 +129,10 @@ void TSocketDevice::Connect(std::string_view AAddress, int APort) {
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
   FSocket = std::move(socket);
   FReconnect = false;
+  return TLinkStatus::Done();
 }
 
-TLinkStatus TSocketDevice::LinkSend(std::string_view ABytes) {
+TLinkStatus TTcpLink::Send(std::string_view ABytes) {
   if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
   const SOCKET s = static_cast<SOCKET>(FSocket.Get());
   size_t sent = 0;
@@ -152,7 +150,7 @@ TLinkStatus TSocketDevice::LinkSend(std::string_view ABytes) {
   return TLinkStatus::Done();
 }
 
-TLinkStatus TSocketDevice::LinkReadNow() {
+TLinkStatus TTcpLink::ReadNow(size_t AMax) {
   if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
   const SOCKET s = static_cast<SOCKET>(FSocket.Get());
   // Readable now (data, or the register's end of the connection) or nothing to take.
@@ -165,8 +163,8 @@ TLinkStatus TSocketDevice::LinkReadNow() {
       return TLinkStatus::System(WSAGetLastError());
   }
   for (;;) {
-    char* space = FInput.Space(kReadChunk);
-    const int n = ::recv(s, space, static_cast<int>(kReadChunk), 0);
+    char* space = FInput.Space(AMax);
+    const int n = ::recv(s, space, static_cast<int>(AMax), 0);
     if (n > 0) {
       FInput.Commit(size_t(n));
       return TLinkStatus::Done();
@@ -177,7 +175,7 @@ TLinkStatus TSocketDevice::LinkReadNow() {
   }
 }
 
-TLinkStatus TSocketDevice::LinkWaitInput(std::chrono::steady_clock::time_point ADeadline) {
+TLinkStatus TTcpLink::WaitInput(std::chrono::steady_clock::time_point ADeadline) {
   if (!FSocket) return TLinkStatus::Failed(TLinkFault::lfNotOpen);
   const TWaitResult result = WaitSocket(static_cast<SOCKET>(FSocket.Get()), false, ADeadline);
   return TLinkStatus::Waited(result, WSAGetLastError());
