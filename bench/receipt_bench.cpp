@@ -110,7 +110,7 @@ class THostSide {
     FDriver.V8SetBool(&args[1], false);
     FDriver.V8SetWString(&args[2], std::string_view(AReceipt));
     V8Variant result{};
-    FDriver.TEcrlDriver::ProcessCheck(&result, args, 4, nullptr);
+    FDriver.CallHostMethod("ProcessCheck", &result, args, 4);
     for (V8Variant& a : args) FDriver.V8ClearVar(&a);
     if (!result.bVal) throw std::runtime_error("sale: " + FDriver.LastResult().ErrorDescription);
   }

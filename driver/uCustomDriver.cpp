@@ -221,6 +221,14 @@ TClassReg& TCustomDriver::RegisterClass(TClassRegList& List, const TDriverClassI
   return Reg;
 }
 
+bool TCustomDriver::CallHostMethod(std::string_view AName, V8Variant* RetValue, V8Variant* Params,
+                                   long Count) {
+  for (const TDriverClassInfo* C = &ClassInfo(); C != nullptr; C = C->Parent)
+    for (const TExportMethodInfo& M : C->Methods)
+      if (AName == M.Name) return M.Code(*this, RetValue, Params, Count, nullptr);
+  throw std::logic_error("no host method " + std::string(AName));
+}
+
 TClassReg& TCustomDriver::RegisterDriver(TClassRegList& List, const TDriverClassInfo& AClass,
                                          TV8ObjectFactory AFactory, std::string_view AExtension) {
   TClassReg& Reg = RegisterClass(List, AClass, AFactory, AExtension);

@@ -8,7 +8,8 @@
 // Each class defines a static TDriverClassInfo whose Parent is its base
 // class's info, and returns it from the virtual ClassInfo(). Its tables list
 // the members the class itself declares:
-//   Methods    - host methods (ExportMethAttribute: Russian name, parameter count);
+//   Methods    - host methods: ExportMethod(name, code), the names and the
+//                parameter count from the method's row in uMethodArguments.h;
 //   Properties - properties (TPropertyInfo; exported when they carry an
 //                ExportPropAttribute);
 //   Actions    - additional actions (AdditionalActionAttribute: caption).
@@ -24,6 +25,7 @@
 #include <string_view>
 
 #include "driver/uDriverInfo.h"
+#include "driver/uMethodArguments.h"
 #include "hostbridge/uClassReg.h"
 #include "hostbridge/uV8UserObject.h"
 #include "hostbridge/uV8Values.h"
@@ -141,6 +143,14 @@ struct TExportMethodInfo {
   TV8FuncCode Code;
 };
 
+// A method table's entry: the method's row of arguments gives its names
+// and its parameter count, Code runs it. A name without a row does not
+// compile.
+consteval TExportMethodInfo ExportMethod(std::string_view AName, TV8FuncCode ACode) {
+  const TMethodSignature& row = MethodSignatureOf(AName);
+  return {row.Method, {row.MethodLoc, row.Count()}, ACode};
+}
+
 struct TAdditionalActionInfo {
   const char* Name;
   AdditionalActionAttribute Action;
@@ -189,6 +199,12 @@ class TCustomDriver : public TV8UserObject {
   bool PropertySet(const std::string& PropName, const TV8NativeVariant& propValue);
   // Sets every exported, writable property except LogEnabled to its default.
   void PropertiesSetDefault();
+
+  // Runs the host method AName (its English name) of this object's class
+  // with the code the registry runs, without the call trace: in-process
+  // harnesses call methods as the host does. Raises for a name the class
+  // does not export.
+  bool CallHostMethod(std::string_view AName, V8Variant* RetValue, V8Variant* Params, long Count);
 
   // Converts Value to the kind of Prop, then sets the property of the same
   // name on Target (whose class lists its properties in

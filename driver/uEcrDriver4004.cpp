@@ -7,80 +7,6 @@
 #include "driver/uXmlUtils.h"
 #include "resources/uResources.h"
 
-namespace {
-
-// Host methods declared by TEcrlDriver, in declaration order.
-const TExportMethodInfo kMethods[] = {
-    {"GetDataKKT",
-     {"ПолучитьПараметрыККТ", MethodArgumentCount("GetDataKKT")},
-     HostCode<TEcrlDriver, &TEcrlDriver::GetDataKKT>},
-    {"OperationFN",
-     {"ОперацияФН", MethodArgumentCount("OperationFN")},
-     HostCode<TEcrlDriver, &TEcrlDriver::OperationFN>},
-    {"OpenShift",
-     {"ОткрытьСмену", MethodArgumentCount("OpenShift")},
-     HostCode<TEcrlDriver, &TEcrlDriver::OpenShift>},
-    {"CloseShift",
-     {"ЗакрытьСмену", MethodArgumentCount("CloseShift")},
-     HostCode<TEcrlDriver, &TEcrlDriver::CloseShift>},
-    {"ProcessCheck",
-     {"СформироватьЧек", MethodArgumentCount("ProcessCheck")},
-     HostCode<TEcrlDriver, &TEcrlDriver::ProcessCheck>},
-    {"ProcessCorrectionCheck",
-     {"СформироватьЧекКоррекции", MethodArgumentCount("ProcessCorrectionCheck")},
-     HostCode<TEcrlDriver, &TEcrlDriver::ProcessCorrectionCheck>},
-    {"PrintTextDocument",
-     {"НапечататьТекстовыйДокумент", MethodArgumentCount("PrintTextDocument")},
-     HostCode<TEcrlDriver, &TEcrlDriver::PrintTextDocument>},
-    {"CashInOutcome",
-     {"НапечататьЧекВнесенияВыемки", MethodArgumentCount("CashInOutcome")},
-     HostCode<TEcrlDriver, &TEcrlDriver::CashInOutcome>},
-    {"PrintXReport",
-     {"НапечататьОтчетБезГашения", MethodArgumentCount("PrintXReport")},
-     HostCode<TEcrlDriver, &TEcrlDriver::PrintXReport>},
-    {"GetCurrentStatus",
-     {"ПолучитьТекущееСостояние", MethodArgumentCount("GetCurrentStatus")},
-     HostCode<TEcrlDriver, &TEcrlDriver::GetCurrentStatus>},
-    {"ReportCurrentStatusOfSettlements",
-     {"ОтчетОТекущемСостоянииРасчетов", MethodArgumentCount("ReportCurrentStatusOfSettlements")},
-     HostCode<TEcrlDriver, &TEcrlDriver::ReportCurrentStatusOfSettlements>},
-    {"OpenCashDrawer",
-     {"ОткрытьДенежныйЯщик", MethodArgumentCount("OpenCashDrawer")},
-     HostCode<TEcrlDriver, &TEcrlDriver::OpenCashDrawer>},
-    {"GetLineLength",
-     {"ПолучитьШиринуСтроки", MethodArgumentCount("GetLineLength")},
-     HostCode<TEcrlDriver, &TEcrlDriver::GetLineLength>},
-    {"PrintCheckCopy",
-     {"НапечататьКопиюЧека", MethodArgumentCount("PrintCheckCopy")},
-     HostCode<TEcrlDriver, &TEcrlDriver::PrintCheckCopy>},
-    {"OpenSessionRegistrationKM",
-     {"ОткрытьСессиюРегистрацииКМ", MethodArgumentCount("OpenSessionRegistrationKM")},
-     HostCode<TEcrlDriver, &TEcrlDriver::OpenSessionRegistrationKM>},
-    {"CloseSessionRegistrationKM",
-     {"ЗакрытьСессиюРегистрацииКМ", MethodArgumentCount("CloseSessionRegistrationKM")},
-     HostCode<TEcrlDriver, &TEcrlDriver::CloseSessionRegistrationKM>},
-    {"RequestKM",
-     {"ЗапросКМ", MethodArgumentCount("RequestKM")},
-     HostCode<TEcrlDriver, &TEcrlDriver::RequestKM>},
-    {"GetProcessingKMResult",
-     {"ПолучитьРезультатыЗапросаКМ", MethodArgumentCount("GetProcessingKMResult")},
-     HostCode<TEcrlDriver, &TEcrlDriver::GetProcessingKMResult>},
-    {"ConfirmKM",
-     {"ПодтвердитьКМ", MethodArgumentCount("ConfirmKM")},
-     HostCode<TEcrlDriver, &TEcrlDriver::ConfirmKM>},
-    {"SetDateTime",
-     {"УстановитьДатуВремя", MethodArgumentCount("SetDateTime")},
-     HostCode<TEcrlDriver, &TEcrlDriver::SetDateTime>},
-    {"GetDateTime",
-     {"ПолучитьДатуВремя", MethodArgumentCount("GetDateTime")},
-     HostCode<TEcrlDriver, &TEcrlDriver::GetDateTime>},
-    {"GetDocumentInformation",
-     {"ПолучитьИнформациюПоДокументу", MethodArgumentCount("GetDocumentInformation")},
-     HostCode<TEcrlDriver, &TEcrlDriver::GetDocumentInformation>},
-};
-
-}  // namespace
-
 int64_t AmountToTenThousandths(double Amount) {
   // nearbyint rounds in the default mode: to nearest, ties to even.
   const double scaled = std::nearbyint(Amount * 10000.0);
@@ -91,15 +17,6 @@ int64_t AmountToTenThousandths(double Amount) {
   }
   return static_cast<int64_t>(scaled);
 }
-
-const TDriverClassInfo TEcrlDriver::Info = {
-    .ClassName = "TEcrlDriver",
-    .Parent = &TCommonDriver::Info,
-    .Methods = kMethods,
-    .Properties = {},
-    .Actions = {},
-    .UpdateDriverInfo = &TEcrlDriver::UpdateDriverInfo,
-};
 
 TEcrlDriver::TEcrlDriver() {
   // Without a registered class the base constructor ran the common update;
@@ -113,203 +30,170 @@ void TEcrlDriver::UpdateDriverInfo(TDriverInfo& AInfo) {
   AInfo.IntegrationComponent = false;
 }
 
-void TEcrlDriver::ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc,
-                             const char* AWhat) {
-  ParseXmlText(V8ToWideString(Arg(Params, Count, Index)), Doc, AWhat);
+// ---- host arguments ----
+
+std::string TEcrlDriver::THostCall::Text(long AIndex) const {
+  return V8ToUtf8(Arg(FParams, FCount, AIndex));
 }
 
-void TEcrlDriver::WriteXmlArg(V8Variant* Params, long Count, long Index,
-                              const pugi::xml_document& Doc) {
-  SetOutText(Arg(Params, Count, Index), XmlText(Doc));
+int32_t TEcrlDriver::THostCall::Int(long AIndex) const {
+  return V8GetInt(Arg(FParams, FCount, AIndex));
 }
 
-bool TEcrlDriver::InOutCall(V8Variant* RetValue, V8Variant* Params, long Count,
-                            TInOutOperation Operation, const char* AWhat) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input, output;
-    ReadXmlArg(Params, Count, 1, input, AWhat);
-    NewXmlDocument(output);
-    (this->*Operation)(input, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
+double TEcrlDriver::THostCall::Number(long AIndex) const {
+  return V8GetDouble(Arg(FParams, FCount, AIndex));
+}
+
+bool TEcrlDriver::THostCall::Bool(long AIndex) const {
+  return V8ToBool(Arg(FParams, FCount, AIndex));
+}
+
+void TEcrlDriver::THostCall::ReadXml(long AIndex, pugi::xml_document& ADoc) const {
+  ParseXmlText(V8ToWideString(Arg(FParams, FCount, AIndex)), ADoc, FRow.Args[AIndex].Caption);
+}
+
+void TEcrlDriver::THostCall::WriteXml(long AIndex, const pugi::xml_document& ADoc) {
+  SetText(AIndex, XmlText(ADoc));
+}
+
+void TEcrlDriver::THostCall::SetText(long AIndex, std::string_view AText) {
+  FDriver.SetOutText(Arg(FParams, FCount, AIndex), AText);
+}
+
+void TEcrlDriver::THostCall::SetInt(long AIndex, int32_t AValue) {
+  FDriver.V8SetInt(Arg(FParams, FCount, AIndex), AValue);
 }
 
 // ---- host methods ----
+//
+// Each handler reads its arguments in the order of its row, runs the
+// operation, then writes the out-arguments: a failure part-way leaves the
+// out-arguments not yet reached as the host passed them.
 
-bool TEcrlDriver::GetDataKKT(V8Variant* RetValue, V8Variant* Params, long Count,
-                             TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document table;
-    NewXmlDocument(table);
-    GetDataKKT(table);
-    WriteXmlArg(Params, Count, 1, table);
-  });
+namespace {
+
+// The shape shared by the shifts, reports and the marking-code request:
+// argument 1 an XML-in document, argument 2 the XML-out document.
+template <void (TEcrlDriver::*Operation)(const pugi::xml_document&, pugi::xml_document&),
+          class TCall>
+void InOut(TEcrlDriver& D, TCall& C) {
+  pugi::xml_document input, output;
+  C.ReadXml(1, input);
+  NewXmlDocument(output);
+  (D.*Operation)(input, output);
+  C.WriteXml(2, output);
 }
 
-bool TEcrlDriver::OperationFN(V8Variant* RetValue, V8Variant* Params, long Count,
-                              TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    const uint8_t operationType = OperationTypeByte(V8GetInt(Arg(Params, Count, 1)));
-    pugi::xml_document parameters;
-    ReadXmlArg(Params, Count, 2, parameters, XmlArgumentCaption("OperationFN", 2));
-    OperationFN(operationType, parameters);
-  });
-}
+}  // namespace
 
-bool TEcrlDriver::OpenShift(V8Variant* RetValue, V8Variant* Params, long Count,
-                            TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::OpenShift,
-                   XmlArgumentCaption("OpenShift", 1));
-}
+const TExportMethodInfo TEcrlDriver::cHostMethods[] = {
+    FiscalEntry<"GetDataKKT",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  pugi::xml_document table;
+                  NewXmlDocument(table);
+                  D.GetDataKKT(table);
+                  C.WriteXml(1, table);
+                }>(),
+    FiscalEntry<"OperationFN",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  const uint8_t operationType = OperationTypeByte(C.Int(1));
+                  pugi::xml_document parameters;
+                  C.ReadXml(2, parameters);
+                  D.OperationFN(operationType, parameters);
+                }>(),
+    FiscalEntry<"OpenShift", &InOut<&TEcrlDriver::OpenShift, THostCall>>(),
+    FiscalEntry<"CloseShift", &InOut<&TEcrlDriver::CloseShift, THostCall>>(),
+    FiscalEntry<"ProcessCheck",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  const bool electronically = C.Bool(1);
+                  pugi::xml_document package, output;
+                  C.ReadXml(2, package);
+                  NewXmlDocument(output);
+                  D.ProcessCheck(electronically, package, output, false);
+                  C.WriteXml(3, output);
+                }>(),
+    FiscalEntry<"ProcessCorrectionCheck",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  const bool electronically = C.Bool(1);
+                  pugi::xml_document package, output;
+                  C.ReadXml(2, package);
+                  NewXmlDocument(output);
+                  D.ProcessCorrectionCheck(electronically, package, output);
+                  C.WriteXml(3, output);
+                }>(),
+    FiscalEntry<"PrintTextDocument",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  pugi::xml_document package;
+                  C.ReadXml(1, package);
+                  D.PrintTextDocument(package);
+                }>(),
+    FiscalEntry<"CashInOutcome",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  pugi::xml_document input;
+                  C.ReadXml(1, input);
+                  const int64_t amount = AmountToTenThousandths(C.Number(2));
+                  D.CashInOutcome(input, amount);
+                }>(),
+    FiscalEntry<"PrintXReport",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  pugi::xml_document input;
+                  C.ReadXml(1, input);
+                  D.PrintXReport(input);
+                }>(),
+    FiscalEntry<"GetCurrentStatus", &InOut<&TEcrlDriver::GetCurrentStatus, THostCall>>(),
+    FiscalEntry<"ReportCurrentStatusOfSettlements",
+                &InOut<&TEcrlDriver::ReportCurrentStatusOfSettlements, THostCall>>(),
+    FiscalEntry<"OpenCashDrawer", +[](TEcrlDriver& D, THostCall&) { D.OpenCashDrawer(); }>(),
+    FiscalEntry<"GetLineLength",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  int64_t lineLength = 0;
+                  D.GetLineLength(lineLength);
+                  C.SetInt(1, LineLengthForHost(lineLength));
+                }>(),
+    FiscalEntry<"PrintCheckCopy",
+                +[](TEcrlDriver& D, THostCall& C) { D.PrintCheckCopy(C.Text(1)); }>(),
+    FiscalEntry<"OpenSessionRegistrationKM",
+                +[](TEcrlDriver& D, THostCall&) { D.OpenSessionRegistrationKM(); }>(),
+    FiscalEntry<"CloseSessionRegistrationKM",
+                +[](TEcrlDriver& D, THostCall&) { D.CloseSessionRegistrationKM(); }>(),
+    FiscalEntry<"RequestKM", &InOut<&TEcrlDriver::RequestKM, THostCall>>(),
+    FiscalEntry<"GetProcessingKMResult",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  pugi::xml_document output;
+                  NewXmlDocument(output);
+                  int32_t requestStatus = 0;
+                  D.GetProcessingKMResult(output, requestStatus);
+                  C.WriteXml(1, output);
+                  C.SetInt(2, requestStatus);
+                }>(),
+    FiscalEntry<"ConfirmKM",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  const std::string guid = C.Text(1);
+                  const int32_t confirmationType = C.Int(2);
+                  D.ConfirmKM(guid, confirmationType);
+                }>(),
+    FiscalEntry<"SetDateTime", +[](TEcrlDriver& D, THostCall& C) { D.SetDateTime(C.Text(1)); }>(),
+    FiscalEntry<"GetDateTime",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  std::string dateTime;
+                  D.GetDateTime(dateTime);
+                  C.SetText(1, dateTime);
+                }>(),
+    FiscalEntry<"GetDocumentInformation",
+                +[](TEcrlDriver& D, THostCall& C) {
+                  const int32_t docNumber = C.Int(1);
+                  pugi::xml_document output;
+                  NewXmlDocument(output);
+                  D.GetDocumentInformation(docNumber, output);
+                  C.WriteXml(2, output);
+                }>(),
+};
 
-bool TEcrlDriver::CloseShift(V8Variant* RetValue, V8Variant* Params, long Count,
-                             TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::CloseShift,
-                   XmlArgumentCaption("CloseShift", 1));
-}
-
-bool TEcrlDriver::ProcessCheck(V8Variant* RetValue, V8Variant* Params, long Count,
-                               TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    const bool electronically = V8ToBool(Arg(Params, Count, 1));
-    pugi::xml_document package, output;
-    ReadXmlArg(Params, Count, 2, package, XmlArgumentCaption("ProcessCheck", 2));
-    NewXmlDocument(output);
-    ProcessCheck(electronically, package, output, false);
-    WriteXmlArg(Params, Count, 3, output);
-  });
-}
-
-bool TEcrlDriver::ProcessCorrectionCheck(V8Variant* RetValue, V8Variant* Params, long Count,
-                                         TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    const bool electronically = V8ToBool(Arg(Params, Count, 1));
-    pugi::xml_document package, output;
-    ReadXmlArg(Params, Count, 2, package, XmlArgumentCaption("ProcessCorrectionCheck", 2));
-    NewXmlDocument(output);
-    ProcessCorrectionCheck(electronically, package, output);
-    WriteXmlArg(Params, Count, 3, output);
-  });
-}
-
-bool TEcrlDriver::PrintTextDocument(V8Variant* RetValue, V8Variant* Params, long Count,
-                                    TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document package;
-    ReadXmlArg(Params, Count, 1, package, XmlArgumentCaption("PrintTextDocument", 1));
-    PrintTextDocument(package);
-  });
-}
-
-bool TEcrlDriver::CashInOutcome(V8Variant* RetValue, V8Variant* Params, long Count,
-                                TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input;
-    ReadXmlArg(Params, Count, 1, input, XmlArgumentCaption("CashInOutcome", 1));
-    const int64_t amount = AmountToTenThousandths(V8GetDouble(Arg(Params, Count, 2)));
-    CashInOutcome(input, amount);
-  });
-}
-
-bool TEcrlDriver::PrintXReport(V8Variant* RetValue, V8Variant* Params, long Count,
-                               TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document input;
-    ReadXmlArg(Params, Count, 1, input, XmlArgumentCaption("PrintXReport", 1));
-    PrintXReport(input);
-  });
-}
-
-bool TEcrlDriver::GetCurrentStatus(V8Variant* RetValue, V8Variant* Params, long Count,
-                                   TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::GetCurrentStatus,
-                   XmlArgumentCaption("GetCurrentStatus", 1));
-}
-
-bool TEcrlDriver::ReportCurrentStatusOfSettlements(V8Variant* RetValue, V8Variant* Params,
-                                                   long Count, TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::ReportCurrentStatusOfSettlements,
-                   XmlArgumentCaption("ReportCurrentStatusOfSettlements", 1));
-}
-
-bool TEcrlDriver::OpenCashDrawer(V8Variant* RetValue, V8Variant* Params, long Count,
-                                 TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] { OpenCashDrawer(); });
-}
-
-bool TEcrlDriver::GetLineLength(V8Variant* RetValue, V8Variant* Params, long Count,
-                                TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    int64_t lineLength = 0;
-    GetLineLength(lineLength);
-    V8SetInt(Arg(Params, Count, 1), LineLengthForHost(lineLength));
-  });
-}
-
-bool TEcrlDriver::PrintCheckCopy(V8Variant* RetValue, V8Variant* Params, long Count,
-                                 TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count,
-                    [&] { PrintCheckCopy(V8ToUtf8(Arg(Params, Count, 1))); });
-}
-
-bool TEcrlDriver::OpenSessionRegistrationKM(V8Variant* RetValue, V8Variant* Params, long Count,
-                                            TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] { OpenSessionRegistrationKM(); });
-}
-
-bool TEcrlDriver::CloseSessionRegistrationKM(V8Variant* RetValue, V8Variant* Params, long Count,
-                                             TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] { CloseSessionRegistrationKM(); });
-}
-
-bool TEcrlDriver::RequestKM(V8Variant* RetValue, V8Variant* Params, long Count,
-                            TV8AddInDefBaseEx* /*V8*/) {
-  return InOutCall(RetValue, Params, Count, &TEcrlDriver::RequestKM,
-                   XmlArgumentCaption("RequestKM", 1));
-}
-
-bool TEcrlDriver::GetProcessingKMResult(V8Variant* RetValue, V8Variant* Params, long Count,
-                                        TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    pugi::xml_document output;
-    NewXmlDocument(output);
-    int32_t requestStatus = 0;
-    GetProcessingKMResult(output, requestStatus);
-    WriteXmlArg(Params, Count, 1, output);
-    V8SetInt(Arg(Params, Count, 2), requestStatus);
-  });
-}
-
-bool TEcrlDriver::ConfirmKM(V8Variant* RetValue, V8Variant* Params, long Count,
-                            TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    const std::string guid = V8ToUtf8(Arg(Params, Count, 1));
-    const int32_t confirmationType = V8GetInt(Arg(Params, Count, 2));
-    ConfirmKM(guid, confirmationType);
-  });
-}
-
-bool TEcrlDriver::SetDateTime(V8Variant* RetValue, V8Variant* Params, long Count,
-                              TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] { SetDateTime(V8ToUtf8(Arg(Params, Count, 1))); });
-}
-
-bool TEcrlDriver::GetDateTime(V8Variant* RetValue, V8Variant* Params, long Count,
-                              TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    std::string dateTime;
-    GetDateTime(dateTime);
-    SetOutText(Arg(Params, Count, 1), dateTime);
-  });
-}
-
-bool TEcrlDriver::GetDocumentInformation(V8Variant* RetValue, V8Variant* Params, long Count,
-                                         TV8AddInDefBaseEx* /*V8*/) {
-  return FiscalCall(RetValue, Params, Count, [&] {
-    const int32_t docNumber = V8GetInt(Arg(Params, Count, 1));
-    pugi::xml_document output;
-    NewXmlDocument(output);
-    GetDocumentInformation(docNumber, output);
-    WriteXmlArg(Params, Count, 2, output);
-  });
-}
+const TDriverClassInfo TEcrlDriver::Info = {
+    .ClassName = "TEcrlDriver",
+    .Parent = &TCommonDriver::Info,
+    .Methods = cHostMethods,
+    .Properties = {},
+    .Actions = {},
+    .UpdateDriverInfo = &TEcrlDriver::UpdateDriverInfo,
+};

@@ -3,7 +3,9 @@
 // named by argument 0, turn the other host arguments into C++ values and XML
 // documents, run the virtual operation the device driver implements, write
 // the out-arguments, and record the outcome. An EquException reports its own
-// code; every other failure reports 1001.
+// code; every other failure reports 1001. The methods are the entries of
+// cHostMethods: a method's names and arguments come from its row in
+// driver/uMethodArguments.h, its handler is written beside the entry.
 #pragma once
 
 #include <cstdint>
@@ -75,36 +77,38 @@ class TEcrlDriver : public TCommonDriver {
                                       pugi::xml_document& AOutputParameters) = 0;
 
   // ---- host methods ----
-  bool GetDataKKT(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool OperationFN(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool OpenShift(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool CloseShift(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool ProcessCheck(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool ProcessCorrectionCheck(V8Variant* RetValue, V8Variant* Params, long Count,
-                              TV8AddInDefBaseEx* V8);
-  bool PrintTextDocument(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool CashInOutcome(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool PrintXReport(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool GetCurrentStatus(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool ReportCurrentStatusOfSettlements(V8Variant* RetValue, V8Variant* Params, long Count,
-                                        TV8AddInDefBaseEx* V8);
-  bool OpenCashDrawer(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool GetLineLength(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool PrintCheckCopy(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool OpenSessionRegistrationKM(V8Variant* RetValue, V8Variant* Params, long Count,
-                                 TV8AddInDefBaseEx* V8);
-  bool CloseSessionRegistrationKM(V8Variant* RetValue, V8Variant* Params, long Count,
-                                  TV8AddInDefBaseEx* V8);
-  bool RequestKM(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool GetProcessingKMResult(V8Variant* RetValue, V8Variant* Params, long Count,
-                             TV8AddInDefBaseEx* V8);
-  bool ConfirmKM(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool SetDateTime(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool GetDateTime(V8Variant* RetValue, V8Variant* Params, long Count, TV8AddInDefBaseEx* V8);
-  bool GetDocumentInformation(V8Variant* RetValue, V8Variant* Params, long Count,
-                              TV8AddInDefBaseEx* V8);
+  // Every fiscal host method is an entry of cHostMethods
+  // (uEcrDriver4004.cpp): its row of arguments (uMethodArguments.h) and a
+  // handler that unpacks them, runs the operation above and writes the
+  // out-arguments, inside the wrapper every fiscal method shares.
+  static const TExportMethodInfo cHostMethods[];
 
  protected:
+  // The host arguments of one fiscal call, read and written by position.
+  class THostCall {
+   public:
+    THostCall(TEcrlDriver& ADriver, const TMethodSignature& ARow, V8Variant* AParams, long ACount)
+        : FDriver(ADriver), FRow(ARow), FParams(AParams), FCount(ACount) {}
+    std::string Text(long AIndex) const;
+    int32_t Int(long AIndex) const;
+    double Number(long AIndex) const;
+    bool Bool(long AIndex) const;
+    // An XML-in argument, cleaned and parsed into ADoc; the method's row
+    // names the document in the message of a text that does not parse.
+    void ReadXml(long AIndex, pugi::xml_document& ADoc) const;
+    // An XML-out argument: the document's text.
+    void WriteXml(long AIndex, const pugi::xml_document& ADoc);
+    void SetText(long AIndex, std::string_view AText);
+    void SetInt(long AIndex, int32_t AValue);
+
+   private:
+    TEcrlDriver& FDriver;
+    const TMethodSignature& FRow;
+    V8Variant* FParams;
+    long FCount;
+  };
+  using THandler = void (*)(TEcrlDriver& ADriver, THostCall& ACall);
+
   // The wrapper every fiscal host method runs in: selects the device named
   // by argument 0, then runs Body; records success, or the failure with the
   // EquException's code or 1001. Always true for the dispatcher.
@@ -120,18 +124,20 @@ class TEcrlDriver : public TCommonDriver {
     return true;
   }
 
-  // The shape shared by the reports, shifts and marking-code request:
-  // argument 1 an XML-in document, argument 2 the XML-out document.
-  using TInOutOperation = void (TEcrlDriver::*)(const pugi::xml_document& AInputParameters,
-                                                pugi::xml_document& AOutputParameters);
-  // AWhat names the input document in its parse message.
-  bool InOutCall(V8Variant* RetValue, V8Variant* Params, long Count, TInOutOperation Operation,
-                 const char* AWhat);
-
-  // An XML-in argument: cleaned and parsed into Doc; AWhat names it in the
-  // message of a text that does not parse.
-  static void ReadXmlArg(V8Variant* Params, long Count, long Index, pugi::xml_document& Doc,
-                         const char* AWhat);
-  // An XML-out argument: the document's text.
-  void WriteXmlArg(V8Variant* Params, long Count, long Index, const pugi::xml_document& Doc);
+  // A fiscal method's registry code: AHandler inside FiscalCall.
+  template <TMethodName AName, THandler AHandler>
+  static bool FiscalMethod(TV8UserObject& Obj, V8Variant* RetValue, V8Variant* Params, long Count,
+                           TV8AddInDefBaseEx* /*V8*/) {
+    static constexpr const TMethodSignature& row = MethodSignatureOf(AName.View());
+    TEcrlDriver& driver = static_cast<TEcrlDriver&>(Obj);
+    return driver.FiscalCall(RetValue, Params, Count, [&] {
+      THostCall call(driver, row, Params, Count);
+      AHandler(driver, call);
+    });
+  }
+  // The table entry of a fiscal method.
+  template <TMethodName AName, THandler AHandler>
+  static consteval TExportMethodInfo FiscalEntry() {
+    return ExportMethod(AName.View(), &FiscalMethod<AName, AHandler>);
+  }
 };

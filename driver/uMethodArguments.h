@@ -1,9 +1,11 @@
-// The arguments of every host method: name, direction and type.
+// Every host method of the add-in declared once: its English and Russian
+// names and its arguments (name, direction and type).
 //
-// The method tables of the driver classes take their parameter counts from
-// here, so a method's count and its arguments cannot drift apart; quarnel-host
-// shows the rows and checks a call against them. Header only: the host reads
-// it without linking the driver.
+// The method tables of the driver classes pair each row with the code that
+// runs it (ExportMethod, driver/uCustomDriver.h) and take the names and the
+// parameter count from here, so what the host sees and what a method reads
+// cannot drift apart; quarnel-host shows the rows and checks a call against
+// them. Header only: the host reads it without linking the driver.
 //
 //   constexpr int n = MethodArgumentCount("ProcessCheck");        // 4
 //   constexpr const char* what = XmlArgumentCaption("ProcessCheck", 2);
@@ -40,7 +42,8 @@ struct TMethodArgument {
 inline constexpr std::size_t cMaxMethodArguments = 5;
 
 struct TMethodSignature {
-  const char* Method;
+  const char* Method;     // English name
+  const char* MethodLoc;  // Russian name
   TMethodArgument Args[cMaxMethodArguments];
 
   constexpr int Count() const {
@@ -64,84 +67,121 @@ constexpr TMethodArgument NotRead(const char* Name) {
   return {Name, adNotRead, atAny};
 }
 
-// Every method of the add-in, by its English name, in registration order.
+// Every method of the add-in, in registration order; GetInterfaceRevision,
+// which the driver registers twice, has one row.
 inline constexpr TMethodSignature kSignatures[] = {
-    {"GetInterfaceRevision", {}},
-    {"GetDataKKT", {kDevice, XmlOut("TableParametersKKT")}},
+    {"GetInterfaceRevision", "ПолучитьРевизиюИнтерфейса", {}},
+    {"GetDataKKT", "ПолучитьПараметрыККТ", {kDevice, XmlOut("TableParametersKKT")}},
     {"OperationFN",
+     "ОперацияФН",
      {kDevice,
       {"OperationType", adIn, atInteger},
       XmlIn("ParametersFiscal", "параметры регистрации")}},
     {"OpenShift",
+     "ОткрытьСмену",
      {kDevice, XmlIn("InputParameters", "входные параметры открытия смены"),
       XmlOut("OutputParameters")}},
     {"CloseShift",
+     "ЗакрытьСмену",
      {kDevice, XmlIn("InputParameters", "входные параметры закрытия смены"),
       XmlOut("OutputParameters")}},
     {"ProcessCheck",
+     "СформироватьЧек",
      {kDevice,
       {"Electronically", adIn, atBoolean},
       XmlIn("CheckPackage", "пакет чека"),
       XmlOut("DocumentOutputParameters")}},
     {"ProcessCorrectionCheck",
+     "СформироватьЧекКоррекции",
      {kDevice,
       {"Electronically", adIn, atBoolean},
       XmlIn("CheckCorrectionPackage", "пакет чека коррекции"),
       XmlOut("DocumentOutputParameters")}},
-    {"PrintTextDocument", {kDevice, XmlIn("DocumentPackage", "текстовый документ")}},
+    {"PrintTextDocument",
+     "НапечататьТекстовыйДокумент",
+     {kDevice, XmlIn("DocumentPackage", "текстовый документ")}},
     {"CashInOutcome",
+     "НапечататьЧекВнесенияВыемки",
      {kDevice,
       XmlIn("InputParameters", "входные параметры внесения или выемки"),
       {"Amount", adIn, atNumber}}},
-    {"PrintXReport", {kDevice, XmlIn("InputParameters", "входные параметры X-отчета")}},
+    {"PrintXReport",
+     "НапечататьОтчетБезГашения",
+     {kDevice, XmlIn("InputParameters", "входные параметры X-отчета")}},
     {"GetCurrentStatus",
+     "ПолучитьТекущееСостояние",
      {kDevice, XmlIn("InputParameters", "входные параметры запроса состояния"),
       XmlOut("OutputParameters")}},
     {"ReportCurrentStatusOfSettlements",
+     "ОтчетОТекущемСостоянииРасчетов",
      {kDevice, XmlIn("InputParameters", "входные параметры отчета о состоянии расчетов"),
       XmlOut("OutputParameters")}},
-    {"OpenCashDrawer", {kDevice}},
-    {"GetLineLength", {kDevice, {"LineLength", adOut, atInteger}}},
-    {"PrintCheckCopy", {kDevice, {"CheckNumber", adIn, atText}}},
-    {"OpenSessionRegistrationKM", {kDevice}},
-    {"CloseSessionRegistrationKM", {kDevice}},
+    {"OpenCashDrawer", "ОткрытьДенежныйЯщик", {kDevice}},
+    {"GetLineLength", "ПолучитьШиринуСтроки", {kDevice, {"LineLength", adOut, atInteger}}},
+    {"PrintCheckCopy", "НапечататьКопиюЧека", {kDevice, {"CheckNumber", adIn, atText}}},
+    {"OpenSessionRegistrationKM", "ОткрытьСессиюРегистрацииКМ", {kDevice}},
+    {"CloseSessionRegistrationKM", "ЗакрытьСессиюРегистрацииКМ", {kDevice}},
     {"RequestKM",
+     "ЗапросКМ",
      {kDevice, XmlIn("InputParameters", "запрос проверки кода маркировки"),
       XmlOut("OutputParameters")}},
     {"GetProcessingKMResult",
+     "ПолучитьРезультатыЗапросаКМ",
      {kDevice, XmlOut("OutputParameters"), {"RequestStatus", adOut, atInteger}}},
-    {"ConfirmKM", {kDevice, {"GUID", adIn, atText}, {"ConfirmationType", adIn, atInteger}}},
-    {"SetDateTime", {kDevice, {"DateTime", adIn, atText}}},
-    {"GetDateTime", {kDevice, {"DateTime", adOut, atText}}},
+    {"ConfirmKM",
+     "ПодтвердитьКМ",
+     {kDevice, {"GUID", adIn, atText}, {"ConfirmationType", adIn, atInteger}}},
+    {"SetDateTime", "УстановитьДатуВремя", {kDevice, {"DateTime", adIn, atText}}},
+    {"GetDateTime", "ПолучитьДатуВремя", {kDevice, {"DateTime", adOut, atText}}},
     {"GetDocumentInformation",
+     "ПолучитьИнформациюПоДокументу",
      {kDevice, {"DocNumber", adIn, atInteger}, XmlOut("OutputParameters")}},
-    {"GetDescription", {XmlOut("DriverDescription")}},
-    {"GetLastError", {{"ErrorDescription", adOut, atText}}},
+    {"GetDescription", "ПолучитьОписание", {XmlOut("DriverDescription")}},
+    {"GetLastError", "ПолучитьОшибку", {{"ErrorDescription", adOut, atText}}},
     {"ConnectEquipment",
+     "ПодключитьОборудование",
      {{"DeviceID", adOut, atText},
       NotRead("EquipmentType"),
       XmlIn("ConnectionParameters", "параметры подключения")}},
-    {"DisconnectEquipment", {kDevice}},
-    {"EquipmentParameters", {NotRead("EquipmentType"), XmlOut("TableParameters")}},
-    {"SetParameter", {{"Name", adIn, atText}, {"Value", adIn, atAny}}},
+    {"DisconnectEquipment", "ОтключитьОборудование", {kDevice}},
+    {"EquipmentParameters",
+     "ПараметрыОборудования",
+     {NotRead("EquipmentType"), XmlOut("TableParameters")}},
+    {"SetParameter", "УстановитьПараметр", {{"Name", adIn, atText}, {"Value", adIn, atAny}}},
     {"EquipmentTest",
+     "ТестированиеОборудования",
      {NotRead("EquipmentType"),
       XmlIn("ConnectionParameters", "параметры подключения"),
       {"Description", adOut, atText},
       {"DemoModeIsActivated", adOut, atText}}},
-    {"GetAdditionalActions", {XmlOut("TableActions")}},
-    {"DoAdditionalAction", {{"ActionName", adIn, atText}}},
+    {"GetAdditionalActions", "ПолучитьДополнительныеДействия", {XmlOut("TableActions")}},
+    {"DoAdditionalAction", "ВыполнитьДополнительноеДействие", {{"ActionName", adIn, atText}}},
     {"EquipmentAutoSetup",
+     "АвтонастройкаОборудования",
      {NotRead("EquipmentType"),
       {"Parameters", adIn, atText},
       {"Result", adOut, atText},
       NotRead("Reserved3"),
       NotRead("Reserved4")}},
-    {"SetApplicationInformation", {NotRead("ApplicationSettings")}},
-    {"GetLocalizationPattern", {XmlOut("LocalizationPattern")}},
-    {"SetLocalization", {NotRead("LanguageCode"), NotRead("LocalizationPattern")}},
+    {"SetApplicationInformation",
+     "УстановитьИнформациюПриложения",
+     {NotRead("ApplicationSettings")}},
+    {"GetLocalizationPattern", "ПолучитьШаблонЛокализации", {XmlOut("LocalizationPattern")}},
+    {"SetLocalization",
+     "УстановитьЛокализацию",
+     {NotRead("LanguageCode"), NotRead("LocalizationPattern")}},
 };
 }  // namespace method_arguments
+
+// A method's English name as a template argument: FiscalEntry<"OpenShift", ...>.
+template <std::size_t N>
+struct TMethodName {
+  char Text[N];
+  consteval TMethodName(const char (&AText)[N]) {
+    for (std::size_t i = 0; i < N; ++i) Text[i] = AText[i];
+  }
+  constexpr std::string_view View() const { return {Text, N - 1}; }
+};
 
 // The row of a method by its English name, or null.
 constexpr const TMethodSignature* FindMethodSignature(std::string_view Method) {

@@ -17,9 +17,7 @@ namespace {
 // TDriver marks its own GetInterfaceRevision again, so the host reaches this
 // entry first by either name.
 const TExportMethodInfo kMethods[] = {
-    {"GetInterfaceRevision",
-     {"ПолучитьРевизиюИнтерфейса", 0},
-     HostCode<TDriver, &TDriver::GetInterfaceRevision>},
+    ExportMethod("GetInterfaceRevision", HostCode<TDriver, &TDriver::GetInterfaceRevision>),
 };
 
 constexpr int32_t kInterfaceRevision = 4004;

@@ -6,7 +6,9 @@
 // Adding an operation: override its virtual from TEcrlDriver / TCommonDriver
 // here (the host wrapper, argument conversion, error codes and tracing are
 // already done by the base classes) and work on Instance(), the connection
-// SelectDevice made current.
+// SelectDevice made current. A new fiscal host method is a row in
+// driver/uMethodArguments.h, an entry with its handler in
+// TEcrlDriver::cHostMethods and the virtual operation the handler runs.
 #pragma once
 
 #include <map>

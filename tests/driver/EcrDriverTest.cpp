@@ -150,8 +150,10 @@ class EcrDriverTest : public ::testing::Test {
     EXPECT_EQ(Memory.Live(), 0) << "a host block was left behind";
     EXPECT_EQ(Memory.BadFrees(), 0) << "a host block was freed twice";
   }
-  // The host methods, seen through the class that declares them.
-  TEcrlDriver& Ecr() { return Driver; }
+  // A host method as the registry runs it.
+  bool Call(std::string_view Method, V8Variant* Result, TParamArray& Args) {
+    return Driver.CallHostMethod(Method, Result, Args.Data(), Args.Count());
+  }
   TTestMemoryManager Memory;
   TScriptedDriver Driver;
 };
@@ -179,7 +181,7 @@ TEST(FiscalArgumentConversionTest, OperationTypeAndLineLengthKeepTheLowBits) {
 TEST_F(EcrDriverTest, SelectsTheDeviceBeforeReadingAnyArgument) {
   TParamArray p(Driver, Memory, 4);
   p.Text(0, "no such device").Bool(1, true).Text(2, "<not xml").Text(3, "");
-  EXPECT_TRUE(Ecr().ProcessCheck(&p.Result, p.Data(), p.Count(), nullptr));
+  EXPECT_TRUE(Call("ProcessCheck", &p.Result, p));
   EXPECT_FALSE(p.Result.bVal);
   EXPECT_EQ(Driver.LastResult().ErrorDescription, "unknown device no such device")
       << "the selection error must win over the malformed package";
@@ -191,7 +193,7 @@ TEST_F(EcrDriverTest, SelectsTheDeviceBeforeReadingAnyArgument) {
 TEST_F(EcrDriverTest, ProcessCheckPassesTheFlagThePackageAndNoCorrection) {
   TParamArray p(Driver, Memory, 4);
   p.Text(0, kDevice).Int(1, 1).Text(2, "<CheckPackage/>");
-  EXPECT_TRUE(Ecr().ProcessCheck(&p.Result, p.Data(), p.Count(), nullptr));
+  EXPECT_TRUE(Call("ProcessCheck", &p.Result, p));
   ASSERT_EQ(p.Result.vt, VTYPE_BOOL);
   EXPECT_TRUE(p.Result.bVal) << Driver.LastResult().ErrorDescription;
   EXPECT_TRUE(Driver.LastElectronically);
@@ -204,7 +206,7 @@ TEST_F(EcrDriverTest, ProcessCheckPassesTheFlagThePackageAndNoCorrection) {
 TEST_F(EcrDriverTest, MalformedXmlAfterSelectionFailsNamingTheDocument) {
   TParamArray p(Driver, Memory, 3);
   p.Text(0, kDevice).Text(1, "<InputParameters><Parameters></InputParameters>");
-  EXPECT_TRUE(Ecr().OpenShift(&p.Result, p.Data(), p.Count(), nullptr));
+  EXPECT_TRUE(Call("OpenShift", &p.Result, p));
   EXPECT_FALSE(p.Result.bVal);
   EXPECT_EQ(Driver.Selected, std::vector<std::string>{kDevice});
   EXPECT_TRUE(Driver.Calls.empty());
@@ -219,7 +221,7 @@ TEST_F(EcrDriverTest, DeviceErrorsKeepTheirCodeOtherErrorsReport1001) {
     Driver.RaiseEqu = EquException(3005, "Смена закрыта");
     TParamArray p(Driver, Memory, 2);
     p.Text(0, kDevice).Text(1, "<InputParameters/>");
-    Ecr().PrintXReport(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("PrintXReport", &p.Result, p);
     EXPECT_FALSE(p.Result.bVal);
     EXPECT_EQ(Driver.LastResult().GetIntResult(), 3005);
     EXPECT_EQ(Driver.LastResult().ErrorDescription, "Смена закрыта");
@@ -229,7 +231,7 @@ TEST_F(EcrDriverTest, DeviceErrorsKeepTheirCodeOtherErrorsReport1001) {
     Driver.RaiseOther = std::runtime_error("Устройство не включено");
     TParamArray p(Driver, Memory, 1);
     p.Text(0, kDevice);
-    Ecr().OpenCashDrawer(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("OpenCashDrawer", &p.Result, p);
     EXPECT_FALSE(p.Result.bVal);
     EXPECT_EQ(Driver.LastResult().GetIntResult(), 1001);
     EXPECT_EQ(Driver.LastResult().ErrorDescription, "Устройство не включено");
@@ -238,7 +240,7 @@ TEST_F(EcrDriverTest, DeviceErrorsKeepTheirCodeOtherErrorsReport1001) {
     Driver.RaiseOther.reset();
     TParamArray p(Driver, Memory, 1);
     p.Text(0, kDevice);
-    Ecr().OpenCashDrawer(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("OpenCashDrawer", &p.Result, p);
     EXPECT_TRUE(p.Result.bVal);
     EXPECT_EQ(Driver.LastResult().GetIntResult(), 0);
     EXPECT_EQ(Driver.LastResult().ErrorDescription, "");
@@ -249,31 +251,31 @@ TEST_F(EcrDriverTest, NumbersAndTextsReachTheOperationsConverted) {
   {
     TParamArray p(Driver, Memory, 3);
     p.Text(0, kDevice).Text(1, "<InputParameters/>").Double(2, 12.34);
-    Ecr().CashInOutcome(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("CashInOutcome", &p.Result, p);
     EXPECT_TRUE(p.Result.bVal) << Driver.LastResult().ErrorDescription;
     EXPECT_EQ(Driver.LastAmount, 123400);
     Driver.V8SetInt64(&p[2], 12);
-    Ecr().CashInOutcome(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("CashInOutcome", &p.Result, p);
     EXPECT_EQ(Driver.LastAmount, 120000) << "an amount sent as a 64-bit integer";
   }
   {
     TParamArray p(Driver, Memory, 3);
     p.Text(0, kDevice).Int(1, 0x102).Text(2, "<ParametersFiscal/>");
-    Ecr().OperationFN(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("OperationFN", &p.Result, p);
     EXPECT_EQ(Driver.LastOperationType, 2);
     EXPECT_EQ(Driver.LastInputRoot, "ParametersFiscal");
   }
   {
     TParamArray p(Driver, Memory, 3);
     p.Text(0, kDevice).Text(1, "3F2504E0-4F89-11D3-9A0C-0305E82C3301").Text(2, "1");
-    Ecr().ConfirmKM(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("ConfirmKM", &p.Result, p);
     EXPECT_EQ(Driver.LastText, "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
     EXPECT_EQ(Driver.LastInt, 1) << "a number sent as text counts as the number it spells";
   }
   {
     TParamArray p(Driver, Memory, 2);
     p.Text(0, kDevice).Text(1, "Чек 15");
-    Ecr().PrintCheckCopy(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("PrintCheckCopy", &p.Result, p);
     EXPECT_EQ(Driver.LastText, "Чек 15");
   }
 }
@@ -283,14 +285,14 @@ TEST_F(EcrDriverTest, OutArgumentsComeBackAsHostValues) {
     Driver.LineLength = (int64_t{1} << 32) + 48;
     TParamArray p(Driver, Memory, 2);
     p.Text(0, kDevice);
-    Ecr().GetLineLength(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("GetLineLength", &p.Result, p);
     ASSERT_EQ(p[1].vt, VTYPE_I4);
     EXPECT_EQ(p[1].lVal, 48);
   }
   {
     TParamArray p(Driver, Memory, 3);
     p.Text(0, kDevice);
-    Ecr().GetProcessingKMResult(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("GetProcessingKMResult", &p.Result, p);
     EXPECT_EQ(p.TextAt(1), "<?xml version=\"1.0\"?><ProcessingKMResult/>");
     ASSERT_EQ(p[2].vt, VTYPE_I4);
     EXPECT_EQ(p[2].lVal, 2);
@@ -298,13 +300,13 @@ TEST_F(EcrDriverTest, OutArgumentsComeBackAsHostValues) {
   {
     TParamArray p(Driver, Memory, 2);
     p.Text(0, kDevice);
-    Ecr().GetDateTime(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("GetDateTime", &p.Result, p);
     EXPECT_EQ(p.TextAt(1), "2024-02-01T09:05:03");
   }
   {
     TParamArray p(Driver, Memory, 2);
     p.Text(0, kDevice);
-    Ecr().GetDataKKT(&p.Result, p.Data(), p.Count(), nullptr);
+    Call("GetDataKKT", &p.Result, p);
     EXPECT_EQ(p.TextAt(1), "<?xml version=\"1.0\"?><TableParametersKKT KKTNumber=\"0001\"/>");
   }
 }
@@ -312,7 +314,7 @@ TEST_F(EcrDriverTest, OutArgumentsComeBackAsHostValues) {
 TEST_F(EcrDriverTest, AProcedureCallRunsWithoutAResultValue) {
   TParamArray p(Driver, Memory, 3);
   p.Text(0, kDevice).Text(1, "<InputParameters/>");
-  EXPECT_TRUE(Ecr().OpenShift(nullptr, p.Data(), p.Count(), nullptr));
+  EXPECT_TRUE(Call("OpenShift", nullptr, p));
   EXPECT_EQ(Driver.Calls, std::vector<std::string>{"OpenShift"});
   EXPECT_NE(p.TextAt(2).find("ShiftNumber=\"7\""), std::string::npos);
 }
@@ -321,7 +323,7 @@ TEST_F(EcrDriverTest, RefusedHostMemoryIsAFailureNotASilentSuccess) {
   TParamArray p(Driver, Memory, 3);
   p.Text(0, kDevice).Text(1, "<InputParameters/>");
   Memory.Refuse = true;
-  Ecr().OpenShift(&p.Result, p.Data(), p.Count(), nullptr);
+  Call("OpenShift", &p.Result, p);
   Memory.Refuse = false;
   EXPECT_FALSE(p.Result.bVal);
   EXPECT_EQ(Driver.LastResult().GetIntResult(), 1001);
@@ -335,7 +337,7 @@ TEST_F(EcrDriverTest, AnEightBitDeviceIdentifierReadsAsEmpty) {
   p[0].vt = VTYPE_PSTR;
   p[0].pstrVal = bytes;
   p[0].strLen = sizeof bytes - 1;
-  Ecr().OpenCashDrawer(&p.Result, p.Data(), p.Count(), nullptr);
+  Call("OpenCashDrawer", &p.Result, p);
   p[0] = V8Variant{};  // the bytes are the test's, not the host memory's
   EXPECT_EQ(Driver.Selected, std::vector<std::string>{""});
   EXPECT_FALSE(p.Result.bVal);
@@ -344,7 +346,7 @@ TEST_F(EcrDriverTest, AnEightBitDeviceIdentifierReadsAsEmpty) {
 TEST_F(EcrDriverTest, TooFewArgumentsAreReportedNotRead) {
   TParamArray p(Driver, Memory, 1);
   p.Text(0, kDevice);
-  Ecr().OpenShift(&p.Result, p.Data(), p.Count(), nullptr);
+  Call("OpenShift", &p.Result, p);
   EXPECT_FALSE(p.Result.bVal);
   EXPECT_EQ(Driver.LastResult().ErrorDescription, "Не передан параметр номер 2");
 }
