@@ -37,6 +37,16 @@ int TwoDigits(std::string_view AText, size_t APos) {
   return static_cast<int>(IntOrDefault(AText.substr(APos, 2), 0));
 }
 
+// The three two-digit numbers a "ddmmyy" or "hhnnss" text starts with;
+// false for a text of 5 characters or fewer.
+bool ThreeTwoDigitNumbers(std::string_view AText, int& AFirst, int& ASecond, int& AThird) {
+  if (AText.size() <= 5) return false;
+  AFirst = TwoDigits(AText, 0);
+  ASecond = TwoDigits(AText, 2);
+  AThird = TwoDigits(AText, 4);
+  return true;
+}
+
 // A byte below 0x20 inside a request frame acts on the frame itself: FS
 // splits the fields, ETX ends the frame and what follows reads as a frame of
 // its own. Texts reach here cleaned and codes escaped; whatever still carries
@@ -276,26 +286,19 @@ std::string TDevice::TimeToDevice(const TDateTime& ATime) {
 }
 
 TDateTime TDevice::DeviceToDate(std::string_view AText) {
-  if (AText.size() <= 5) return {};
-  int day = TwoDigits(AText, 0), month = TwoDigits(AText, 2);
-  int year = 2000 + TwoDigits(AText, 4);
-  if (!TDateTime::IsValidDate(year, month, day)) return {};
-  TDateTime d;
-  d.Year = year;
-  d.Month = month;
-  d.Day = day;
-  return d;
+  int day, month, year;
+  if (!ThreeTwoDigitNumbers(AText, day, month, year) ||
+      !TDateTime::IsValidDate(2000 + year, month, day))
+    return {};
+  return {2000 + year, month, day};
 }
 
 TDateTime TDevice::DeviceToTime(std::string_view AText) {
-  if (AText.size() <= 5) return {};
-  int hour = TwoDigits(AText, 0), minute = TwoDigits(AText, 2), second = TwoDigits(AText, 4);
-  if (!TDateTime::IsValidTime(hour, minute, second)) return {};
-  TDateTime t;
-  t.Hour = hour;
-  t.Minute = minute;
-  t.Second = second;
-  return t;
+  int hour, minute, second;
+  if (!ThreeTwoDigitNumbers(AText, hour, minute, second) ||
+      !TDateTime::IsValidTime(hour, minute, second))
+    return {};
+  return {0, 0, 0, hour, minute, second};
 }
 
 std::string TDevice::FloatToDevice(double AValue) {

@@ -20,22 +20,25 @@ std::vector<char> NameBuffer() {
   return std::vector<char>(size > 16384 ? static_cast<size_t>(size) : 16384);
 }
 
-std::string UserName(uid_t AUid) {
+// The name an entry of the user or group database (passwd, group) gives AId,
+// found with ALookup (getpwuid_r, getgrgid_r); the number when none does.
+template <typename TEntry, typename TId>
+std::string EntryName(TId AId, int (*ALookup)(TId, TEntry*, char*, size_t, TEntry**),
+                      char* TEntry::*AName) {
   std::vector<char> buffer = NameBuffer();
-  passwd entry{};
-  passwd* found = nullptr;
-  if (getpwuid_r(AUid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-    return found->pw_name;
-  return std::to_string(AUid);
+  TEntry entry{};
+  TEntry* found = nullptr;
+  if (ALookup(AId, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    return found->*AName;
+  return std::to_string(AId);
+}
+
+std::string UserName(uid_t AUid) {
+  return EntryName(AUid, getpwuid_r, &passwd::pw_name);
 }
 
 std::string GroupName(gid_t AGid) {
-  std::vector<char> buffer = NameBuffer();
-  group entry{};
-  group* found = nullptr;
-  if (getgrgid_r(AGid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
-    return found->gr_name;
-  return std::to_string(AGid);
+  return EntryName(AGid, getgrgid_r, &group::gr_name);
 }
 
 bool ProcessInGroup(gid_t AGid) {
@@ -97,7 +100,8 @@ TDeviceAccess DescribeDeviceAccess(const std::string& APath) {
   return access;
 }
 
-std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError) {
+std::string ExplainPortOpenFailure(const TPortLookup& ALookup, int AError,
+                                   std::string_view AOtherwise) {
   switch (AError) {
     case ENOENT:
     case ENODEV:
@@ -110,6 +114,6 @@ std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, in
     case EBUSY:
       return ResFormat("PortBusy", {DeviceText(ALookup.Device), ALookup.OriginText()});
     default:
-      return std::nullopt;
+      return std::string(AOtherwise);
   }
 }

@@ -6,17 +6,18 @@
 // platform's part, like the lookup: another system's build has its own.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <string_view>
 
 #include "transport/uPortMap.h"
 
 // The message for an open of ALookup's device that failed with the system
-// error AError, or nullopt when the port's own reason says it as well:
+// error AError, or AOtherwise when the port's own reason says it as well:
 //   no device behind the name  "Устройство не подключено: PATH (ORIGIN)"
 //   no permission              the device, its group, the user and what to do
 //   held by someone else       the device and that it is in use (our lock or EBUSY)
-std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError);
+std::string ExplainPortOpenFailure(const TPortLookup& ALookup, int AError,
+                                   std::string_view AOtherwise);
 
 // Who may use a device file, and whether this process's user is in its group.
 struct TDeviceAccess {

@@ -98,11 +98,11 @@ TLinkStatus TSerialLink::WaitInput(std::chrono::steady_clock::time_point ADeadli
 
 std::string TSerialLink::FailureText(const TLinkStatus& AStatus) const {
   if (AStatus.Step == TLinkStep::lsOpen)
-    return ExplainPortOpenFailure(FPort.PortLookup(), AStatus.SystemError)
-        .value_or(FPort.ExtResultDescription());
+    return ExplainPortOpenFailure(FPort.PortLookup(), AStatus.SystemError,
+                                  FPort.ExtResultDescription());
   if (IsDeviceGone(AStatus))
-    return ExplainPortOpenFailure(FPort.PortLookup(), kDeviceGoneSystemError)
-        .value_or(std::string(EquMessages::DeviceNotConnected));
+    return ExplainPortOpenFailure(FPort.PortLookup(), kDeviceGoneSystemError,
+                                  EquMessages::DeviceNotConnected);
   switch (AStatus.Fault) {
     case TLinkFault::lfTimedOut:
       // Waiting for the start of an answer is the timed read; every other

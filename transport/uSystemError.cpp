@@ -27,18 +27,5 @@ std::string PortOpenReasonText(int AError, bool ASettings, int ABaudRate) {
   return system;
 }
 
-TConnectFailure ConnectFailureKind(int AError) {
-  switch (AError) {
-    case ECONNREFUSED:
-      return TConnectFailure::cfRefused;
-    case ETIMEDOUT:
-      return TConnectFailure::cfTimedOut;
-    case ENETUNREACH:
-    case EHOSTUNREACH:
-    case ENETDOWN:
-    case EHOSTDOWN:
-      return TConnectFailure::cfUnreachable;
-    default:
-      return TConnectFailure::cfOther;
-  }
-}
+const TConnectErrorCodes kConnectErrorCodes = {
+    ECONNREFUSED, ETIMEDOUT, {ENETUNREACH, EHOSTUNREACH, ENETDOWN, EHOSTDOWN}};

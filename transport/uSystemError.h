@@ -27,11 +27,10 @@ bool IsDeviceGoneError(int AError);
 // refuses). ASettings: the error came while the line was being set up.
 std::string PortOpenReasonText(int AError, bool ASettings, int ABaudRate);
 
-// What a TCP connect that failed with AError came to.
-enum class TConnectFailure {
-  cfRefused,      // nothing listens on that port
-  cfTimedOut,     // no answer within the connect limit
-  cfUnreachable,  // no route to that network or host
-  cfOther,        // the system's own words say it
+// The platform's codes for a TCP connect that failed, by what they mean.
+struct TConnectErrorCodes {
+  int Refused;         // nothing listens on that port
+  int TimedOut;        // no answer within the connect limit
+  int Unreachable[4];  // no route to that network or host, or either is down
 };
-TConnectFailure ConnectFailureKind(int AError);
+extern const TConnectErrorCodes kConnectErrorCodes;

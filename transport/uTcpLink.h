@@ -26,6 +26,13 @@
 #endif
 #include "device/uRegisterLink.h"
 
+// The connection's socket: a descriptor, or a Winsock socket.
+#if defined(_WIN32)
+using TLinkSocket = TWinSocket;
+#else
+using TLinkSocket = TFd;
+#endif
+
 // Time limits of the TCP link, in milliseconds.
 struct TSocketTimeLimits {
   int Connect = 5000;
@@ -50,41 +57,24 @@ class TTcpLink : public TRegisterLink {
   // Closes the connection for good: no command connects until Connect.
   void Close();
   bool Connected() const { return FSocket.Valid(); }
-#if defined(_WIN32)
-  const TWinSocket& Socket() const {
-    return FSocket;
-  }
-#else
-  const TFd& Socket() const {
-    return FSocket;
-  }
-#endif
+  const TLinkSocket& Socket() const { return FSocket; }
 
-  const std::string& Address() const {
-    return FIPAddress;
-  }
-  void SetAddress(std::string_view AValue) {
-    FIPAddress = std::string(AValue);
-  }
-  int Port() const {
-    return FTCPPort;
-  }
-  void SetPort(int AValue) {
-    FTCPPort = AValue;
-  }
+  const std::string& Address() const { return FIPAddress; }
+  void SetAddress(std::string_view AValue) { FIPAddress = std::string(AValue); }
+  int Port() const { return FTCPPort; }
+  void SetPort(int AValue) { FTCPPort = AValue; }
   // Tests keep the waits for a silent peer short.
-  TSocketTimeLimits& Limits() {
-    return FLimits;
-  }
+  TSocketTimeLimits& Limits() { return FLimits; }
   // The reason of a connect that failed with AError, or ran out of time.
   std::string ConnectFailureReason(int AError, bool ATimedOut) const;
 
-  TLinkWaits Waits(int ATimeout) const override;
-  // Connects again after a failure.
-  TLinkStatus BeforeCommand() override;
   TLinkStatus Send(std::string_view ABytes) override;
   TLinkStatus ReadNow(size_t AMax) override;
   TLinkStatus WaitInput(std::chrono::steady_clock::time_point ADeadline) override;
+  TLinkWaits Waits(int ATimeout) const override;
+  // Connects again after a failure.
+  TLinkStatus BeforeCommand() override;
+  // Drops the connection, to be made again before the next command.
   void OutOfStep() override;
 
  protected:
@@ -100,11 +90,9 @@ class TTcpLink : public TRegisterLink {
   // A failed connect, leaving no socket (and, on Windows, no socket library).
   TLinkStatus ConnectFailed(TLinkStatus AStatus);
 
+  TLinkSocket FSocket;  // not valid while closed
 #if defined(_WIN32)
-  TWinSocket FSocket;  // not valid while closed
   bool FWinsockStarted = false;
-#else
-  TFd FSocket;  // not valid while closed
 #endif
   std::string FIPAddress;
   int FTCPPort = 0;

@@ -16,6 +16,23 @@ using std::chrono::milliseconds;
 
 namespace {
 
+// What a TCP connect that failed with AError came to.
+enum class TConnectFailure {
+  cfRefused,      // nothing listens on that port
+  cfTimedOut,     // no answer within the connect limit
+  cfUnreachable,  // no route to that network or host
+  cfOther,        // the system's own words say it
+};
+
+TConnectFailure ConnectFailureKind(int AError) {
+  const TConnectErrorCodes& codes = kConnectErrorCodes;
+  if (AError == codes.Refused) return TConnectFailure::cfRefused;
+  if (AError == codes.TimedOut) return TConnectFailure::cfTimedOut;
+  for (int code : codes.Unreachable)
+    if (AError == code) return TConnectFailure::cfUnreachable;
+  return TConnectFailure::cfOther;
+}
+
 TLinkPolicy TcpPolicy() {
   TLinkPolicy policy;
   policy.ProbeAttempts = 1;

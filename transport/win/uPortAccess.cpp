@@ -10,8 +10,9 @@
 
 #include "resources/uResources.h"
 
-std::optional<std::string> ExplainPortOpenFailure(const TPortLookup& ALookup, int AError) {
+std::string ExplainPortOpenFailure(const TPortLookup& ALookup, int AError,
+                                   std::string_view AOtherwise) {
   if (AError == ERROR_FILE_NOT_FOUND || AError == ERROR_PATH_NOT_FOUND)
     return ResFormat("PortMissing", {ALookup.Device, ALookup.OriginText()});
-  return std::nullopt;
+  return std::string(AOtherwise);
 }

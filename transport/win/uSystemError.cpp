@@ -43,18 +43,5 @@ std::string PortOpenReasonText(int AError, bool /*ASettings*/, int /*ABaudRate*/
   return SystemErrorText(AError);
 }
 
-TConnectFailure ConnectFailureKind(int AError) {
-  switch (AError) {
-    case WSAECONNREFUSED:
-      return TConnectFailure::cfRefused;
-    case WSAETIMEDOUT:
-      return TConnectFailure::cfTimedOut;
-    case WSAENETUNREACH:
-    case WSAEHOSTUNREACH:
-    case WSAENETDOWN:
-    case WSAEHOSTDOWN:
-      return TConnectFailure::cfUnreachable;
-    default:
-      return TConnectFailure::cfOther;
-  }
-}
+const TConnectErrorCodes kConnectErrorCodes = {
+    WSAECONNREFUSED, WSAETIMEDOUT, {WSAENETUNREACH, WSAEHOSTUNREACH, WSAENETDOWN, WSAEHOSTDOWN}};
