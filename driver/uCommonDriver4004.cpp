@@ -281,11 +281,11 @@ void TCommonDriver::DoAdditionalAction(const std::string& AName) {
 }
 
 void TCommonDriver::ViewLog() {
-  ShowLogViewer(GetLogFileName(true));
+  TfmLog(GetLogFileName(true)).Show();
 }
 
 void TCommonDriver::ShowHelp() {
-  ShowHelpDocument("help", "Справка");
+  TfmDocView("help", "Справка").Show();
 }
 
 // ---- LogEnabled ----

@@ -14,65 +14,30 @@ void SetAttribute(pugi::xml_node ANode, const char* AName, const std::string& AV
   a.set_value(AValue.c_str());
 }
 
-const char* ParameterName(int32_t ATag) {
-  switch (ATag) {
-    case 1012:
-      return "DateTime";
-    case 1021:
-      return "CashierName";
-    case 1040:
-      return "DocNumber";
-    case 1054:
-      return "OperationType";
-    case 1055:
-      return "TaxationSystem";
-    case 1077:
-      return "FiscalSign";
-    case 1203:
-      return "CashierINN";
-    default:
-      return nullptr;
-  }
-}
+// Where the host's receipt package carries a tag: an attribute name.
+struct TTagName {
+  int32_t Tag;
+  const char* Name;
+};
+constexpr TTagName kParameterNames[] = {
+    {1012, "DateTime"},       {1021, "CashierName"}, {1040, "DocNumber"}, {1054, "OperationType"},
+    {1055, "TaxationSystem"}, {1077, "FiscalSign"},  {1203, "CashierINN"}};
+constexpr TTagName kPositionNames[] = {{1023, "Quantity"},           {1030, "Name"},
+                                       {1043, "AmountWithDiscount"}, {1079, "PriceWithDiscount"},
+                                       {1200, "VATAmount"},          {1212, "CalculationSubject"},
+                                       {1214, "PaymentMethod"},      {1305, "MarkingCode"}};
+constexpr TTagName kPaymentNames[] = {{1031, "Cash"},
+                                      {1081, "ElectronicPayment"},
+                                      {1215, "PrePayment"},
+                                      {1216, "PostPayment"},
+                                      {1217, "Barter"}};
 
-const char* PositionName(int32_t ATag) {
-  switch (ATag) {
-    case 1023:
-      return "Quantity";
-    case 1030:
-      return "Name";
-    case 1043:
-      return "AmountWithDiscount";
-    case 1079:
-      return "PriceWithDiscount";
-    case 1200:
-      return "VATAmount";
-    case 1212:
-      return "CalculationSubject";
-    case 1214:
-      return "PaymentMethod";
-    case 1305:
-      return "MarkingCode";
-    default:
-      return nullptr;
-  }
-}
-
-const char* PaymentName(int32_t ATag) {
-  switch (ATag) {
-    case 1031:
-      return "Cash";
-    case 1081:
-      return "ElectronicPayment";
-    case 1215:
-      return "PrePayment";
-    case 1216:
-      return "PostPayment";
-    case 1217:
-      return "Barter";
-    default:
-      return nullptr;
-  }
+// The attribute ATag goes to, or null when the package does not carry it there.
+template <size_t N>
+const char* NameOf(const TTagName (&ANames)[N], int32_t ATag) {
+  for (const TTagName& n : ANames)
+    if (n.Tag == ATag) return n.Name;
+  return nullptr;
 }
 
 }  // namespace
@@ -93,13 +58,13 @@ void WriteCheckPackage(const std::vector<TDocElement>& AList, int64_t ADocumentT
       continue;
     }
     if (e.TagSection) {
-      const char* name = PositionName(e.Tag);
+      const char* name = NameOf(kPositionNames, e.Tag);
       if (name == nullptr || !position) continue;
       SetAttribute(position, name, e.Tag == 1305 ? Base64Encode(Utf8ToAnsi(e.Value)) : e.Value);
       continue;
     }
-    if (const char* name = ParameterName(e.Tag)) SetAttribute(parameters, name, e.Value);
-    if (const char* name = PaymentName(e.Tag)) {
+    if (const char* name = NameOf(kParameterNames, e.Tag)) SetAttribute(parameters, name, e.Value);
+    if (const char* name = NameOf(kPaymentNames, e.Tag)) {
       if (!payments) payments = root.append_child("Payments");
       SetAttribute(payments, name, e.Value);
     }

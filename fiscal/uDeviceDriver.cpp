@@ -1,6 +1,8 @@
 #include "fiscal/uDeviceDriver.h"
 
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 #include "common/uCommonUtils.h"
 #include "resources/uResources.h"
@@ -12,49 +14,49 @@ constexpr const char* kTaxRates[] = {"20",     "18",     "10", "0", "none",  "20
 
 using TProp = TPropertyInfo<TDeviceDriver>;
 
-// A property over an integer field of any width.
+// A property over a field of the holder: a Boolean, a text, or an integer
+// of any width.
 template <auto Field>
-constexpr TProp IntProp(const char* AName) {
-  return {AName, TPropKind::Integer,
-          [](const TDeviceDriver& D) -> TV8NativeVariant { return static_cast<int64_t>(D.*Field); },
-          [](TDeviceDriver& D, const TV8NativeVariant& V) {
-            using T = std::remove_reference_t<decltype(D.*Field)>;
-            D.*Field = static_cast<T>(std::get<int64_t>(V));
-          },
-          nullptr};
-}
-template <auto Field>
-constexpr TProp TextProp(const char* AName) {
-  return {AName, TPropKind::Text,
-          [](const TDeviceDriver& D) -> TV8NativeVariant { return D.*Field; },
-          [](TDeviceDriver& D, const TV8NativeVariant& V) { D.*Field = std::get<std::string>(V); },
-          nullptr};
-}
-template <auto Field>
-constexpr TProp BoolProp(const char* AName) {
-  return {AName, TPropKind::Boolean,
-          [](const TDeviceDriver& D) -> TV8NativeVariant { return D.*Field; },
-          [](TDeviceDriver& D, const TV8NativeVariant& V) { D.*Field = std::get<bool>(V); },
-          nullptr};
+constexpr TProp Prop(const char* AName) {
+  using T = std::remove_cvref_t<decltype(std::declval<TDeviceDriver&>().*Field)>;
+  if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::string>) {
+    return {AName, std::is_same_v<T, bool> ? TPropKind::Boolean : TPropKind::Text,
+            [](const TDeviceDriver& D) -> TV8NativeVariant { return D.*Field; },
+            [](TDeviceDriver& D, const TV8NativeVariant& V) { D.*Field = std::get<T>(V); },
+            nullptr};
+  } else {
+    return {
+        AName, TPropKind::Integer,
+        [](const TDeviceDriver& D) -> TV8NativeVariant { return static_cast<int64_t>(D.*Field); },
+        [](TDeviceDriver& D, const TV8NativeVariant& V) {
+          D.*Field = static_cast<T>(std::get<int64_t>(V));
+        },
+        nullptr};
+  }
 }
 
-const TProp kProperties[] = {
-    IntProp<&TDeviceDriver::FPortNumber>("PortNumber"),
-    IntProp<&TDeviceDriver::FBaudRate>("BaudRate"),
-    TextProp<&TDeviceDriver::FIPAddress>("IPAddress"),
-    IntProp<&TDeviceDriver::FIPPort>("IPPort"),
-    TextProp<&TDeviceDriver::FConnectionPassword>("ConnectionPassword"),
-    TextProp<&TDeviceDriver::FCutString>("CutString"),
-    IntProp<&TDeviceDriver::FFontNumber>("FontNumber"),
-    BoolProp<&TDeviceDriver::FSingleCommand>("SingleCommand"),
-    IntProp<&TDeviceDriver::FEnablePrinting>("EnablePrinting"),
-    IntProp<&TDeviceDriver::FEnableReportPrinting>("EnableReportPrinting"),
-    BoolProp<&TDeviceDriver::FReceiptTextAvailable>("ReceiptTextAvailable"),
-    BoolProp<&TDeviceDriver::FLogEnabled>("LogEnabled"),
-    // The register object: read-only, and no host value can carry it.
-    {"Device", TPropKind::Other, [](const TDeviceDriver&) -> TV8NativeVariant { return {}; },
-     nullptr, nullptr},
-};
+// A property no host value can carry, read-only: the register object.
+constexpr TProp ObjectProp(const char* AName) {
+  return {AName, TPropKind::Other, [](const TDeviceDriver&) -> TV8NativeVariant { return {}; },
+          nullptr, nullptr};
+}
+
+using D = TDeviceDriver;
+// In the order of the pages of the parameters description, then the
+// register object.
+const TProp kProperties[] = {Prop<&D::FPortNumber>("PortNumber"),
+                             Prop<&D::FBaudRate>("BaudRate"),
+                             Prop<&D::FConnectionPassword>("ConnectionPassword"),
+                             Prop<&D::FIPAddress>("IPAddress"),
+                             Prop<&D::FIPPort>("IPPort"),
+                             Prop<&D::FFontNumber>("FontNumber"),
+                             Prop<&D::FReceiptTextAvailable>("ReceiptTextAvailable"),
+                             Prop<&D::FCutString>("CutString"),
+                             Prop<&D::FEnablePrinting>("EnablePrinting"),
+                             Prop<&D::FEnableReportPrinting>("EnableReportPrinting"),
+                             Prop<&D::FLogEnabled>("LogEnabled"),
+                             Prop<&D::FSingleCommand>("SingleCommand"),
+                             ObjectProp("Device")};
 
 }  // namespace
 

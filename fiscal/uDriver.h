@@ -150,6 +150,12 @@ class TDriver : public TEcrlDriver {
   // ReadCounters, then <OutputParameters><Parameters .../>[<Payments/>]
   // with the parts AFields names, in their fixed order.
   void WriteCountersOutput(pugi::xml_document& AOutputParameters, uint32_t AFields);
+  // The frame of the shift operations and reports: the input read (cashier,
+  // print flag), a document left open cancelled, the print-settings byte
+  // set by the report rule, then AStep with the cashier text, and the byte
+  // written back also when AStep fails.
+  template <class TStep>
+  void RunReport(const pugi::xml_document& AInputParameters, TStep&& AStep);
   // Runs AStep, then writes the print-settings byte read at connect back,
   // also when AStep fails; a failing write-back never hides AStep's error.
   template <class TStep>

@@ -208,48 +208,43 @@ void TDriver::WriteCountersOutput(pugi::xml_document& AOutputParameters, uint32_
 
 // ---- operations ----
 
-void TDriver::OpenShift(const pugi::xml_document& AInputParameters,
-                        pugi::xml_document& AOutputParameters) {
+template <class TStep>
+void TDriver::RunReport(const pugi::xml_document& AInputParameters, TStep&& AStep) {
   ReadInputParameters(AInputParameters);
   KeepingPrintSetting([&] {
     CancelOpenDocument();
     ApplyReportPrinting(Instance().FInitPrintSetting);
+    AStep(CashierText(Instance().FCashierName, Instance().FCashierINN));
+  });
+}
+
+void TDriver::OpenShift(const pugi::xml_document& AInputParameters,
+                        pugi::xml_document& AOutputParameters) {
+  RunReport(AInputParameters, [&](const std::string& ACashier) {
     EnsureShiftState(false);
-    Device().OpenDay(CashierText(Instance().FCashierName, Instance().FCashierINN));
+    Device().OpenDay(ACashier);
     WriteCountersOutput(AOutputParameters, kOpenShiftFields);
   });
 }
 
 void TDriver::CloseShift(const pugi::xml_document& AInputParameters,
                          pugi::xml_document& AOutputParameters) {
-  ReadInputParameters(AInputParameters);
-  KeepingPrintSetting([&] {
-    CancelOpenDocument();
-    ApplyReportPrinting(Instance().FInitPrintSetting);
+  RunReport(AInputParameters, [&](const std::string& ACashier) {
     // A shift open for more than 24 hours is exactly the one to close.
     if (Device().GetDayState() == 1) throw MakeEquException(ecShiftClosed);
-    Device().ZReport(CashierText(Instance().FCashierName, Instance().FCashierINN));
+    Device().ZReport(ACashier);
     WriteCountersOutput(AOutputParameters, kCloseShiftFields);
   });
 }
 
 void TDriver::PrintXReport(const pugi::xml_document& AInputParameters) {
-  ReadInputParameters(AInputParameters);
-  KeepingPrintSetting([&] {
-    CancelOpenDocument();
-    ApplyReportPrinting(Instance().FInitPrintSetting);
-    Device().XReport();
-  });
+  RunReport(AInputParameters, [&](const std::string&) { Device().XReport(); });
 }
 
 void TDriver::ReportCurrentStatusOfSettlements(const pugi::xml_document& AInputParameters,
                                                pugi::xml_document& AOutputParameters) {
-  ReadInputParameters(AInputParameters);
-  KeepingPrintSetting([&] {
-    CancelOpenDocument();
-    ApplyReportPrinting(Instance().FInitPrintSetting);
-    Device().SettlementsCurrStatusReport(
-        CashierText(Instance().FCashierName, Instance().FCashierINN));
+  RunReport(AInputParameters, [&](const std::string& ACashier) {
+    Device().SettlementsCurrStatusReport(ACashier);
     WriteCountersOutput(AOutputParameters, kSettlementsFields);
   });
 }

@@ -20,8 +20,8 @@ std::string BuiltInHelpFile(const std::string& AName) {
 
 }  // namespace
 
-std::string ShowHelpDocument(std::string_view ADocument, std::string_view ATitle) {
-  const std::string name(ADocument);
+std::string TfmDocView::Show() const {
+  const std::string& name = FDocument;
   std::string markdown, style;
   // A site's own manual in md.zip beside the library replaces the built-in
   // one; the built-in style sheet serves an archive without its own.
@@ -35,7 +35,7 @@ std::string ShowHelpDocument(std::string_view ADocument, std::string_view ATitle
     style = BuiltInHelpFile(kStyleSheet);
   }
 
-  const std::string page = WriteHelpPage(name, RenderMarkdownPage(markdown, ATitle, style));
+  const std::string page = WriteHelpPage(name, RenderMarkdownPage(markdown, FTitle, style));
   switch (OpenOnDesktop(page)) {
     case TDesktopOpen::Opened:
       return page;

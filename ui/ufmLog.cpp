@@ -5,16 +5,16 @@
 #include "resources/uResources.h"
 #include "ui/uDesktop.h"
 
-void ShowLogViewer(const std::string& AFolder) {
-  switch (OpenOnDesktop(AFolder)) {
+void TfmLog::Show() const {
+  switch (OpenOnDesktop(FFolder)) {
     case TDesktopOpen::Opened:
       return;
     case TDesktopOpen::NoDisplay:
-      throw std::runtime_error(ResFormat("ViewLogNoDisplay", {AFolder}));
+      throw std::runtime_error(ResFormat("ViewLogNoDisplay", {FFolder}));
     case TDesktopOpen::NoOpener:
-      throw std::runtime_error(ResFormat("ViewLogNoXdgOpen", {AFolder}));
+      throw std::runtime_error(ResFormat("ViewLogNoXdgOpen", {FFolder}));
     case TDesktopOpen::Failed:
       break;
   }
-  throw std::runtime_error(ResFormat("ViewLogFailed", {AFolder}));
+  throw std::runtime_error(ResFormat("ViewLogFailed", {FFolder}));
 }

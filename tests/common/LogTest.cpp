@@ -172,7 +172,8 @@ TEST_F(LogTest, FirstLineAfterMidnightGoesToTheNextDaysFile) {
   EXPECT_EQ(GetLogFileName(true), Folder().string() + "/");
 }
 
-// Changed: the parents used to be forced to 0775 as well, overriding the umask.
+// Only the log folder itself is made group-writable: the parents the driver
+// creates on the way are the user's, under the user's umask.
 TEST_F(LogTest, NewLogFolderIsGroupWritableWhileItsParentsFollowTheUmask) {
   const mode_t oldMask = umask(022);
   GetLogFileName(true);
@@ -189,8 +190,8 @@ TEST_F(LogTest, NewLogFolderIsGroupWritableWhileItsParentsFollowTheUmask) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-// Changed: a log failure used to raise out of WriteLog into the code that
-// logged, turning a register operation that ran into a failed one.
+// A log failure never raises out of WriteLog into the code that logged: a
+// register operation that ran must not be reported as failed.
 TEST_F(LogTest, AnUnusableFolderFailsNoLineButIsNotedInTheNextLineWritten) {
   // A file where the folder should be: no user, root included, can create it.
   std::ofstream(fs::path(FDir) / "Dravex") << "x";

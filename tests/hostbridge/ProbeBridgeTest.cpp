@@ -204,8 +204,8 @@ TEST_F(ProbeBridgeTest, DefaultValuesAreHandedOverAsHostCopies) {
   EXPECT_FALSE(lang->GetParamDefValue(Host.FindMethod("Echo"), 0, &v));
 }
 
-// Changed: a refused text used to be left typed VTYPE_PWSTR with a null
-// pointer, which a host reads as a text.
+// A refused text must not stay typed VTYPE_PWSTR with a null pointer: a host
+// reads that as a text.
 TEST_F(ProbeBridgeTest, RefusingMemoryManagerMakesNothingCrash) {
   Host.Memory.Refuse = true;
   TCallResult r = Host.Call("Echo", {THostArg::Empty(), THostArg::Empty()});

@@ -61,7 +61,8 @@ TEST_F(V8ValuesTest, SettersReplaceAndFreeWhatTheValueHeld) {
   EXPECT_EQ(Memory.Frees(), 2);
 }
 
-// Changed: the value used to keep its text or blob type with a null pointer.
+// A value that keeps its text or blob type with a null pointer is read by the
+// host as a text or a blob.
 TEST_F(V8ValuesTest, RefusedAllocationLeavesAnEmptyValueAndReportsFalse) {
   V = Text(u"old");
   Memory.Refuse = true;
