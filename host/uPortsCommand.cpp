@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "host/uPortMapFile.h"
+#include "transport/uSerialLink.h"
 #include "transport/uPortAccess.h"
 
 namespace fs = std::filesystem;
@@ -120,7 +121,9 @@ int Probe(const std::vector<std::string>& AWords, const TPortsOptions& AOptions,
     AOut << "No serial devices found to probe.\n";
     return 1;
   }
-  AOut << "Sending ENQ, expecting ACK, at";
+  // The connect's probe: a device that stays silent takes all its tries at every rate.
+  AOut << "Sending ENQ, expecting ACK, up to " << TSerialLink::cProbeAttempts << " times "
+       << TSerialLink::cProbePauseMs << " ms apart as the driver's connect does, at";
   for (int rate : cProbeRates) AOut << " " << rate;
   AOut << " bits/s:\n";
   int found = 0;
@@ -238,7 +241,8 @@ std::string PortsUsageText() {
                            (/etc/quarnel/ports.conf)
   ports --probe [DEVICE...]
                            sends the register's probe (ENQ) at every rate on
-                           each device (or those named) and says which answers
+                           each device (or those named), as the driver's connect
+                           does, and says which answers
 )";
 }
 

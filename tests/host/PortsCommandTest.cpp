@@ -13,9 +13,12 @@
 #include <filesystem>
 #include <sstream>
 
+#include "common/uClock.h"
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/wire/uEmuServer.h"
+#include "transport/ScriptedPeer.h"
 #include "transport/TempPortMaps.h"
+#include "transport/uSerialLink.h"
 
 namespace fs = std::filesystem;
 
@@ -215,6 +218,28 @@ TEST_F(PortsCommandTest, TheHostProgramProbesANamedDevice) {
   while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
   EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0) << out;
   EXPECT_NE(out.find(FAcm + ": answers like a register at 57600 bits/s"), std::string::npos) << out;
+}
+
+// The probe is the connect's: a register that refuses its first tries (busy
+// printing, say) is found where the connect would find it, and one that only
+// ever refuses gets every try at every rate before it is named.
+TEST(PortsProbe, TriesAsOftenAndAsFarApartAsTheConnect) {
+  TManualClock clock;
+  TScopedClock scope(clock);
+  TScriptedPeer slow(TScriptedPeer::kPty);
+  slow.SetProbeReply(std::nullopt);
+  for (char reply : {peer::NAK, peer::NAK, peer::ACK}) slow.ThenBytes(std::string(1, reply));
+  TProbeResult result = ProbeSerialDevice(slow.DevicePath(), {57600});
+  EXPECT_EQ(result.Outcome, TProbeOutcome::poRegister) << result.Detail;
+  EXPECT_EQ(slow.Probes(), 3u);
+  EXPECT_EQ(clock.Slept(), std::chrono::milliseconds(2 * TSerialLink::cProbePauseMs));
+
+  TScriptedPeer refusing(TScriptedPeer::kPty);
+  refusing.SetProbeReply(std::string(1, peer::NAK));
+  result = ProbeSerialDevice(refusing.DevicePath(), {57600, 9600});
+  EXPECT_EQ(result.Outcome, TProbeOutcome::poOtherAnswer);
+  EXPECT_EQ(result.Detail, "0x15 at 57600 bits/s");
+  EXPECT_EQ(refusing.Probes(), 2u * TSerialLink::cProbeAttempts);
 }
 
 }  // namespace
