@@ -72,6 +72,14 @@ void TEcrlDriver::THostCall::SetInt(long AIndex, int32_t AValue) {
 
 namespace {
 
+// The shape of the printing methods: argument 1 an XML-in document.
+template <void (TEcrlDriver::*Operation)(const pugi::xml_document&), class TCall>
+void In(TEcrlDriver& D, TCall& C) {
+  pugi::xml_document input;
+  C.ReadXml(1, input);
+  (D.*Operation)(input);
+}
+
 // The shape shared by the shifts, reports and the marking-code request:
 // argument 1 an XML-in document, argument 2 the XML-out document.
 template <void (TEcrlDriver::*Operation)(const pugi::xml_document&, pugi::xml_document&),
@@ -82,6 +90,29 @@ void InOut(TEcrlDriver& D, TCall& C) {
   NewXmlDocument(output);
   (D.*Operation)(input, output);
   C.WriteXml(2, output);
+}
+
+// The shape of the two receipt methods: argument 1 the electronic flag,
+// argument 2 the package, argument 3 the XML-out document.
+using TReceiptOperation = void (*)(TEcrlDriver& D, bool AElectronically,
+                                   const pugi::xml_document& APackage, pugi::xml_document& AOutput);
+template <TReceiptOperation Operation, class TCall>
+void Receipt(TEcrlDriver& D, TCall& C) {
+  const bool electronically = C.Bool(1);
+  pugi::xml_document package, output;
+  C.ReadXml(2, package);
+  NewXmlDocument(output);
+  Operation(D, electronically, package, output);
+  C.WriteXml(3, output);
+}
+
+void RunReceipt(TEcrlDriver& D, bool AElectronically, const pugi::xml_document& APackage,
+                pugi::xml_document& AOutput) {
+  D.ProcessCheck(AElectronically, APackage, AOutput, false);
+}
+void RunCorrection(TEcrlDriver& D, bool AElectronically, const pugi::xml_document& APackage,
+                   pugi::xml_document& AOutput) {
+  D.ProcessCorrectionCheck(AElectronically, APackage, AOutput);
 }
 
 }  // namespace
@@ -103,30 +134,9 @@ const TExportMethodInfo TEcrlDriver::cHostMethods[] = {
                 }>(),
     FiscalEntry<"OpenShift", &InOut<&TEcrlDriver::OpenShift, THostCall>>(),
     FiscalEntry<"CloseShift", &InOut<&TEcrlDriver::CloseShift, THostCall>>(),
-    FiscalEntry<"ProcessCheck",
-                +[](TEcrlDriver& D, THostCall& C) {
-                  const bool electronically = C.Bool(1);
-                  pugi::xml_document package, output;
-                  C.ReadXml(2, package);
-                  NewXmlDocument(output);
-                  D.ProcessCheck(electronically, package, output, false);
-                  C.WriteXml(3, output);
-                }>(),
-    FiscalEntry<"ProcessCorrectionCheck",
-                +[](TEcrlDriver& D, THostCall& C) {
-                  const bool electronically = C.Bool(1);
-                  pugi::xml_document package, output;
-                  C.ReadXml(2, package);
-                  NewXmlDocument(output);
-                  D.ProcessCorrectionCheck(electronically, package, output);
-                  C.WriteXml(3, output);
-                }>(),
-    FiscalEntry<"PrintTextDocument",
-                +[](TEcrlDriver& D, THostCall& C) {
-                  pugi::xml_document package;
-                  C.ReadXml(1, package);
-                  D.PrintTextDocument(package);
-                }>(),
+    FiscalEntry<"ProcessCheck", &Receipt<&RunReceipt, THostCall>>(),
+    FiscalEntry<"ProcessCorrectionCheck", &Receipt<&RunCorrection, THostCall>>(),
+    FiscalEntry<"PrintTextDocument", &In<&TEcrlDriver::PrintTextDocument, THostCall>>(),
     FiscalEntry<"CashInOutcome",
                 +[](TEcrlDriver& D, THostCall& C) {
                   pugi::xml_document input;
@@ -134,12 +144,7 @@ const TExportMethodInfo TEcrlDriver::cHostMethods[] = {
                   const int64_t amount = AmountToTenThousandths(C.Number(2));
                   D.CashInOutcome(input, amount);
                 }>(),
-    FiscalEntry<"PrintXReport",
-                +[](TEcrlDriver& D, THostCall& C) {
-                  pugi::xml_document input;
-                  C.ReadXml(1, input);
-                  D.PrintXReport(input);
-                }>(),
+    FiscalEntry<"PrintXReport", &In<&TEcrlDriver::PrintXReport, THostCall>>(),
     FiscalEntry<"GetCurrentStatus", &InOut<&TEcrlDriver::GetCurrentStatus, THostCall>>(),
     FiscalEntry<"ReportCurrentStatusOfSettlements",
                 &InOut<&TEcrlDriver::ReportCurrentStatusOfSettlements, THostCall>>(),
