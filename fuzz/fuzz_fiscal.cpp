@@ -24,6 +24,7 @@
 #include "common/uCommonUtils.h"
 #include "emulator/register/uEmuRegister.h"
 #include "emulator/wire/uEmuLinkSession.h"
+#include "driver/uMethodArguments.h"
 #include "fiscal/uDriver.h"
 #include "host/uAddInHost.h"
 #include "tests/support/MemoryLink.h"
@@ -105,35 +106,29 @@ class TArgs {
   std::vector<V8Variant> FValues;
 };
 
-// How a method's arguments are made from one piece: argument 0 is the
-// device, then X the XML or text, N the number, B the flag, D the amount,
-// O an out-argument.
-struct TMethod {
-  const char* Name;
-  const char* Shape;
-};
-
-const TMethod kMethods[] = {
-    {"OperationFN", "NX"},
-    {"OpenShift", "XO"},
-    {"CloseShift", "XO"},
-    {"ProcessCheck", "BXO"},
-    {"ProcessCorrectionCheck", "BXO"},
-    {"PrintTextDocument", "X"},
-    {"CashInOutcome", "XD"},
-    {"PrintXReport", "X"},
-    {"GetCurrentStatus", "XO"},
-    {"ReportCurrentStatusOfSettlements", "XO"},
-    {"RequestKM", "XO"},
-    {"GetProcessingKMResult", "OO"},
-    {"ConfirmKM", "XN"},
-    {"OpenSessionRegistrationKM", ""},
-    {"CloseSessionRegistrationKM", ""},
-    {"GetDocumentInformation", "NO"},
-    {"SetDateTime", "X"},
-    {"GetDataKKT", "O"},
-    {"PrintCheckCopy", "X"},
-};
+// The methods the fuzzer calls, chosen by the first byte of a piece. Each
+// argument after the device is made from the piece as its row of arguments
+// types it: a text or XML from the rest, a number, flag or amount from the
+// second byte; out-arguments stay empty.
+const char* const kMethods[] = {"OperationFN",
+                                "OpenShift",
+                                "CloseShift",
+                                "ProcessCheck",
+                                "ProcessCorrectionCheck",
+                                "PrintTextDocument",
+                                "CashInOutcome",
+                                "PrintXReport",
+                                "GetCurrentStatus",
+                                "ReportCurrentStatusOfSettlements",
+                                "RequestKM",
+                                "GetProcessingKMResult",
+                                "ConfirmKM",
+                                "OpenSessionRegistrationKM",
+                                "CloseSessionRegistrationKM",
+                                "GetDocumentInformation",
+                                "SetDateTime",
+                                "GetDataKKT",
+                                "PrintCheckCopy"};
 
 // A result that is false must say why.
 void CheckOutcome(TDriver& ADriver, const V8Variant& AResult) {
@@ -165,32 +160,32 @@ std::string Connect(THarnessDriver& ADriver, std::string_view AParameters) {
 
 void CallOne(THarnessDriver& ADriver, const std::string& AId, std::string_view APiece) {
   if (APiece.empty()) return;
-  const TMethod& method = kMethods[static_cast<uint8_t>(APiece[0]) % std::size(kMethods)];
+  const char* const method = kMethods[static_cast<uint8_t>(APiece[0]) % std::size(kMethods)];
+  const TMethodSignature& row = *FindMethodSignature(method);
   const uint8_t number = APiece.size() > 1 ? static_cast<uint8_t>(APiece[1]) : 0;
   const std::string_view text = APiece.size() > 2 ? APiece.substr(2) : std::string_view();
-  const std::string_view shape = method.Shape;
   TLogCallScope scope;  // the log stays off for the calls
-  TArgs args(ADriver, 1 + shape.size());
+  TArgs args(ADriver, static_cast<size_t>(row.Count()));
   args.Text(0, AId);
-  for (size_t i = 0; i < shape.size(); ++i) {
-    switch (shape[i]) {
-      case 'X':
-        args.Text(i + 1, text);
+  for (size_t i = 1; i < static_cast<size_t>(row.Count()); ++i) {
+    const TMethodArgument& arg = row.Args[i];
+    if (arg.Direction != TArgDirection::adIn) continue;
+    switch (arg.Type) {
+      case TArgType::atInteger:
+        args.Int(i, static_cast<int8_t>(number));
         break;
-      case 'N':
-        args.Int(i + 1, static_cast<int8_t>(number));
+      case TArgType::atBoolean:
+        args.Bool(i, number & 1);
         break;
-      case 'B':
-        args.Bool(i + 1, number & 1);
-        break;
-      case 'D':
-        args.Double(i + 1, (number - 100) * 12.345);
+      case TArgType::atNumber:
+        args.Double(i, (number - 100) * 12.345);
         break;
       default:
+        args.Text(i, text);
         break;
     }
   }
-  ADriver.CallHostMethod(method.Name, &args.Result, args.Data(), args.Count());
+  ADriver.CallHostMethod(method, &args.Result, args.Data(), args.Count());
   CheckOutcome(ADriver, args.Result);
 }
 
