@@ -123,9 +123,10 @@ class THostSide {
 };
 
 void BM_ReceiptCpu(benchmark::State& state) {
+  // The null link stands in for the port the parameters name.
   THostSide host(true,
                  "<Parameters><Parameter Name=\"ConnectionPassword\" Value=\"KVNT\"/>"
-                 "</Parameters>");
+                 "<Parameter Name=\"PortNumber\" Value=\"1\"/></Parameters>");
   const std::string receipt = Receipt(static_cast<int>(state.range(0)));
   // The pause after the close is the register's, not the driver's work.
   TManualClock clock;

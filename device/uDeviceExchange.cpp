@@ -41,8 +41,7 @@ TLinkWaits CappedWaits(const TRegisterLink& ALink, int ATimeout) {
 
 }  // namespace
 
-TDeviceExchange::TDeviceExchange(TRegisterLink& ALink)
-    : FLink(ALink), FLastInputAt(Clock().SteadyNow()) {}
+TDeviceExchange::TDeviceExchange(TRegisterLink& ALink) : FLink(ALink) {}
 
 void TDeviceExchange::Log(std::string_view AArrow, std::string_view ABytes, bool ASucceeded) const {
   LogLinkBytes(FLink.Source(), AArrow, ABytes, ASucceeded);
@@ -164,7 +163,10 @@ TLinkStatus TDeviceExchange::SendFrame(std::string_view AFrame, const TLinkWaits
     TLinkStatus status = FLink.Send(AFrame);
     Log("-> ", AFrame, status.Ok());
     if (!status.Ok()) return OutOfStep(status, TLinkStep::lsSend);
-    if (input.Empty()) status = ReceiveInput(deadline);
+    if (input.Empty())
+      status = ReceiveInput(deadline);
+    else
+      FLastInputAt = Clock().SteadyNow();  // what the link held counts as come now
     if (!status.Ok()) {
       Log("<- ", {}, false);
       return OutOfStep(status, TLinkStep::lsAnswerStart);

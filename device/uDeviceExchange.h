@@ -76,8 +76,8 @@ class TDeviceExchange {
   TAnswerParser FParser;
   std::string FProbeAnswers;
   // When the read that brought the last input began (bytes the link held
-  // already count as come when the exchange began). The waits between the
+  // already count as come when the answer started). The waits between the
   // bytes of an answer run from there, so a pause of the register counts in
   // full however late this side gets to its next read.
-  std::chrono::steady_clock::time_point FLastInputAt;
+  std::chrono::steady_clock::time_point FLastInputAt{};
 };
