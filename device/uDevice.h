@@ -140,7 +140,6 @@ class TDevice {
   // outlive it. Until then it reads the defaults: password "KVNT", font 0,
   // 40 characters a line, no cut marker, format 1.0.
   void UseSettings(const TConnectionSettings& ASettings) { FSettings = &ASettings; }
-  const TConnectionSettings& Settings() const { return *FSettings; }
   int LineLength() const { return FSettings->FLineLen; }
   // "KVNT" while none is set; else the first 4 bytes of the setting in
   // CP1251 (a shorter text fails at the next frame).
