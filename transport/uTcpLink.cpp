@@ -38,7 +38,7 @@ TLinkStatus TTcpLink::Connect(std::string_view AAddress, int APort) {
   CloseSocket();
   // Only the dotted form is accepted: no name lookup, and the broadcast
   // address is no register's.
-  std::string text = Utf8ToAnsi(Trim(AAddress));
+  std::string text = Utf8ToAnsi(Trim(FIPAddress));
   in_addr address{};
   if (inet_pton(AF_INET, text.c_str(), &address) != 1 || address.s_addr == INADDR_NONE)
     return ConnectFailed(TLinkStatus::Failed(TLinkFault::lfBadAddress));

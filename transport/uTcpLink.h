@@ -46,7 +46,8 @@ class TTcpLink : public TRegisterLink {
   explicit TTcpLink(const TSocketTimeLimits& ALimits = {});
   ~TTcpLink() override;
 
-  // Connects to AAddress:APort, which the link keeps for connecting again.
+  // Connects to AAddress:APort, which the link keeps for connecting again
+  // (AAddress may be the kept one).
   // Anything but a dotted IPv4 address (255.255.255.255 included) is
   // lfBadAddress, a port outside 1..65535 lfBadPort; a connection that is
   // refused, unreachable or not made within the limit fails with the

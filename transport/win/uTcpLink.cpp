@@ -80,7 +80,7 @@ TLinkStatus TTcpLink::Connect(std::string_view AAddress, int APort) {
   }
   // Only the dotted form is accepted: no name lookup, and the broadcast
   // address (the parser's failure value) is no register's.
-  const std::string text = Utf8ToAnsi(Trim(AAddress));
+  const std::string text = Utf8ToAnsi(Trim(FIPAddress));
   const unsigned long address = inet_addr(text.c_str());
   if (address == INADDR_NONE) return ConnectFailed(TLinkStatus::Failed(TLinkFault::lfBadAddress));
   if (APort <= 0 || APort > 65535) return ConnectFailed(TLinkStatus::Failed(TLinkFault::lfBadPort));
