@@ -119,20 +119,25 @@ TShiftCounters TDevice::ReadShiftCounters() {
 }
 
 TRegistrationReading TDevice::ReadRegistration() {
+  // Serial and registration numbers come in field 1 of their request's answer.
+  const auto fnText = [this](int ARequest) {
+    FNGetInfo(ARequest);
+    return GetDataAsAnsi(1);
+  };
+  const auto ecrText = [this](int ARequest) {
+    GetECRInfo(ARequest);
+    return GetDataAsAnsi(1);
+  };
   TRegistrationReading r;
   FNGetInfo(kFnLifePhase);
   r.FNLifePhase = GetDataAsInteger(1);
-  FNGetInfo(kFnSerial);
-  r.FNSerialNumber = GetDataAsAnsi(1);
-  GetECRInfo(kEcrRegistrationNumber);
-  r.KKTNumber = GetDataAsAnsi(1);
+  r.FNSerialNumber = fnText(kFnSerial);
+  r.KKTNumber = ecrText(kEcrRegistrationNumber);
   FNGetInfo(kFnVersions);
   r.FFDCode = GetDataAsInteger(3);
   r.FNFFDCode = GetDataAsInteger(5);
-  GetECRInfo(kEcrSerial);
-  r.KKTSerialNumber = GetDataAsAnsi(1);
-  FNGetInfo(kFnRegistrationDocument);
-  r.DocumentNumber = GetDataAsAnsi(1);
+  r.KKTSerialNumber = ecrText(kEcrSerial);
+  r.DocumentNumber = fnText(kFnRegistrationDocument);
   FNGetInfo(kFnRegistrationTime);
   r.DateTime = GetDataAsDate(1);
   const TDateTime time = GetDataAsTime(2);
@@ -142,8 +147,7 @@ TRegistrationReading TDevice::ReadRegistration() {
   // Each second half is asked for before its first.
   r.CompanyName2 = ReadSettingTableStr(kOrganisationTable, 1);
   r.CompanyName1 = ReadSettingTableStr(kOrganisationTable, 0);
-  GetECRInfo(kEcrInn);
-  r.INN = GetDataAsAnsi(1);
+  r.INN = ecrText(kEcrInn);
   r.SaleAddress2 = ReadSettingTableStr(kOrganisationTable, 3);
   r.SaleAddress1 = ReadSettingTableStr(kOrganisationTable, 2);
   r.SaleLocation = ReadSettingTableStr(kSettlementPlaceTable, 0);
