@@ -7,12 +7,21 @@
 
 namespace {
 
+// The process's own temporary folder, removed when the process ends.
+struct TTempFolder {
+  std::filesystem::path Path = std::filesystem::temp_directory_path() /
+                               ("quarnel-emu-register-" + std::to_string(::getpid()));
+  ~TTempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+};
+
 // A fresh file name in the test's own temporary folder.
 std::string TempStateFile(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("quarnel-emu-register-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const auto path = dir / name;
+  static const TTempFolder folder;
+  std::filesystem::create_directories(folder.Path);
+  const auto path = folder.Path / name;
   std::filesystem::remove(path);
   return path.string();
 }
