@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -324,6 +325,10 @@ int TEmuServer::CloseIdleClient(int maxWaitMs) {
       std::chrono::duration_cast<milliseconds>(Clock().SteadyNow() - link->LastActive);
   if (idle < FOptions.IdleLimit)
     return static_cast<int>(std::min<int64_t>(maxWaitMs, (FOptions.IdleLimit - idle).count()));
+  // Bytes that came while the register was busy with the other link wait
+  // unread: their client is in the middle of a command, not idle.
+  int unread = 0;
+  if (::ioctl(link->Fd.Get(), FIONREAD, &unread) == 0 && unread > 0) return maxWaitMs;
   const auto seconds = std::chrono::duration<double>(FOptions.IdleLimit).count();
   char limit[32];
   std::snprintf(limit, sizeof limit, "%g", seconds);

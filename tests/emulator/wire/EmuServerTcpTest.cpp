@@ -2,7 +2,9 @@
 // validation, resend safety, bad input and every fault switch.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <random>
 
 #include "common/uClock.h"
@@ -10,6 +12,41 @@
 #include "wire/uEmuServer.h"
 
 using namespace emu_test;
+
+namespace {
+
+// TScriptedHandler whose command "BB" keeps the register busy until the test
+// releases it, as a long report would.
+class TGatedHandler : public TScriptedHandler {
+ public:
+  TEmuAnswer Execute(const std::string& command, const std::vector<std::string>& args) override {
+    if (command == "BB") {
+      std::unique_lock lock(FGate);
+      FHeld = true;
+      FChanged.notify_all();
+      FChanged.wait(lock, [this] { return FReleased; });
+    }
+    return TScriptedHandler::Execute(command, args);
+  }
+  // Waits (bounded, so that a fault fails the test instead of hanging it)
+  // until the register runs "BB".
+  bool WaitHeld() {
+    std::unique_lock lock(FGate);
+    return FChanged.wait_for(lock, std::chrono::milliseconds(kLimitMs), [this] { return FHeld; });
+  }
+  void Release() {
+    std::lock_guard lock(FGate);
+    FReleased = true;
+    FChanged.notify_all();
+  }
+
+ private:
+  std::mutex FGate;
+  std::condition_variable FChanged;
+  bool FHeld = false, FReleased = false;
+};
+
+}  // namespace
 
 class EmuTcp : public ::testing::Test {
  protected:
@@ -35,7 +72,7 @@ class EmuTcp : public ::testing::Test {
   }
 
   // The server goes first at destruction: its thread uses everything above.
-  TScriptedHandler FHandler;
+  TGatedHandler FHandler;
   std::mutex FLogLock;
   std::vector<std::string> FLog;
   std::unique_ptr<TEmuServer> FServer;
@@ -313,6 +350,29 @@ TEST_F(EmuTcp, AClientIdleWhileAnotherWaitsIsClosedAndTheNextServed) {
   std::string rest;
   EXPECT_TRUE(idle.ReadUntilEof(rest)) << "the idle client is closed";
   EXPECT_TRUE(Logged(" closed: it sent nothing for 30 s while client 127.0.0.1:"));
+}
+
+// The register busy with the pty's command keeps the TCP client's bytes
+// unread in its socket; a client that sent a command meanwhile is not idle.
+TEST_F(EmuTcp, AClientWhoseCommandWaitsOutTheOtherLinksCommandIsNotIdle) {
+  TManualClock clock;
+  TScopedClock scope(clock);
+  TEmuServerOptions options;
+  options.Pty = true;
+  Start(options);
+  TPeer served = Connect();
+  ASSERT_TRUE(served.Probe());
+  TPeer waiting = Connect();
+  ASSERT_TRUE(served.Probe()) << "answered once the waiting client has been taken in";
+  TPeer pty = TPeer::Pty(FServer->PtyPath());
+  ASSERT_TRUE(pty.Send(Request(0x21, "BB")));
+  ASSERT_TRUE(FHandler.WaitHeld());
+  ASSERT_TRUE(served.Send(std::string(1, kENQ)));
+  clock.Advance(std::chrono::seconds(31));
+  FHandler.Release();
+  EXPECT_EQ(pty.ReadAnswer().Error, "00");
+  EXPECT_EQ(served.ReadByte(), kACK) << "its probe, sent while the register was busy, is answered";
+  EXPECT_FALSE(Logged(" closed: it sent nothing")) << "a client with a command waiting is not idle";
 }
 
 TEST_F(EmuTcp, StopClosesTheClientAndFreesThePort) {
