@@ -13,8 +13,10 @@
  *                           for the file GONE (the script makes it once the
  *                           register has ended) and expects the next command
  *                           to tell a device that is not connected
- * WineHost DLL help TEXT  - runs the additional action ShowHelp and expects
- *                           the page it wrote to hold TEXT (ASCII)
+ * WineHost DLL help TEXT  - runs the additional action ShowHelp twice and
+ *                           expects the page it wrote to hold TEXT (ASCII),
+ *                           and a folder planted where the page's folder
+ *                           could be guessed to be left alone
  * WineHost crash          - dies of an access violation: the scenario checks
  *                           that a crash fails it (Wine's debugger would
  *                           catch it and now and then let the process end
@@ -342,34 +344,93 @@ static void ExpectDeviceGone(const wchar_t* connection, const wchar_t* port, con
   ClearAll(p, 1);
 }
 
-/* ShowHelp writes its page to the process's folder under the temporary
+/* Removes the page folders matching PATTERN under TEMP (Wine gives a later
+ * process the number of an earlier one, whose folder is still there). */
+static void RemovePageFolders(const wchar_t* temp, const wchar_t* pattern) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    wchar_t path[MAX_PATH + 128];
+    swprintf(path, MAX_PATH + 128, L"%ls%ls\\help.html", temp, found.cFileName);
+    DeleteFileW(path);
+    swprintf(path, MAX_PATH + 128, L"%ls%ls", temp, found.cFileName);
+    RemoveDirectoryW(path);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+/* ShowHelp writes its page to a folder of its own under the temporary
  * folder before it hands the page to the shell; whether the shell could show
- * it or not, the page must hold `expected`. */
+ * it or not, the page must hold `expected`. A folder another user made at a
+ * name the process's number gives, holding help.html as a hard link to a
+ * file of the victim's, must be left alone: the victim's file keeps its text. */
 static void ExpectHelpPage(const char* expected) {
-  Variant p[1];
-  memset(p, 0, sizeof p);
-  SetText(&p[0], L"ShowHelp");
-  wchar_t error[1024] = L"";
-  const bool shown = Invoke(L"DoAdditionalAction", p, 1, error, 1024);
-  ClearAll(p, 1);
-  printf("     ShowHelp: %s\n", shown ? "shown" : Utf8(error));
-  wchar_t page[MAX_PATH + 64];
-  const DWORD n = GetTempPathW(MAX_PATH + 1, page);
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
   if (n == 0 || n > MAX_PATH) {
     Fail("GetTempPath");
     return;
   }
-  swprintf(page + n, 64, L"quarnel-help-%lu\\help.html", (unsigned long)GetCurrentProcessId());
-  FILE* file = _wfopen(page, L"rb");
+  const unsigned long pid = (unsigned long)GetCurrentProcessId();
+  wchar_t pattern[MAX_PATH + 64], page[MAX_PATH + 128];
+  swprintf(pattern, MAX_PATH + 64, L"%lsquarnel-help-%lu-*", temp, pid);
+  RemovePageFolders(temp, pattern);
+  wchar_t planted[MAX_PATH + 64], plantedPage[MAX_PATH + 64], victim[MAX_PATH + 64];
+  swprintf(planted, MAX_PATH + 64, L"%lsquarnel-help-%lu", temp, pid);
+  swprintf(plantedPage, MAX_PATH + 64, L"%ls\\help.html", planted);
+  swprintf(victim, MAX_PATH + 64, L"%lsquarnel-victim-%lu.txt", temp, pid);
+  static const char kVictimText[] = "the victim's own text";
+  FILE* file = _wfopen(victim, L"wb");
+  if (file == NULL || fputs(kVictimText, file) < 0 || fclose(file) != 0 ||
+      !CreateDirectoryW(planted, NULL) || !CreateHardLinkW(plantedPage, victim, NULL)) {
+    Fail("planting a folder with a link to a victim's file: error %lu", GetLastError());
+    return;
+  }
+
+  /* Twice: the second page replaces the first in the same folder. */
+  for (int call = 0; call < 2; ++call) {
+    Variant p[1];
+    memset(p, 0, sizeof p);
+    SetText(&p[0], L"ShowHelp");
+    wchar_t error[1024] = L"";
+    const bool shown = Invoke(L"DoAdditionalAction", p, 1, error, 1024);
+    ClearAll(p, 1);
+    printf("     ShowHelp: %s\n", shown ? "shown" : Utf8(error));
+  }
+
+  static char text[1 << 20];
+  file = _wfopen(victim, L"rb");
+  size_t size = file != NULL ? fread(text, 1, sizeof text - 1, file) : 0;
+  if (file != NULL) fclose(file);
+  text[size] = 0;
+  if (strcmp(text, kVictimText) != 0)
+    Fail("ShowHelp wrote through a folder it did not make: the victim's file holds %.60s", text);
+  else
+    printf("ok   a folder made by someone else at a guessable name is left alone\n");
+  DeleteFileW(plantedPage);
+  RemoveDirectoryW(planted);
+  DeleteFileW(victim);
+
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    Fail("ShowHelp made no folder %s", Utf8(pattern));
+    return;
+  }
+  const bool another = FindNextFileW(search, &found);
+  FindClose(search);
+  if (another) Fail("ShowHelp made a folder for each call");
+  swprintf(page, MAX_PATH + 128, L"%ls%ls\\help.html", temp, found.cFileName);
+  file = _wfopen(page, L"rb");
   if (file == NULL) {
     Fail("ShowHelp wrote no page %s", Utf8(page));
     return;
   }
-  static char html[1 << 20];
-  const size_t size = fread(html, 1, sizeof html - 1, file);
+  size = fread(text, 1, sizeof text - 1, file);
   fclose(file);
-  html[size] = 0;
-  if (strstr(html, expected) == NULL)
+  text[size] = 0;
+  if (strstr(text, expected) == NULL)
     Fail("the help page %s does not hold %s", Utf8(page), expected);
   else
     printf("ok   ShowHelp's page holds %s\n", expected);
