@@ -135,7 +135,9 @@ QUARNEL_HIDDEN int _dl_find_object(void* pc, struct dl_find_object* result) {
 /* getentropy (2.25) and arc4random (2.36) are referenced by the runtime's
  * std::random_device, which the driver does not use; the device identifier
  * takes its random bytes from getentropy. Both read the kernel's random
- * source: the getrandom call, or /dev/urandom on kernels older than 3.17. */
+ * source: the getrandom call, or /dev/urandom where there is no such call
+ * (kernels older than 3.17) or a sandbox's system-call filter refuses it
+ * (EPERM), as it may refuse calls it does not know. */
 QUARNEL_HIDDEN int getentropy(void* buffer, size_t length) {
   if (length > 256) {
     errno = EIO;
@@ -147,7 +149,7 @@ QUARNEL_HIDDEN int getentropy(void* buffer, size_t length) {
     const long n = syscall(SYS_getrandom, out + done, length - done, 0);
     if (n > 0) {
       done += (size_t)n;
-    } else if (n < 0 && errno == ENOSYS) {
+    } else if (n < 0 && (errno == ENOSYS || errno == EPERM)) {
       break;
     } else if (n == 0 || errno != EINTR) {
       errno = EIO;
