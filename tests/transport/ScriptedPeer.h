@@ -12,6 +12,11 @@
 // which drives the link) sleeps in poll(). So each chunk reaches the driver
 // as a read of its own, every time; a driver that never takes the bytes in
 // fails the test instead of passing without the split.
+//
+// A register that falls silent does so on the test clock: once the driver
+// waits for more, the peer notes the limit the driver waits with and lets it
+// run out (support/PollWait.h), so no real limit has to be short enough to
+// pass quickly yet long enough for every answer that does come.
 #pragma once
 
 #include <arpa/inet.h>
@@ -43,6 +48,7 @@
 #include <vector>
 
 #include "common/uClock.h"
+#include "support/PollWait.h"
 
 namespace peer {
 
@@ -104,6 +110,9 @@ struct TPeerReply {
   // (once the driver has taken in the earlier ones): a register that pauses
   // within its answer, at no real cost under a test clock.
   std::chrono::milliseconds Pause{0};
+  // After the chunks the register says nothing more: the driver's next wait
+  // runs out on the test clock, however long its limit.
+  bool Silent = false;
 };
 using TResponder = std::function<TPeerReply(const std::string& request)>;
 
@@ -166,7 +175,7 @@ class TScriptedPeer {
     });
   }
   void ThenSilence() {
-    Then([](const std::string&) { return TPeerReply{}; });
+    Then([](const std::string&) { return TPeerReply{{}, false, {}, true}; });
   }
   // Replies once the script is used up (default: none).
   void SetFallback(TResponder responder) {
@@ -199,6 +208,11 @@ class TScriptedPeer {
     for (auto& r : Received())
       if (!r.empty() && r[0] == peer::STX) frames.push_back(r);
     return frames;
+  }
+  // The limit of each wait that a silent reply let run out, in ms.
+  std::vector<int64_t> SilentWaits() const {
+    std::lock_guard lock(FLock);
+    return FSilentWaits;
   }
   size_t Probes() const {
     size_t n = 0;
@@ -311,10 +325,31 @@ class TScriptedPeer {
       }
       if (!WriteAll(reply.Chunks[i])) break;
     }
+    if (reply.Silent) KeepSilent();
     if (reply.Close && FKind == kTcp && FConn >= 0) {
       close(FConn);
       FConn = -1;
     }
+  }
+
+  // Lets the wait the driver starts now run out on the test clock.
+  void KeepSilent() {
+    auto* clock = dynamic_cast<TManualClock*>(&Clock());
+    if (clock == nullptr) {
+      ADD_FAILURE() << "a silent register needs a test clock";
+      return;
+    }
+    if (!WaitDrained()) return;
+    const std::optional<int64_t> limit = poll_wait::LimitOf(FDriverThread);
+    if (!limit || *limit < 0) {
+      ADD_FAILURE() << "the driver waits for the silent register without a limit";
+      return;
+    }
+    {
+      std::lock_guard lock(FLock);
+      FSilentWaits.push_back(*limit);
+    }
+    poll_wait::End(*clock, FDriverThread, std::chrono::milliseconds(*limit));
   }
 
   void RunDeferred() {
@@ -383,12 +418,7 @@ class TScriptedPeer {
 
   // The driver's thread sleeps in poll() (or ppoll()), so what it read
   // before came back to it as a read of its own.
-  bool DriverWaitsInPoll() const {
-    std::ifstream in("/proc/self/task/" + std::to_string(FDriverThread) + "/syscall");
-    std::string call;
-    in >> call;
-    return call == std::to_string(SYS_poll) || call == std::to_string(SYS_ppoll);
-  }
+  bool DriverWaitsInPoll() const { return poll_wait::LimitOf(FDriverThread).has_value(); }
 
   // Writes everything, waiting for room at most 5 s at a time.
   bool WriteAll(const std::string& bytes) {
@@ -423,5 +453,6 @@ class TScriptedPeer {
   std::optional<std::string> FProbeReply = std::string(1, peer::ACK);
   std::deque<TDeferred> FDeferred;
   std::vector<std::string> FReceived;
+  std::vector<int64_t> FSilentWaits;
   std::thread FThread;
 };

@@ -41,6 +41,14 @@ class SocketDeviceTest : public ::testing::Test {
   std::string Run(const std::string& cmd) {
     return ErrorOf([&] { FDevice.RunCommand(cmd, {}, 15000); });
   }
+  // Bounded wait until the driver's socket holds ACount unread bytes.
+  bool Queued(int ACount) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int queued = 0;
+    while (queued < ACount && std::chrono::steady_clock::now() < end)
+      ioctl(FDevice.Fd(), FIONREAD, &queued);
+    return queued >= ACount;
+  }
 
   TManualClock FClock;
   TScopedClock FScope{FClock};
@@ -191,15 +199,15 @@ TEST_F(SocketDeviceTest, AChecksumCutShortByAHangUpIsAChecksumError) {
 
 TEST_F(SocketDeviceTest, AChecksumCutShortByTheTimeLimitDropsTheConnection) {
   Enable();
-  FDevice.Limits().Receive = 100;
   FPeer.Then([](const std::string& r) {
     std::string answer = peer::AnswerTo(r);
-    return TPeerReply{{answer.substr(0, answer.size() - 1)}};
+    return TPeerReply{{answer.substr(0, answer.size() - 1)}, false, {}, true};
   });
   EXPECT_EQ(Run("00"), "Ошибка контрольной суммы ответа");
+  EXPECT_EQ(FPeer.SilentWaits(), std::vector<int64_t>{10000})
+      << "the checksum's last byte is awaited for the receive limit";
   EXPECT_FALSE(FDevice.Connected())
       << "the missing byte may still come and would be read as the next answer";
-  FDevice.Limits() = TSocketTimeLimits();
   FPeer.ThenAnswer("00", {"5"});
   EXPECT_EQ(Run("00"), "");
   EXPECT_EQ(FDevice.GetDataAsString(0), "5");
@@ -243,11 +251,7 @@ TEST_F(SocketDeviceTest, ChecksumBytesInSeparateSegmentsAreBothCollected) {
 TEST_F(SocketDeviceTest, ReceiveBytesWaitsForEveryByte) {
   Enable();
   FPeer.Send("A");
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  int queued = 0;
-  while (queued < 1 && std::chrono::steady_clock::now() < end)
-    ioctl(FDevice.Fd(), FIONREAD, &queued);
-  ASSERT_EQ(queued, 1);
+  ASSERT_TRUE(Queued(1));
   FPeer.Send("B", /*whenDrained=*/true);
   std::string bytes;
   EXPECT_EQ(FDevice.ReceiveBytes(2, bytes), 0);
@@ -257,7 +261,9 @@ TEST_F(SocketDeviceTest, ReceiveBytesWaitsForEveryByte) {
 TEST_F(SocketDeviceTest, ReceiveBytesPadsWhatNeverCame) {
   Enable();
   FDevice.Limits().Receive = 50;
+  // Only the byte that never comes meets the short limit.
   FPeer.Send("A");
+  ASSERT_TRUE(Queued(1));
   std::string bytes;
   EXPECT_EQ(FDevice.ReceiveBytes(2, bytes), 0);
   EXPECT_EQ(bytes, std::string("A\0", 2));

@@ -2,6 +2,7 @@
 // fault ends in the driver's own message, and the same register object goes
 // on working with the next command.
 #include "emulator/driver/EmuDriverFixture.h"
+#include "support/PollWait.h"
 
 namespace {
 
@@ -18,18 +19,6 @@ class EmuDriverFaults : public EmuDriverTest {
   void ExpectUsable(const char* after) {
     EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(Dev().GetDayState(), 2); }), "")
         << "the link must stay usable after " << after;
-  }
-  // A command whose answer never comes, waited for 300 ms on either link:
-  // the serial link bounds the first byte by the command's time limit, the
-  // TCP link every byte by its receive limit.
-  std::string RunUnanswered(const std::string& command, const TDeviceArgs& args) {
-    if (Serial()) return ErrorOf([&] { Dev().RunCommand(command, args, 300); });
-    auto& limits = static_cast<TEmuTestSocketDevice&>(Dev()).Limits();
-    const TSocketTimeLimits saved = limits;
-    limits.Receive = 300;
-    std::string error = ErrorOf([&] { Dev().RunCommand(command, args, 300); });
-    limits = saved;
-    return error;
   }
 };
 EMU_DRIVER_LINKS(EmuDriverFaults);
@@ -59,8 +48,15 @@ TEST_P(EmuDriverFaults, ARefusedProbe) {
 TEST_P(EmuDriverFaults, ADroppedAnswer) {
   Server().Faults().ArmAnswerFault({TEmuAnswerFaultKind::Drop, 1});
   const int documents = Reg().LastDocumentNumber();
-  EXPECT_EQ(RunUnanswered("59", {"Иванов"}), Serial() ? "Ошибка при чтении данных из порта"
-                                                      : "Ошибка при получении ответа от сервера");
+  // Once the report is made, the answer's limit runs out on the test clock:
+  // either link awaits the start of an answer for the command's own 15 s
+  // (the TCP link's probe before it, for its 10 s receive limit).
+  poll_wait::TSilence silence(ClockRef(), gettid(), milliseconds(15000),
+                              [&] { return Reg().LastDocumentNumber() > documents; });
+  EXPECT_EQ(
+      ErrorOf([&] { Dev().RunCommand("59", {"Иванов"}, 15000); }),
+      Serial() ? "Ошибка при чтении данных из порта" : "Ошибка при получении ответа от сервера");
+  EXPECT_TRUE(silence.Ended()) << "the answer was not awaited for the command's limit";
   EXPECT_EQ(Reg().LastDocumentNumber(), documents + 1) << "the command ran; its answer was lost";
   ExpectUsable("a dropped answer");
 }

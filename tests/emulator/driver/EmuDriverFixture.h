@@ -26,14 +26,6 @@
 
 enum class TEmuLink { Tcp, Serial };
 
-// The TCP link with its time limits within reach, so that one test can
-// shorten the wait for an answer that will never come.
-class TEmuTestSocketDevice : public TSocketDevice {
- public:
-  using TSocketDevice::TSocketDevice;
-  TSocketTimeLimits& Limits() { return FLink.Limits(); }
-};
-
 class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
  protected:
   // The serial port number the pty stands in for (QUARNEL_COM<n>).
@@ -70,14 +62,14 @@ class EmuDriverTest : public ::testing::TestWithParam<TEmuLink> {
   }
 
   // A new link object of the test's kind, not yet enabled.
-  std::unique_ptr<TDevice> NewDevice(const TSocketTimeLimits& limits = {}) {
+  std::unique_ptr<TDevice> NewDevice() {
     if (Serial()) {
       auto device = std::make_unique<TCOMDevice>();
       device->Com().SetPortNumber(kComPort);
       device->Com().SetBaudRateAsInt(57600);
       return device;
     }
-    auto device = std::make_unique<TEmuTestSocketDevice>(limits);
+    auto device = std::make_unique<TSocketDevice>();
     device->SetIPAddress("127.0.0.1");
     device->SetTCPPort(FServer->Port());
     return device;
