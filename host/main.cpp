@@ -139,11 +139,13 @@ int main(int argc, char** argv) {
       return 0;
     } else if (flag == "--log") {
       log = true;
-    } else if (flag == "--library" || flag == "-l") {
-      if (++at == words.size()) return Usage(flag + " needs the path of the add-in library");
-      library = words[at];
-    } else if (flag.rfind("--library=", 0) == 0) {
-      library = flag.substr(10);
+    } else if (flag == "--library" || flag == "-l" || flag.rfind("--library=", 0) == 0) {
+      const bool joined = flag.rfind("--library=", 0) == 0;
+      if (!joined && ++at == words.size())
+        return Usage(flag + " needs the path of the add-in library");
+      library = joined ? flag.substr(10) : words[at];
+      // An empty name would load this program itself as the add-in.
+      if (library.empty()) return Usage("--library needs the path of the add-in library");
     } else {
       return Usage("unknown option " + flag);
     }

@@ -134,6 +134,8 @@ TEST_F(HostProgram, WhatCannotBeUsedIsNamedWithExitStatus2) {
       {{}, "a command is needed"},
       {{"frobnicate"}, "unknown command \"frobnicate\""},
       {{"--library", "/no/such/libquarnel.so", "methods"}, "no add-in library at /no/such"},
+      {{"--library=", "methods"}, "--library needs the path of the add-in library"},
+      {{"--library", "", "methods"}, "--library needs the path of the add-in library"},
       {{"--library", QUARNEL_NOT_AN_ADDIN, "methods"},
        "is not a Native API add-in: it does not export GetClassObject, DestroyObject, "
        "GetAttachType"},
@@ -222,6 +224,50 @@ TEST_F(HostProgram, MethodsAndOneCallShowNamesResultsAndPrettyXml) {
   EXPECT_EQ(failed.Out, "result: false\n");
   EXPECT_TRUE(Has(failed.Err, "SetParameter failed: [1001] Property not found: PortNumber"))
       << failed.Err;
+}
+
+// Every method's help ends in a call line to start from: with its words
+// filled in, the host takes it as it stands (the add-in's own answer, such as
+// an unknown device, is the method's business).
+TEST_F(HostProgram, EveryMethodsHelpGivesACallLineTheHostTakes) {
+  const TRun methods = Host({"methods"});
+  ASSERT_EQ(methods.Status, 0);
+  const std::string xml = Write("empty.xml", "<Parameters/>");
+  const std::vector<std::pair<std::string, std::string>> fills = {
+      {"s:DEVICE", "s:0F8A3C2E-1B4D-4E5F-9A6B-7C8D9E0F1A2B"},
+      {"s:|i:|d:|b:VALUE", "s:x"},
+      {"s:TEXT", "s:x"},
+      {"@FILE.xml", "@" + xml},
+      {"b:true|false", "b:true"},
+      {"i:NUMBER", "i:1"},
+      {"d:NUMBER", "d:1.5"}};
+  std::istringstream lines(methods.Out);
+  size_t seen = 0;
+  for (std::string line; std::getline(lines, line) && line.rfind("properties", 0) != 0;) {
+    // A method's line: "  26  ConnectEquipment  ПодключитьОборудование  3".
+    std::istringstream words(line);
+    std::string number, name;
+    if (line.rfind("        ", 0) == 0 || !(words >> number >> name) ||
+        number.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    ++seen;
+    const TRun help = Host({"call", name, "--help"});
+    EXPECT_EQ(help.Status, 0) << name << ": " << help.Err;
+    const std::string start = "Call it as:\n  quarnel-host call " + name;
+    const size_t at = help.Out.find(start);
+    ASSERT_NE(at, std::string::npos) << help.Out;
+    std::istringstream call(help.Out.substr(at + 14, help.Out.find('\n', at + 14) - (at + 14)));
+    std::vector<std::string> args;
+    for (std::string word; call >> word;) {
+      for (const auto& [placeholder, value] : fills)
+        if (word == placeholder) word = value;
+      if (word != "quarnel-host") args.push_back(word);
+    }
+    const TRun run = Host(args);
+    EXPECT_NE(run.Status, 2) << "the host refused its own call line for " << name << ":\n"
+                             << run.Err;
+  }
+  EXPECT_EQ(seen, 37u) << methods.Out;
 }
 
 // An out-argument is shown however it was written: s: in its place is what
