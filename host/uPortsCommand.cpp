@@ -128,8 +128,12 @@ int Probe(const std::vector<std::string>& AWords, const TPortsOptions& AOptions,
   AOut << " bits/s:\n";
   int found = 0;
   for (const auto& [path, ports] : targets) {
-    AOut << "  " << path << (ports.empty() ? "" : " " + ports) << ": " << std::flush;
-    const TProbeResult r = ProbeSerialDevice(path, cProbeRates);
+    const std::string device = "  " + path + (ports.empty() ? "" : " " + ports) + ": ";
+    // A line as each rate is tried, at once: a silent device takes a while.
+    const TProbeResult r = ProbeSerialDevice(path, cProbeRates, [&](int ARate) {
+      AOut << device << "trying " << ARate << " bits/s" << std::endl;
+    });
+    AOut << device;
     switch (r.Outcome) {
       case TProbeOutcome::poRegister:
         ++found;

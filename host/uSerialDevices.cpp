@@ -136,7 +136,8 @@ std::vector<std::string> StableDeviceNames(const std::string& ADevice, const TSe
   return found == stable.end() ? std::vector<std::string>() : found->second;
 }
 
-TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates) {
+TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates,
+                               const std::function<void(int ARate)>& AOnRate) {
   TProbeResult result;
   TCOM com;
   com.SetDeviceName(APath);
@@ -150,6 +151,7 @@ TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>&
   for (int rate : ARates) {
     com.SetBaudRateAsInt(rate);
     if (!com.ApplyState()) continue;  // a rate this line cannot take
+    if (AOnRate) AOnRate(rate);
     // What came at the rate before is no answer at this one.
     link.BeforeCommand();
     TDeviceExchange exchange(link);

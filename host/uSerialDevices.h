@@ -8,6 +8,7 @@
 // beside the real ones.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,7 @@ struct TProbeResult {
 
 // Probes APath at each rate in turn, as the driver's connect probes its
 // port (ENQ up to 11 times 50 ms apart, each within the port's read limit),
-// until an ACK comes back.
-TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates);
+// until an ACK comes back. AOnRate, when given, hears of each rate before
+// it is tried: a silent device takes about 6 s a rate.
+TProbeResult ProbeSerialDevice(const std::string& APath, const std::vector<int>& ARates,
+                               const std::function<void(int ARate)>& AOnRate = {});

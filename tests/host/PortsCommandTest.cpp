@@ -242,4 +242,46 @@ TEST(PortsProbe, TriesAsOftenAndAsFarApartAsTheConnect) {
   EXPECT_EQ(refusing.Probes(), 2u * TSerialLink::cProbeAttempts);
 }
 
+// Output that notes, each time it is flushed, how many probes the peer has
+// had by then.
+class TFlushWitness : public std::stringbuf {
+ public:
+  explicit TFlushWitness(const TScriptedPeer& APeer) : FPeer(APeer) {}
+  std::vector<size_t> ProbesAtFlush;
+
+ protected:
+  int sync() override {
+    ProbesAtFlush.push_back(FPeer.Probes());
+    return 0;
+  }
+
+ private:
+  const TScriptedPeer& FPeer;
+};
+
+// Every rate of a device that never answers ACK takes all the connect's
+// tries: each is said, and shown, before its first probe goes out.
+TEST(PortsProbe, EachRateIsSaidAsItIsTried) {
+  TManualClock clock;
+  TScopedClock scope(clock);
+  TScriptedPeer refusing(TScriptedPeer::kPty);
+  refusing.SetProbeReply(std::string(1, peer::NAK));
+  TFlushWitness witness(refusing);
+  std::ostream out(&witness);
+  std::ostringstream err;
+  EXPECT_EQ(RunPortsCommand({"--probe", refusing.DevicePath()}, out, err, {}), 1) << err.str();
+  const std::string device = "  " + refusing.DevicePath() + ": ";
+  std::string expected;
+  std::vector<size_t> probesAtFlush;
+  for (size_t i = 0; i < cProbeRates.size(); ++i) {
+    expected += device + "trying " + std::to_string(cProbeRates[i]) + " bits/s\n";
+    probesAtFlush.push_back(i * TSerialLink::cProbeAttempts);
+  }
+  expected += device + "answers, but not like a register (0x15 at 57600 bits/s)\n";
+  const std::string text = witness.str();
+  EXPECT_NE(text.find(expected), std::string::npos) << text;
+  EXPECT_EQ(witness.ProbesAtFlush, probesAtFlush)
+      << "each rate's line must be out before its probes and after the rate before";
+}
+
 }  // namespace
