@@ -79,6 +79,9 @@ TLinkStatus TSerialLink::Checked(const TLinkStatus& AStatus) {
 }
 
 TLinkStatus TSerialLink::Send(std::string_view ABytes) {
+  // A probe tries again after a failure: a port whose device has gone is
+  // opened afresh by its name, which may lead to the device plugged back in.
+  DropGonePort();
   if (FPort.WriteStr(ABytes, 0)) return TLinkStatus::Done();
   // A write that went out short within the write limits has no system error.
   if (FPort.LastSystemError() == 0) return TLinkStatus::Failed(TLinkFault::lfShortWrite);

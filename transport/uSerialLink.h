@@ -9,7 +9,8 @@
 //
 // When the device behind the open port goes away (end of input, or a system
 // error IsDeviceGoneError knows) the exchange fails with "Устройство не
-// подключено" and the port is closed once the exchange is over; the next
+// подключено" and the port is closed, before the link sends again (a
+// probe's next try) or once the exchange is over; the next write or
 // command's purge opens it again by its name, so a device plugged back in
 // (or a register started again) is found without a new connection.
 #pragma once

@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <system_error>
+#include <utility>
 
 #include "common/uClock.h"
 #include "common/uFd.h"
@@ -144,6 +147,42 @@ TEST_F(COMDeviceTest, TheProbeStopsAtTheFirstAck) {
   EXPECT_EQ(ErrorOf([&] { FDevice.Enable(); }), "");
   EXPECT_EQ(FPeer.Probes(), 3u);
   EXPECT_EQ(FClock.Slept(), milliseconds(2 * TSerialLink::cProbePauseMs));
+}
+
+// A test clock that runs a step once, at the next pause.
+class TPauseStepClock : public TManualClock {
+ public:
+  std::function<void()> AtNextPause;
+  void Sleep(milliseconds ADuration) override {
+    TManualClock::Sleep(ADuration);
+    if (auto step = std::exchange(AtNextPause, nullptr)) step();
+  }
+};
+
+// A USB adapter pulled and plugged back in while the connect probes: the
+// next try opens the port again by its name, as a command after a failure
+// would, instead of spending every try on the device that went away.
+TEST(COMDeviceReplug, TheProbeFindsTheDevicePluggedBackIn) {
+  TPauseStepClock clock;
+  TScopedClock scope(clock);
+  const std::string link = ::testing::TempDir() + "quarnel-replug-" + std::to_string(getpid());
+  std::remove(link.c_str());
+  auto before = std::make_unique<TScriptedPeer>(TScriptedPeer::kPty);
+  before->SetProbeReply(std::string(1, peer::NAK));
+  TScriptedPeer after(TScriptedPeer::kPty);
+  ASSERT_EQ(symlink(before->DevicePath().c_str(), link.c_str()), 0);
+  setenv("QUARNEL_COM9", link.c_str(), 1);
+  clock.AtNextPause = [&] {
+    before.reset();  // the device goes: its side of the line hangs up
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(after.DevicePath().c_str(), link.c_str()), 0);
+  };
+  TCOMDevice device;
+  device.Com().SetPortNumber(9);
+  EXPECT_EQ(ErrorOf([&] { device.Enable(); }), "");
+  EXPECT_EQ(after.Probes(), 1u);
+  unsetenv("QUARNEL_COM9");
+  std::remove(link.c_str());
 }
 
 TEST_F(COMDeviceTest, StaleBytesArePurgedBeforeACommand) {
