@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <new>
@@ -101,10 +102,56 @@ std::string LogStem() {
   return fs::path(ApplicationFileName()).stem().string();
 }
 
-std::string FormatDate(const TDateTime& t, char separator) {
-  char buf[16];
+// One number of a date or time: Width digits with leading zeros, after the
+// character Before (none when 0).
+struct TStampField {
+  int Value;
+  int Width;
+  char Before;
+};
+
+// The fields as printf's "%0Nd" writes them, when each fits its width;
+// false (and nothing appended) otherwise. Every log line carries a stamp,
+// and printf's machinery cost more than the rest of a byte dump's line.
+bool AppendFields(std::string& AOut, std::initializer_list<TStampField> AFields) {
+  char text[64];
+  size_t length = 0;
+  for (const TStampField& field : AFields) {
+    if (field.Before != 0) text[length++] = field.Before;
+    int value = field.Value;
+    if (value < 0 || field.Width > 4 || length + 4 > sizeof text) return false;
+    for (int i = field.Width - 1; i >= 0; --i, value /= 10)
+      text[length + i] = static_cast<char>('0' + value % 10);
+    if (value != 0) return false;
+    length += static_cast<size_t>(field.Width);
+  }
+  AOut.append(text, length);
+  return true;
+}
+
+// "yyyy<separator>mm<separator>dd".
+void AppendDate(std::string& AOut, const TDateTime& t, char separator) {
+  if (AppendFields(AOut, {{t.Year, 4, 0}, {t.Month, 2, separator}, {t.Day, 2, separator}})) return;
+  // A date no calendar clock gives: as printf writes it.
+  char buf[48];
   std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d", t.Year, separator, t.Month, separator, t.Day);
-  return buf;
+  AOut += buf;
+}
+
+// "yyyy.mm.dd hh:nn:ss.zzz".
+void AppendStamp(std::string& AOut, const TDateTime& t) {
+  if (AppendFields(AOut, {{t.Year, 4, 0},
+                          {t.Month, 2, '.'},
+                          {t.Day, 2, '.'},
+                          {t.Hour, 2, ' '},
+                          {t.Minute, 2, ':'},
+                          {t.Second, 2, ':'},
+                          {t.Millisecond, 3, '.'}}))
+    return;
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "%04d.%02d.%02d %02d:%02d:%02d.%03d", t.Year, t.Month, t.Day,
+                t.Hour, t.Minute, t.Second, t.Millisecond);
+  AOut += stamp;
 }
 
 fs::path LogFolder(const std::string& stem) {
@@ -112,7 +159,11 @@ fs::path LogFolder(const std::string& stem) {
 }
 
 std::string DayFileName(const std::string& stem) {
-  return stem + "_" + FormatDate(Clock().LocalNow(), '.') + ".log";
+  std::string name = stem;
+  name += '_';
+  AppendDate(name, Clock().LocalNow(), '.');
+  name += ".log";
+  return name;
 }
 
 struct TLostLines {
@@ -195,10 +246,24 @@ struct TLogFinalizer {
 // output would pass `limit` bytes; returns how many input bytes were left.
 size_t AppendEscaped(std::string& out, std::string_view text, size_t limit) {
   static const char kHex[] = "0123456789ABCDEF";
+  const auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x7F; };
   size_t i = 0;
   while (i < text.size()) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::string piece;
+    if (plain(c)) {
+      // A run of printable ASCII goes as it is, one byte a character: byte
+      // dumps and most texts are nothing else.
+      size_t end = i + 1;
+      while (end < text.size() && plain(static_cast<unsigned char>(text[end]))) ++end;
+      const size_t room = limit > out.size() ? limit - out.size() : 0;
+      const size_t take = std::min(end - i, room);
+      out.append(text.data() + i, take);
+      i += take;
+      if (i < end) break;
+      continue;
+    }
+    char escape[6];
+    std::string_view piece;
     size_t take = 1;
     if (c < 0x20 || c == 0x7F) {
       switch (c) {
@@ -212,14 +277,24 @@ size_t AppendEscaped(std::string& out, std::string_view text, size_t limit) {
           piece = "\\t";
           break;
         default:
-          piece = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+          escape[0] = '\\';
+          escape[1] = 'x';
+          escape[2] = kHex[c >> 4];
+          escape[3] = kHex[c & 15];
+          piece = std::string_view(escape, 4);
       }
     } else if (c == 0xC2 && i + 1 < text.size() &&
                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
       // C1 controls (NEL among them) break lines in some viewers.
       const unsigned char c1 = static_cast<unsigned char>(text[i + 1]);
-      piece = {'\\', 'u', '0', '0', kHex[c1 >> 4], kHex[c1 & 15]};
+      escape[0] = '\\';
+      escape[1] = 'u';
+      escape[2] = '0';
+      escape[3] = '0';
+      escape[4] = kHex[c1 >> 4];
+      escape[5] = kHex[c1 & 15];
+      piece = std::string_view(escape, 6);
       take = 2;
     } else {
       // A whole UTF-8 character, so that a cut never splits one; only
@@ -229,7 +304,7 @@ size_t AppendEscaped(std::string& out, std::string_view text, size_t limit) {
       while (take < length && i + take < text.size() &&
              (static_cast<unsigned char>(text[i + take]) & 0xC0) == 0x80)
         ++take;
-      piece.assign(text.substr(i, take));
+      piece = text.substr(i, take);
     }
     if (out.size() + piece.size() > limit) break;
     out += piece;
@@ -253,19 +328,18 @@ std::string CapLogText(std::string_view value, size_t limit) {
 }
 
 std::string FormatLogLine(std::string_view source, std::string_view text, TLogLevel level) {
-  const TDateTime now = Clock().LocalNow();
-  char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "%04d.%02d.%02d %02d:%02d:%02d.%03d", now.Year, now.Month,
-                now.Day, now.Hour, now.Minute, now.Second, now.Millisecond);
-  std::string line = stamp;
+  std::string line;
+  line.reserve(64 + source.size() + text.size());
+  AppendStamp(line, Clock().LocalNow());
   line += '\t';
   line += LevelWord(level);
   line += '\t';
-  if (const size_t cut = AppendEscaped(line, Trim(source), line.size() + 1024); cut > 0)
+  if (const size_t cut = AppendEscaped(line, TrimView(source), line.size() + 1024); cut > 0)
     line += CutNote(cut);
   if (!text.empty()) {
     line += ": \t";
-    if (const size_t cut = AppendEscaped(line, Trim(text), line.size() + kLogTextLimit); cut > 0)
+    if (const size_t cut = AppendEscaped(line, TrimView(text), line.size() + kLogTextLimit);
+        cut > 0)
       line += CutNote(cut);
   }
   return line;

@@ -378,10 +378,14 @@ std::string EscapeMarkup(std::string_view text) {
 }
 
 std::string Trim(std::string_view text) {
+  return std::string(TrimView(text));
+}
+
+std::string_view TrimView(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
   while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
-  return std::string(text.substr(begin, end - begin));
+  return text.substr(begin, end - begin);
 }
 
 bool TryStrToInt64(std::string_view text, int64_t& value) {

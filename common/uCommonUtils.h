@@ -64,6 +64,8 @@ std::string EscapeMarkup(std::string_view text);
 
 // Leading and trailing blanks and control characters (bytes up to 0x20) removed.
 std::string Trim(std::string_view text);
+// The same part of text, without a copy.
+std::string_view TrimView(std::string_view text);
 
 // Decimal integer of the whole text; false when the text is not one (empty,
 // signs only, foreign characters or out of range).

@@ -85,6 +85,13 @@ TEST_F(LogTest, LineLayoutTrimsSourceAndTextAndOmitsEmptyText) {
             "2024.03.05 10:11:12.345\tERROR\tException: \tНет связи");
 }
 
+TEST_F(LogTest, StampsAndDayFilesKeepTheirLeadingZeros) {
+  FClock.SetLocal({2031, 1, 2, 3, 4, 5, 6});
+  SetLogMode(lmAll);
+  WriteLog("s", "t");
+  EXPECT_EQ(Lines(Read("2031.01.02")).back(), "2031.01.02 03:04:05.006\tINFO\ts: \tt");
+}
+
 TEST_F(LogTest, EachModeFiltersItsLevels) {
   struct Case {
     TLogMode Mode;
