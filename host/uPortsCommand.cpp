@@ -269,7 +269,12 @@ int RunPortsCommand(const std::vector<std::string>& AArgs, std::ostream& AOut, s
   const std::string verb = words.empty() ? "" : words[0];
   const std::vector<std::string> rest(words.begin() + (words.empty() ? 0 : 1), words.end());
   if (verb != "--assign" && system) return usage("--system goes with --assign");
-  if (verb == "--probe") return Probe(rest, AOptions, AOut);
+  if (verb == "--probe") {
+    // An option after it would be probed as a device under /dev.
+    for (const std::string& word : rest)
+      if (word.rfind("-", 0) == 0) return usage("--probe takes the devices to probe, not " + word);
+    return Probe(rest, AOptions, AOut);
+  }
   if (verb != "--assign") return usage("unknown option " + verb + ": --assign or --probe");
   if (rest.size() != 2) return usage("--assign takes a port number and a device");
   return Assign(rest, system, AOptions, AOut, AErr);

@@ -110,6 +110,7 @@ TEST_F(PortsCommandTest, AssigningRefusesWhatIsNoSerialDeviceAndWarnsOfAMapThatW
            {{"--assign", "3", "ttyACM9"}, "no device at " + FMaps.Folder() + "/dev/ttyACM9"},
            {{"--assign", "3", "notes"}, "notes is not a serial device"},
            {{"--system", "--probe"}, "--system goes with --assign"},
+           {{"--probe", "--assign", "3"}, "--probe takes the devices to probe, not --assign"},
        }) {
     EXPECT_EQ(Run(args), 2) << message;
     EXPECT_NE(FErr.str().find(message), std::string::npos) << FErr.str();
